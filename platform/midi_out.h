@@ -1,0 +1,86 @@
+// The MIDI output facade: the few calls the port code needs, numbered as the system's MIDI output
+// API numbers its devices (-1 the default output, then 0..n-1).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Support flags of MidiOutCaps::support.
+inline constexpr uint32_t kMidiCapsVolume = 0x0001;
+inline constexpr uint32_t kMidiCapsLrVolume = 0x0002;
+inline constexpr uint32_t kMidiCapsCache = 0x0004;
+inline constexpr uint32_t kMidiCapsStream = 0x0008;
+
+// Technology codes of MidiOutCaps::technology.
+inline constexpr uint16_t kModMidiPort = 1;
+inline constexpr uint16_t kModSynth = 2;
+inline constexpr uint16_t kModSquareSynth = 3;
+inline constexpr uint16_t kModFmSynth = 4;
+inline constexpr uint16_t kModMapper = 5;
+inline constexpr uint16_t kModWavetable = 6;
+inline constexpr uint16_t kModSoftwareSynth = 7;
+
+struct MidiOutCaps {
+  std::string name;  // stable across runs: no client numbers, no process ids, not truncated
+  uint16_t technology = kModMidiPort;
+  uint16_t voices = 0;
+  uint16_t notes = 0;
+  uint16_t channelMask = 0xFFFF;
+  uint32_t support = 0;
+};
+
+// One output device. A device is created once per run; Open and Close start and stop its output
+// (and silence it) but never recreate a client or reload a soundfont, because the port is opened at
+// every activation of the application. The UI thread and, during playback, the sequencer's timer
+// thread call it, never both at the same time.
+class MidiOutDevice {
+ public:
+  virtual ~MidiOutDevice() = default;
+  virtual MidiOutCaps Caps() const = 0;
+  // False when the device cannot open now; the caller keeps the port closed and says nothing.
+  virtual bool Open() = 0;
+  virtual void Close() = 0;
+  // Status in bits 0-7, data 1 in bits 8-15, data 2 in bits 16-23.
+  virtual void ShortMsg(uint32_t packed) = 0;
+  // A whole system-exclusive message (F0 ... F7) or escaped bytes.
+  virtual void LongMsg(std::span<const uint8_t> bytes) = 0;
+  // The driver reset: sustain off and all notes off on all 16 channels, after what is queued.
+  virtual void Reset() = 0;
+  // Left volume in the low 16 bits, right in the high 16 bits; devices without kMidiCapsVolume ignore it.
+  virtual void SetVolume(uint32_t leftRight) = 0;
+};
+
+// Enumerates the devices again and returns how many numbered devices there are (not counting -1).
+// Device numbers index the list as last enumerated.
+int MidiOutGetNumDevs();
+
+// Capabilities of device `id` (-1 included) as last enumerated; false when there is no such device.
+bool MidiOutGetDevCaps(int id, MidiOutCaps* caps);
+
+// Opens device `id` (-1 = the default output) as last enumerated; nullptr when it cannot open.
+// The pointer stays valid for the whole run.
+MidiOutDevice* MidiOutOpen(int id);
+
+// A source of devices. Backends are listed in platform/midi_backends.cpp, one row each; the device
+// list is the default output followed by every backend's devices in table order.
+struct MidiBackend {
+  const char* name;
+  // The backend's devices now; the same device objects on every call while they exist.
+  std::vector<std::shared_ptr<MidiOutDevice>> (*devices)();
+};
+std::span<const MidiBackend> MidiBackends();
+// The default output (-1); nullptr when there is none.
+std::shared_ptr<MidiOutDevice> DefaultMidiOutDevice();
+
+// Tests replace the whole list: `defaultDevice` is -1 (may be null), `devices` are 0..n-1.
+void SetMidiOutDevicesForTesting(std::shared_ptr<MidiOutDevice> defaultDevice,
+                                 std::vector<std::shared_ptr<MidiOutDevice>> devices);
+// Back to the real backends.
+void ClearMidiOutDevicesForTesting();
+
+}  // namespace platform

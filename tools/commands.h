@@ -1,0 +1,26 @@
+// The commands of tonvik-mml. Each takes the whole argument list (without the program name),
+// parses its own options, prints its own errors and returns the exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tools {
+
+using Args = std::vector<std::string>;
+
+// FILE -o OUT, FILE --events, FILE --dialect N (tools/compile_command.cpp)
+int RunCompile(const Args& args);
+// --list-devices, --play FILE [--device N|NAME] [--trace LOG] (tools/play_command.cpp)
+int RunListDevices(const Args& args);
+int RunPlay(const Args& args);
+// --record-to-mml TAKE, --from-midi FILE.mid (tools/record_command.cpp)
+int RunRecordToMml(const Args& args);
+int RunFromMidi(const Args& args);
+
+// Lines for --help, one block per command file.
+extern const char* const kCompileHelp;
+extern const char* const kPlayHelp;
+extern const char* const kRecordHelp;
+
+}  // namespace tools
