@@ -1,0 +1,122 @@
+// The compiler's event list and the two writers built from it: the Standard MIDI File and the NMM
+// event stream (the play image of test play, or an .NMM file).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mml {
+
+// One event as the list hands it out. `Data` is the complete message: status byte and data bytes
+// (channel messages); FF, type, length as a variable-length quantity, bytes (meta events); F0, length,
+// bytes (system exclusive). The bytes belong to the list and stay valid until it is changed.
+struct TMidiBuffer {
+  int32_t Time = 0;
+  std::string_view Data;
+
+  uint8_t Byte(size_t i) const { return i < Data.size() ? static_cast<uint8_t>(Data[i]) : 0; }
+};
+
+// All events of one compilation, in insertion order until SortEvents reorders them. The bytes of every
+// event live in one growing arena and each event costs one small index entry, so millions of events
+// need little memory and no allocation per event.
+class TMidiBufferList {
+ public:
+  class Iterator;
+
+  void Clear();
+  void Add(int32_t time, std::string_view data);
+  void Add(int32_t time, std::span<const uint8_t> data);
+  void Add(int32_t time, std::initializer_list<uint8_t> data);
+
+  size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+  TMidiBuffer operator[](size_t i) const;
+  Iterator begin() const;
+  Iterator end() const;
+
+  // Sum of the data lengths of all events.
+  size_t DataBytes() const { return arena_.size(); }
+
+ private:
+  friend void SortEvents(TMidiBufferList& list);
+  struct Entry {
+    int32_t Time;
+    uint32_t Size;
+    uint64_t Offset;
+  };
+  std::vector<Entry> entries_;
+  std::string arena_;
+};
+
+class TMidiBufferList::Iterator {
+ public:
+  using value_type = TMidiBuffer;
+  using difference_type = std::ptrdiff_t;
+  Iterator() = default;
+  Iterator(const TMidiBufferList* list, size_t i) : list_(list), i_(i) {}
+  TMidiBuffer operator*() const { return (*list_)[i_]; }
+  Iterator& operator++() {
+    ++i_;
+    return *this;
+  }
+  Iterator operator++(int) {
+    Iterator old = *this;
+    ++i_;
+    return old;
+  }
+  bool operator==(const Iterator& o) const { return i_ == o.i_; }
+
+ private:
+  const TMidiBufferList* list_ = nullptr;
+  size_t i_ = 0;
+};
+
+inline TMidiBufferList::Iterator TMidiBufferList::begin() const { return Iterator(this, 0); }
+inline TMidiBufferList::Iterator TMidiBufferList::end() const { return Iterator(this, entries_.size()); }
+
+// The event order: negative when a goes before b, 0 when they are equal, positive otherwise.
+int CompareEvents(const TMidiBuffer& a, const TMidiBuffer& b);
+
+// Sorts by CompareEvents; equal events keep their insertion order.
+void SortEvents(TMidiBufferList& list);
+
+// The variable-length quantity of a Standard MIDI File: negative values count as 0, values above
+// 0x0FFFFFFF as 0x0FFFFFFF. Writes 1..4 bytes to `out` and returns their count.
+int EncodeVarLen(int32_t value, uint8_t out[4]);
+void AppendVarLen(std::string& out, int32_t value);
+
+// The whole Standard MIDI File (format 0, one track) for a sorted list.
+std::string BuildSmf(const TMidiBufferList& events, int32_t timebase, int32_t cutTime, int32_t endTime);
+
+// The NMM stream of a sorted list: `Stream` is the 10-byte header and the event part, `Trailer` the
+// collected copyright and title texts. The play image is `Stream` without its header.
+struct NmmStream {
+  std::string Stream;
+  std::string Trailer;
+  static constexpr size_t kHeaderSize = 10;
+  std::string_view PlayImage() const { return std::string_view(Stream).substr(kHeaderSize); }
+};
+NmmStream BuildNmm(const TMidiBufferList& events, int32_t timebase, int32_t cutTime, int32_t endTime);
+
+// The compiler's output stage. `outputName` is a file name in CP932, converted to the platform's own
+// encoding before the file is opened; the file is written atomically and any failure is thrown as
+// platform::FileError (nothing is left behind). For WriteNmm the one-byte name 0xFF hands the play image
+// over (see SetSongHandOver) and the one-byte name 0x00 only builds it.
+void WriteSmf(const TMidiBufferList& events, int32_t timebase, int32_t cutTime, int32_t endTime,
+              const std::string& outputName);
+void WriteNmm(const TMidiBufferList& events, int32_t timebase, int32_t cutTime, int32_t endTime,
+              const std::string& outputName);
+
+// Receives the play image of test play (the sequencer copies it into its song buffer).
+void SetSongHandOver(std::function<void(std::span<const uint8_t> image, int32_t timebase)> handOver);
+// The play image of the last build-only or test-play compilation.
+std::vector<uint8_t> LastPlayImage();
+
+}  // namespace mml
