@@ -92,6 +92,30 @@ void SortEvents(TMidiBufferList& list);
 int EncodeVarLen(int32_t value, uint8_t out[4]);
 void AppendVarLen(std::string& out, int32_t value);
 
+// Writes (delta, event) pairs of a sorted list into `out`, shared by both writers.
+// Delta times: a running last time starts at 0; an event before `cutTime` (or any event when it is -1)
+// gets Time - last, an event at or after the cut is placed on the cut tick; negative deltas become 0.
+// Running status: a note-on (9n) whose status byte equals that of the event written just before it is
+// written without it. Events a writer leaves out never reach this class, so they move neither the
+// delta base nor the running status.
+class TDeltaStream {
+ public:
+  TDeltaStream(std::string& out, int32_t cutTime) : out_(out), cutTime_(cutTime) {}
+  void Write(int32_t time, std::string_view bytes);
+  // The delta from the last time to `endTime` (at least 0), then the end event.
+  void End(int32_t endTime, std::string_view endEvent);
+
+ private:
+  std::string& out_;
+  int32_t cutTime_;
+  int32_t last_ = 0;
+  int lastStatus_ = -1;
+};
+
+// Throws platform::FileError naming `path` unless 1 <= timebase <= maxTimebase: the 16-bit timebase field
+// of a file cannot hold more (and a Standard MIDI File reads bit 15 as a frame rate).
+void RequireTimebase(const std::string& path, int32_t timebase, int32_t maxTimebase);
+
 // The whole Standard MIDI File (format 0, one track) for a sorted list.
 std::string BuildSmf(const TMidiBufferList& events, int32_t timebase, int32_t cutTime, int32_t endTime);
 

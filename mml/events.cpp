@@ -1,0 +1,164 @@
+#include "mml/events.h"
+
+#include <algorithm>
+#include <limits>
+#include <stdexcept>
+
+#include "platform/files.h"
+
+namespace mml {
+
+void TMidiBufferList::Clear() {
+  // Give the memory back: a large song should not keep its arena alive until the next compilation.
+  std::vector<Entry>().swap(entries_);
+  std::string().swap(arena_);
+}
+
+void TMidiBufferList::Add(int32_t time, std::string_view data) {
+  if (data.size() > std::numeric_limits<uint32_t>::max()) {
+    throw std::length_error("MIDI event too long");
+  }
+  entries_.push_back(Entry{time, static_cast<uint32_t>(data.size()), arena_.size()});
+  arena_.append(data);
+}
+
+void TMidiBufferList::Add(int32_t time, std::span<const uint8_t> data) {
+  Add(time, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+}
+
+void TMidiBufferList::Add(int32_t time, std::initializer_list<uint8_t> data) {
+  Add(time, std::span<const uint8_t>(data.begin(), data.size()));
+}
+
+TMidiBuffer TMidiBufferList::operator[](size_t i) const {
+  const Entry& e = entries_[i];
+  return TMidiBuffer{e.Time, std::string_view(arena_).substr(e.Offset, e.Size)};
+}
+
+namespace {
+
+// Events at one tick go out in this order of their status class, so that a controller or program
+// change is in place before the notes it shapes, and a note-off (a note-on with velocity 0, or 8n)
+// is sent before a note-on that may sound the same key again:
+//   F0..FF meta and system exclusive, Bn controller, Cn program, Dn channel pressure, En pitch bend,
+//   An key pressure, 8n note-off, 9n note-on.
+// Status bytes below 0x80 (raw bytes written with `%`) share the first class.
+constexpr uint8_t kStatusClass[16] = {0, 0, 0, 0, 0, 0, 0, 0, 6, 7, 5, 1, 2, 3, 4, 0};
+
+// One number that orders events as CompareEvents does: the time, then the status class, then
+//   - for two note-ons the smaller velocity, so that velocity 0 (an end of note) comes first;
+//   - for two program changes the higher program number.
+// Everything else at the same tick and class compares equal.
+uint64_t SortKey(const TMidiBuffer& e) {
+  uint8_t status = e.Byte(0);
+  uint8_t high = status >> 4;
+  uint32_t tie = 0;
+  if (high == 0x9) {
+    tie = e.Byte(2);
+  } else if (high == 0xC) {
+    tie = 0xFF - e.Byte(1);
+  }
+  uint32_t time = static_cast<uint32_t>(e.Time) ^ 0x80000000u;  // signed order as unsigned
+  return (static_cast<uint64_t>(time) << 32) | (static_cast<uint64_t>(kStatusClass[high]) << 8) | tie;
+}
+
+}  // namespace
+
+int CompareEvents(const TMidiBuffer& a, const TMidiBuffer& b) {
+  uint64_t ka = SortKey(a);
+  uint64_t kb = SortKey(b);
+  return ka < kb ? -1 : (ka > kb ? 1 : 0);
+}
+
+void SortEvents(TMidiBufferList& list) {
+  // Sort (key, insertion index) pairs: the index makes the order of equal events their insertion
+  // order, so the result does not depend on the sorting algorithm.
+  struct Keyed {
+    uint64_t Key;
+    uint64_t Index;
+    bool operator<(const Keyed& o) const { return Key != o.Key ? Key < o.Key : Index < o.Index; }
+  };
+  const size_t n = list.size();
+  std::vector<Keyed> keys(n);
+  bool sorted = true;
+  for (size_t i = 0; i < n; ++i) {
+    keys[i] = Keyed{SortKey(list[i]), i};
+    if (i > 0 && keys[i].Key < keys[i - 1].Key) {
+      sorted = false;
+    }
+  }
+  if (sorted) {
+    return;
+  }
+  std::sort(keys.begin(), keys.end());
+  std::vector<TMidiBufferList::Entry> entries;
+  entries.reserve(n);
+  for (const Keyed& k : keys) {
+    entries.push_back(list.entries_[k.Index]);
+  }
+  std::vector<Keyed>().swap(keys);
+  list.entries_.swap(entries);
+}
+
+int EncodeVarLen(int32_t value, uint8_t out[4]) {
+  uint32_t v = value < 0 ? 0 : std::min<uint32_t>(static_cast<uint32_t>(value), 0x0FFFFFFF);
+  int count = 1;
+  for (uint32_t rest = v >> 7; rest != 0; rest >>= 7) {
+    ++count;
+  }
+  for (int i = count - 1; i >= 0; --i) {
+    out[i] = static_cast<uint8_t>((v & 0x7F) | (i == count - 1 ? 0 : 0x80));
+    v >>= 7;
+  }
+  return count;
+}
+
+void AppendVarLen(std::string& out, int32_t value) {
+  uint8_t bytes[4];
+  int count = EncodeVarLen(value, bytes);
+  out.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(count));
+}
+
+}  // namespace mml
+
+namespace mml {
+
+namespace {
+
+// to - from without overflow, limited to what EncodeVarLen takes (it makes negatives 0 and caps).
+int32_t Delta(int32_t from, int32_t to) {
+  int64_t d = static_cast<int64_t>(to) - from;
+  return static_cast<int32_t>(std::clamp<int64_t>(d, -1, 0x0FFFFFFF));
+}
+
+}  // namespace
+
+void TDeltaStream::Write(int32_t time, std::string_view bytes) {
+  int32_t at = (cutTime_ == -1 || time < cutTime_) ? time : cutTime_;
+  AppendVarLen(out_, Delta(last_, at));
+  last_ = at;
+  int status = bytes.empty() ? -1 : static_cast<uint8_t>(bytes[0]);
+  if (status >= 0x90 && status <= 0x9F && status == lastStatus_) {
+    bytes.remove_prefix(1);
+  }
+  out_.append(bytes);
+  lastStatus_ = status;
+}
+
+void TDeltaStream::End(int32_t endTime, std::string_view endEvent) {
+  AppendVarLen(out_, Delta(last_, endTime));
+  out_.append(endEvent);
+}
+
+}  // namespace mml
+
+namespace mml {
+
+void RequireTimebase(const std::string& path, int32_t timebase, int32_t maxTimebase) {
+  if (timebase < 1 || timebase > maxTimebase) {
+    throw platform::FileError("cannot write \"" + path + "\": the file holds a timebase of 1.." +
+                              std::to_string(maxTimebase) + ", not " + std::to_string(timebase));
+  }
+}
+
+}  // namespace mml
