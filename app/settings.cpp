@@ -1,0 +1,69 @@
+#include "app/settings.h"
+
+#include <algorithm>
+
+#include "platform/qt/settings_store.h"
+
+namespace app {
+
+SettingsRecord Settings;
+
+int32_t ClampedProgram(int32_t program) { return std::clamp(program, 1, 128); }
+
+void ReadSettings(const platform::SettingsStore& store, SettingsRecord& settings, std::string& deviceName,
+                  ConvertValues& convert) {
+  deviceName = store.ReadText("Device", "DeviceName", "");
+  settings.DeviceType = store.ReadInt("Device", "DeviceType", 0);
+  settings.Channel = store.ReadInt("Device", "Channel", 0);
+  settings.Volume = store.ReadInt("Controls", "Volume", 127);
+  // Voice is stored zero-based; an absurd hand-edited value must not overflow.
+  const int32_t voice = store.ReadInt("Controls", "Voice", 0);
+  settings.Program = voice == INT32_MAX ? voice : voice + 1;
+  settings.Bank = store.ReadInt("Controls", "Bank", 0);
+  settings.Octave = store.ReadInt("Controls", "Octave", 5);
+  settings.Transpose = store.ReadInt("Controls", "Transpose", 0);
+  settings.Velocity = store.ReadInt("Controls", "Velocity", 127);
+
+  const ConvertValues defaults;
+  convert.Mode = store.ReadInt("Convert", "Mode", defaults.Mode);
+  convert.Tempo = store.ReadText("Convert", "Tempo", defaults.Tempo);
+  convert.AllLength = store.ReadText("Convert", "AllLength", defaults.AllLength);
+  convert.MinLength = store.ReadText("Convert", "MinLength", defaults.MinLength);
+  convert.DefLength = store.ReadText("Convert", "DefLength", defaults.DefLength);
+  convert.FirstLength = store.ReadText("Convert", "FirstLength", defaults.FirstLength);
+  convert.FileName = store.ReadText("Convert", "FileName", defaults.FileName);
+  convert.MMLType = store.ReadInt("Convert", "MMLType", defaults.MMLType);
+}
+
+void ReadStartValues(const platform::SettingsStore& store, SettingsRecord& settings, bool pc98Keyboard) {
+  settings.StayOnTop = store.ReadFlag("View", "Top", false);
+  settings.ForcePC98x1 = store.ReadFlag("Keyboard", "ForcePC98x1", false) || pc98Keyboard;
+  settings.Mapping = store.ReadInt("Keyboard", "Mapping", 0);
+}
+
+void WriteSettings(platform::SettingsStore& store, const SettingsRecord& settings,
+                   const std::string& deviceName, const ConvertValues& convert) {
+  store.WriteText("Device", "DeviceName", deviceName);
+  store.WriteInt("Device", "DeviceType", settings.DeviceType);
+  store.WriteInt("Device", "Channel", settings.Channel);
+  store.WriteInt("Controls", "Volume", settings.Volume);
+  store.WriteInt("Controls", "Voice",
+                 settings.Program == INT32_MIN ? settings.Program : settings.Program - 1);
+  store.WriteInt("Controls", "Bank", settings.Bank);
+  store.WriteInt("Controls", "Octave", settings.Octave);
+  store.WriteInt("Controls", "Transpose", settings.Transpose);
+  store.WriteInt("Controls", "Velocity", settings.Velocity);
+  store.WriteInt("Convert", "Mode", convert.Mode);
+  store.WriteText("Convert", "Tempo", convert.Tempo);
+  store.WriteText("Convert", "AllLength", convert.AllLength);
+  store.WriteText("Convert", "MinLength", convert.MinLength);
+  store.WriteText("Convert", "DefLength", convert.DefLength);
+  store.WriteText("Convert", "FirstLength", convert.FirstLength);
+  store.WriteText("Convert", "FileName", convert.FileName);
+  store.WriteInt("Convert", "MMLType", convert.MMLType);
+  store.WriteFlag("View", "Top", settings.StayOnTop);
+  store.WriteFlag("Keyboard", "ForcePC98x1", settings.ForcePC98x1);
+  store.WriteInt("Keyboard", "Mapping", settings.Mapping);
+}
+
+}  // namespace app

@@ -1,0 +1,60 @@
+// The keyboard window's persisted state and its load and save through the settings store.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+class SettingsStore;
+}
+
+namespace app {
+
+// Unit-level state of the keyboard window, one instance (`Settings`). The dialogs read and write it
+// directly; the configuration dialog only when it closes with OK.
+struct SettingsRecord {
+  int32_t DeviceType = 0;  // 0 no reset, 1 GM, 2 XG, 3 GS
+  int32_t Channel = 0;     // 0, or 9 in drum mode
+  int32_t Volume = 127;    // 0..127
+  int32_t Program = 1;     // 1..128 (a hand-edited store may hold anything; see ClampedProgram)
+  int32_t Bank = 0;        // 0..127
+  int32_t Octave = 5;      // 0..10; C plays note Octave * 12
+  int32_t Transpose = 0;   // -127..127
+  int32_t Velocity = 127;  // 0..127
+  bool StayOnTop = false;
+  bool ForcePC98x1 = false;
+  int32_t Mapping = 0;  // 0 standard layout, 1 MOD layout
+};
+extern SettingsRecord Settings;
+
+// The values of the store's `Convert` section. They belong to the MML edit dialog's controls and are
+// only carried here between the store and that dialog. Texts are UTF-8.
+struct ConvertValues {
+  int32_t Mode = 0;
+  std::string Tempo = "120";
+  std::string AllLength;
+  std::string MinLength = "8";
+  std::string DefLength = "4";
+  std::string FirstLength = "8";
+  std::string FileName;
+  int32_t MMLType = 0;
+};
+
+// `Program` clamped into 1..128, for indexing the program-name table.
+int32_t ClampedProgram(int32_t program);
+
+// Reads every value of the store with the defaults for missing or non-numeric ones: `settings` except
+// StayOnTop, ForcePC98x1 and Mapping (read at window creation, ReadStartValues), the stored device
+// name into `deviceName` and the `Convert` section into `convert`.
+void ReadSettings(const platform::SettingsStore& store, SettingsRecord& settings, std::string& deviceName,
+                  ConvertValues& convert);
+
+// StayOnTop (`View`/`Top`), ForcePC98x1 and Mapping, as read at window creation. ForcePC98x1 is also
+// set when `pc98Keyboard` reports a PC-98 series keyboard.
+void ReadStartValues(const platform::SettingsStore& store, SettingsRecord& settings, bool pc98Keyboard);
+
+// Writes all twenty values in their order; missing sections are created.
+void WriteSettings(platform::SettingsStore& store, const SettingsRecord& settings,
+                   const std::string& deviceName, const ConvertValues& convert);
+
+}  // namespace app
