@@ -1,8 +1,88 @@
 #include "record/dialect.h"
 
-namespace record {
+#include <string_view>
 
-// Placeholder until the dialect tables land.
-std::string TurnDialectToOwn(std::string_view text, int) { return std::string(text); }
+namespace record {
+namespace {
+
+// Calls `replace(byte)` for every one-byte character of `text` and copies its result; a byte of 0x80 or
+// above starts a two-byte character, which is copied whole (its second byte may be "^" or "\").
+template <typename Replace>
+void ReplaceCharacters(std::string& text, Replace replace) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (static_cast<unsigned char>(text[i]) >= 0x80) {
+      ++i;
+      continue;
+    }
+    text[i] = replace(text[i]);
+  }
+}
+
+}  // namespace
+
+int CheckedDialect(int dialect) { return dialect >= 0 && dialect < kDialectCount ? dialect : kOwnDialect; }
+
+bool HasChordBrackets(int dialect) { return std::string_view(MMLChordChars[CheckedDialect(dialect)]) != "0"; }
+
+std::string TurnDialectToOwn(std::string_view text, int dialect) {
+  dialect = CheckedDialect(dialect);
+  std::string own(text);
+  std::string_view octave = MMLOctaveChars[dialect];
+  // 1. Octave characters the other way round: "<" -> "#" -> ">", ">" -> "<", then every "#" -> ">".
+  if (octave == "<>") {
+    ReplaceCharacters(own, [](char c) { return c == '<' ? '>' : c == '>' ? '<' : c == '#' ? '>' : c; });
+  }
+  // 2. A tie followed by the note name again is the own dialect's tie of two notes, "$".
+  char tie = MMLTieChars[dialect];
+  if (!MMLTieJoinsLength[dialect]) {
+    ReplaceCharacters(own, [tie](char c) { return c == tie ? '$' : c; });
+  }
+  // 3. A "^" tie joins lengths, which the own dialect writes "&".
+  if (tie != '&') {
+    ReplaceCharacters(own, [](char c) { return c == '^' ? '&' : c; });
+  }
+  // 4. One bracket character for both ends of a chord: opening and closing in turn.
+  std::string_view chord = MMLChordChars[dialect];
+  if (chord.size() == 2 && chord[0] == chord[1]) {
+    bool open = true;
+    ReplaceCharacters(own, [&open, bracket = chord[0]](char c) {
+      if (c != bracket) return c;
+      char own = open ? '{' : '}';
+      open = !open;
+      return own;
+    });
+  }
+  return own;
+}
+
+int32_t HeaderOctave(const Capture& capture) {
+  for (int32_t i = 0; i < capture.CaptureCount && i < kCaptureCapacity; ++i) {
+    if (capture.CaptureNotes[i] != kRestCode) return capture.CaptureNotes[i] / 12 - 2;
+  }
+  return 60 / 12 - 2;
+}
+
+std::string TestPlayHeader(const HeaderValues& v) {
+  std::string header = ":2t" + v.Tempo + "i15s" + std::to_string(v.Velocity) + "v127V" +
+                       std::to_string(v.Volume) + "@" + std::to_string(v.Program) + "o" +
+                       std::to_string(v.Octave);
+  if (!v.DefLength.empty()) header += "l" + v.DefLength;
+  return header;
+}
+
+std::string SaveHeader(const HeaderValues& v) {
+  std::string header = ":1i16s" + std::to_string(v.Velocity) + "o" + std::to_string(v.Octave) + "@" +
+                       std::to_string(v.Program) + "t" + v.Tempo;
+  if (!v.DefLength.empty()) header += "l" + v.DefLength;
+  return header;
+}
+
+std::string TestPlayText(const HeaderValues& values, std::string_view memo, int dialect) {
+  return TestPlayHeader(values) + TurnDialectToOwn(memo, dialect);
+}
+
+std::string SaveText(const HeaderValues& values, std::string_view memo) {
+  return SaveHeader(values) + std::string(memo);
+}
 
 }  // namespace record

@@ -1,0 +1,189 @@
+#include "record/convert.h"
+
+#include <algorithm>
+#include <charconv>
+#include <optional>
+#include <string_view>
+
+#include "record/dialect.h"
+#include "record/length_text.h"
+
+namespace record {
+namespace {
+
+// 625 = 60000 ms per minute / 96 ticks per quarter note: tempo = ticks * 625 / ms.
+constexpr int64_t kMsTicksPerTempo = 625;
+
+// The tempo field: an optional sign and decimal digits, within 32 bits; nothing else.
+std::optional<int32_t> ParseDecimal(std::string_view text) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  int32_t value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// Elapsed milliseconds between two clock readings, as a signed 32-bit number (the clock wraps).
+int32_t Elapsed(uint32_t from, uint32_t to) { return static_cast<int32_t>(to - from); }
+
+// a * b / c in 64 bits, truncated toward zero, stored in 32 bits. c != 0.
+int32_t MulDiv(int64_t a, int64_t b, int64_t c) { return static_cast<int32_t>(a * b / c); }
+
+// The first onset after the opening note or chord, as the milliseconds since the start: the first
+// event after event 0 whose elapsed time exceeds `minLen` (compared as a plain number), else the stop.
+int32_t FirstGap(const Capture& capture, int32_t count, int32_t minLen) {
+  int32_t i = 1;
+  while (i < count && Elapsed(capture.CaptureStart, capture.CaptureTimes[i]) <= minLen) ++i;
+  return Elapsed(capture.CaptureStart, capture.CaptureTimes[i]);
+}
+
+}  // namespace
+
+const char* NoteName(int note) {
+  static constexpr const char* kNames[12] = {"c", "c+", "d", "d+", "e", "f", "f+", "g", "g+", "a", "a+", "b"};
+  return kNames[((note % 12) + 12) % 12];
+}
+
+int32_t RoundToStep(int32_t value, int32_t step) {
+  if (step <= 0) return value;
+  int32_t q = value / step;
+  int32_t r = value % step;
+  int32_t h = step / 2;
+  if (r > h) return static_cast<int32_t>((static_cast<int64_t>(q) + 1) * step);
+  if (r < h) return q * step;
+  return value;
+}
+
+std::string NoteLengthText(int32_t ticks, int32_t defaultTicks, int dialect, const std::string& name) {
+  if (ticks == 0) return "0";
+  dialect = CheckedDialect(dialect);
+  std::string pieces = LengthToText(ticks, defaultTicks);
+  std::string text;
+  text.reserve(pieces.size());
+  for (char c : pieces) {
+    if (c != '&') {
+      text += c;
+      continue;
+    }
+    text += MMLTieChars[dialect];
+    if (!MMLTieJoinsLength[dialect]) text += name;
+  }
+  return text;
+}
+
+bool Recalculate(const Capture& capture, int mode, ConvertFields& fields, ConvertState& state) {
+  if (mode < 0 || mode >= kModeCount) return false;
+  std::optional<int32_t> tempo = ParseDecimal(fields.Tempo);
+  if (!tempo) return false;
+  std::optional<int32_t> minLen = TryParseLength(fields.MinLength);
+  if (!minLen || *minLen == 0) return false;
+  std::optional<int32_t> typedTotal = TryParseLength(fields.Length);
+  std::optional<int32_t> defaultTicks = TryParseLength(fields.DefLength);
+  if (!typedTotal || !defaultTicks) return false;
+
+  const int32_t count = std::clamp(capture.CaptureCount, 0, kMaxCaptureEvents);
+  const int32_t span = Elapsed(capture.CaptureStart, capture.CaptureEnd);
+  // Every mode but the last scales by the span; a take of no duration has no scale.
+  if (mode != kModeAllMinimum && span == 0) return false;
+
+  int32_t total = *typedTotal;
+  std::string tempoText = fields.Tempo;
+  std::string lengthText = fields.Length;
+  switch (mode) {
+    case kModeAsTyped:
+      tempoText = std::to_string(MulDiv(total, kMsTicksPerTempo, span));
+      break;
+    case kModeFromTempo:
+      total = RoundToStep(MulDiv(*tempo, span, kMsTicksPerTempo), *minLen);
+      lengthText = LengthToText(total, -1);
+      break;
+    case kModeFromFirst: {
+      std::optional<int32_t> first = TryParseLength(fields.First);
+      if (!first) return false;
+      int32_t gap = FirstGap(capture, count, *minLen);
+      if (gap == 0) return false;
+      total = RoundToStep(MulDiv(span, *first, gap), *minLen);
+      lengthText = LengthToText(total, -1);
+      tempoText = std::to_string(MulDiv(total, kMsTicksPerTempo, span));
+      break;
+    }
+    case kModeAllMinimum:
+      total = static_cast<int32_t>((static_cast<int64_t>(count) + 1) * *minLen);
+      lengthText = LengthToText(total, -1);
+      break;
+  }
+
+  std::vector<int32_t> lengths(count, *minLen);
+  if (mode != kModeAllMinimum) {
+    for (int32_t i = 0; i < count; ++i) {
+      int32_t gap = Elapsed(capture.CaptureTimes[i], capture.CaptureTimes[i + 1]);
+      lengths[i] = RoundToStep(MulDiv(gap, total, span), *minLen);
+    }
+  }
+  fields.Tempo = std::move(tempoText);
+  fields.Length = std::move(lengthText);
+  state.Lengths = std::move(lengths);
+  state.TotalTicks = total;
+  state.DefaultTicks = *defaultTicks;
+  return true;
+}
+
+// Octave changes are measured from note to note (rests keep the reference; the first note gets none).
+// A chord is a run of notes of length 0. With brackets, its notes but the last are written bare and the
+// last carries the chord's length twice: before its octave change and name, and after its name. Without
+// brackets every chord note is written with length 0. A rest of length 0 in a dialect with brackets is
+// a bare "r" (it lasts the default length when read back).
+std::string BuildMML(const Capture& capture, const ConvertState& state, int dialect) {
+  dialect = CheckedDialect(dialect);
+  const char up = MMLOctaveChars[dialect][0];
+  const char down = MMLOctaveChars[dialect][1];
+  const bool brackets = HasChordBrackets(dialect);
+  const char open = MMLChordChars[dialect][0];
+  const char close = brackets ? MMLChordChars[dialect][1] : '\0';
+  const int32_t count = std::clamp(capture.CaptureCount, 0, kMaxCaptureEvents);
+
+  std::string mml;
+  int prevNote = -1;
+  bool inChord = false;
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t len = i < static_cast<int32_t>(state.Lengths.size()) ? state.Lengths[i] : 0;
+    const uint8_t code = capture.CaptureNotes[i];
+    std::string name;
+    if (code == kRestCode) {
+      name = "r";
+      mml += name;
+    } else {
+      std::string prefix;
+      if (prevNote >= 0) {
+        int octaves = code / 12 - prevNote / 12;
+        prefix.append(octaves > 0 ? octaves : -octaves, octaves > 0 ? up : down);
+      }
+      prevNote = code;
+      name = NoteName(code);
+      if (len == 0) {
+        if (!inChord && brackets) {
+          mml += open;
+          inChord = true;
+        }
+      } else if (inChord) {
+        mml += NoteLengthText(len, state.DefaultTicks, dialect, name);
+        mml += prefix;
+        prefix.clear();
+      }
+      mml += prefix;
+      mml += name;
+    }
+    if (len != 0 || !brackets) {
+      mml += NoteLengthText(len, state.DefaultTicks, dialect, name);
+      if (inChord) {
+        inChord = false;
+        mml += close;
+      }
+    }
+  }
+  // A take that ends inside a chord (its last event has length 0): the bracket is closed.
+  if (inChord) mml += close;
+  return mml;
+}
+
+}  // namespace record

@@ -1,0 +1,84 @@
+#include "record/length_text.h"
+
+#include <exception>
+#include <string_view>
+#include <vector>
+
+#include "mml/conv.h"
+
+namespace record {
+namespace {
+
+// The first row, longest first, with ticks <= remaining; on the straight grid while remaining is on it
+// (so that five eighths read "8&2", not a dotted triplet and a rest of ticks). nullptr below 4 ticks.
+const TLenChar* LongestPieceFor(int32_t remaining) {
+  bool straight = remaining % 12 == 0;
+  for (const TLenChar& row : LengthTable) {
+    if (row.Ticks <= remaining && (!straight || row.Ticks % 12 == 0)) return &row;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::string LengthToText(int32_t ticks, int32_t defaultTicks) {
+  std::string defText = defaultTicks > 0 ? std::to_string(384 / defaultTicks) : std::string();
+  // Pieces are found longest first and written shortest first.
+  std::vector<std::string> pieces;
+  int32_t remaining = ticks;
+  while (remaining > 0) {
+    const TLenChar* row = LongestPieceFor(remaining);
+    if (row == nullptr) {
+      pieces.push_back(remaining == defaultTicks ? "&" : "%" + std::to_string(remaining) + "&");
+      break;
+    }
+    std::string_view text = row->Text;
+    if (!defText.empty() && text.starts_with(defText) &&
+        (text.size() == defText.size() || text.substr(defText.size()) == "." ||
+         text.substr(defText.size()) == "..")) {
+      pieces.push_back(std::string(text.substr(defText.size())) + "&");
+    } else {
+      pieces.push_back(std::string(text) + "&");
+    }
+    remaining -= row->Ticks;
+  }
+  std::string result;
+  for (auto it = pieces.rbegin(); it != pieces.rend(); ++it) result += *it;
+  if (!result.empty()) result.pop_back();
+  return result;
+}
+
+int32_t ParseLength(const std::string& text) {
+  // The read goes through the compiler's reader, which records its errors in the compiler's error
+  // list; that list belongs to the latest compilation, so it is put back as it was.
+  std::vector<std::string> savedList = mml::ErrorList;
+  int32_t savedStart[std::size(mml::ErrorStart)];
+  int32_t savedLength[std::size(mml::ErrorLength)];
+  std::copy(std::begin(mml::ErrorStart), std::end(mml::ErrorStart), savedStart);
+  std::copy(std::begin(mml::ErrorLength), std::end(mml::ErrorLength), savedLength);
+  auto restore = [&] {
+    mml::ErrorList = std::move(savedList);
+    std::copy(std::begin(savedStart), std::end(savedStart), mml::ErrorStart);
+    std::copy(std::begin(savedLength), std::end(savedLength), mml::ErrorLength);
+  };
+  try {
+    mml::PrepareLexer(text, 0);
+    int32_t ticks = mml::ReadLength();
+    restore();
+    return ticks;
+  } catch (...) {
+    restore();
+    throw;
+  }
+}
+
+std::optional<int32_t> TryParseLength(const std::string& text) {
+  try {
+    return ParseLength(text);
+  } catch (const std::exception&) {
+    // EScriptError for a syntax or range error; any other failure of the reader counts the same.
+    return std::nullopt;
+  }
+}
+
+}  // namespace record
