@@ -8,7 +8,8 @@ namespace mml {
 
 inline constexpr int kAutoParamCount = 12;
 inline constexpr int kTempoParam = 11;
-inline constexpr int kNoNote = 255;  // TiedNote / PortamentoNote: none
+inline constexpr int kNoNote = 255;     // TiedNote / PortamentoNote: none
+inline constexpr uint8_t kNoValue = 1;  // ValueStatus when no number was written
 
 // One MML track. Value-initialising the record (TTrackTable{}) gives the all-zero state that every
 // compilation starts from; ResetTrack() then sets the defaults.
@@ -58,7 +59,8 @@ inline constexpr int32_t AutoParamOffset[kAutoParamCount] = {0, 0, 0, 64, 0, 819
 inline constexpr int32_t AutoParamMax[kAutoParamCount] = {127, 127, 127, 63,  127, 8191,
                                                           128, 127, 127, 127, 127, 4194303};
 // Range of the command value, and the key-follow values used when a range gives none.
-inline constexpr int32_t AutoParamCommandMin[kAutoParamCount] = {1, 0, 0, -64, 0, -8191, 0, 0, 0, 0, 0, 0};
+// The tempo starts at 1: a tempo of 0 has no length of a quarter note.
+inline constexpr int32_t AutoParamCommandMin[kAutoParamCount] = {1, 0, 0, -64, 0, -8191, 0, 0, 0, 0, 0, 1};
 inline constexpr int32_t AutoParamCommandMax[kAutoParamCount] = {127, 127, 127, 63,  127, 8191,
                                                                  128, 127, 127, 127, 127, 4194303};
 inline constexpr int32_t AutoParamKeyLow[kAutoParamCount] = {64, 64, 64, -64, 0, -8191, 1, 0, 0, 0, 0, 120};
