@@ -112,8 +112,11 @@ class TDeltaStream {
   int lastStatus_ = -1;
 };
 
-// Throws platform::FileError naming `path` unless 1 <= timebase <= maxTimebase: the 16-bit timebase field
-// of a file cannot hold more (and a Standard MIDI File reads bit 15 as a frame rate).
+// Ticks per quarter note that the 16-bit timebase field of each file can hold (a Standard MIDI File reads
+// bit 15 of its division as a frame rate). A larger timebase cannot be written: FileError.
+inline constexpr int32_t kMaxSmfTimebase = 0x7FFF;
+inline constexpr int32_t kMaxNmmTimebase = 0xFFFF;
+// Throws platform::FileError naming `path` unless 1 <= timebase <= maxTimebase.
 void RequireTimebase(const std::string& path, int32_t timebase, int32_t maxTimebase);
 
 // The whole Standard MIDI File (format 0, one track) for a sorted list.
@@ -137,6 +140,12 @@ void WriteSmf(const TMidiBufferList& events, int32_t timebase, int32_t cutTime, 
               const std::string& outputName);
 void WriteNmm(const TMidiBufferList& events, int32_t timebase, int32_t cutTime, int32_t endTime,
               const std::string& outputName);
+
+// The file writers for a name already in the platform's own encoding (names from a command line).
+void WriteSmfFile(const TMidiBufferList& events, int32_t timebase, int32_t cutTime, int32_t endTime,
+                  const std::string& nativePath);
+void WriteNmmFile(const TMidiBufferList& events, int32_t timebase, int32_t cutTime, int32_t endTime,
+                  const std::string& nativePath);
 
 // Receives the play image of test play (the sequencer copies it into its song buffer).
 void SetSongHandOver(std::function<void(std::span<const uint8_t> image, int32_t timebase)> handOver);

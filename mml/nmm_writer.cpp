@@ -40,8 +40,6 @@ bool IsLoopMark(const TMidiBuffer& e) {
 bool IsPlayName(const std::string& name) { return name.size() == 1 && static_cast<uint8_t>(name[0]) == 0xFF; }
 bool IsBuildOnlyName(const std::string& name) { return name.size() == 1 && name[0] == '\0'; }
 
-constexpr int32_t kMaxNmmTimebase = 0xFFFF;
-
 }  // namespace
 
 NmmStream BuildNmm(const TMidiBufferList& events, int32_t timebase, int32_t cutTime, int32_t endTime) {
@@ -97,10 +95,14 @@ void WriteNmm(const TMidiBufferList& events, int32_t timebase, int32_t cutTime, 
     }
     return;
   }
-  std::string path = platform::Cp932NameToNative(outputName);
-  RequireTimebase(path, timebase, kMaxNmmTimebase);
+  WriteNmmFile(events, timebase, cutTime, endTime, platform::Cp932NameToNative(outputName));
+}
+
+void WriteNmmFile(const TMidiBufferList& events, int32_t timebase, int32_t cutTime, int32_t endTime,
+                  const std::string& nativePath) {
+  RequireTimebase(nativePath, timebase, kMaxNmmTimebase);
   NmmStream nmm = BuildNmm(events, timebase, cutTime, endTime);
-  platform::WriteFileAtomic(path, {nmm.Stream, nmm.Trailer});
+  platform::WriteFileAtomic(nativePath, {nmm.Stream, nmm.Trailer});
 }
 
 void SetSongHandOver(std::function<void(std::span<const uint8_t> image, int32_t timebase)> handOver) {

@@ -17,9 +17,6 @@ void AppendBig(std::string& out, uint32_t value, int bytes) {
 
 constexpr size_t kHeaderSize = 22;
 constexpr size_t kTrackLengthAt = 18;
-// A division with bit 15 set means SMPTE frames, and 0 means nothing: ticks per quarter note must
-// stay within 1..32767 to be read back as such.
-constexpr int32_t kMaxSmfTimebase = 0x7FFF;
 
 }  // namespace
 
@@ -47,12 +44,15 @@ std::string BuildSmf(const TMidiBufferList& events, int32_t timebase, int32_t cu
   return out;
 }
 
+void WriteSmfFile(const TMidiBufferList& events, int32_t timebase, int32_t cutTime, int32_t endTime,
+                  const std::string& nativePath) {
+  RequireTimebase(nativePath, timebase, kMaxSmfTimebase);
+  platform::WriteFileAtomic(nativePath, {BuildSmf(events, timebase, cutTime, endTime)});
+}
+
 void WriteSmf(const TMidiBufferList& events, int32_t timebase, int32_t cutTime, int32_t endTime,
               const std::string& outputName) {
-  std::string path = platform::Cp932NameToNative(outputName);
-  RequireTimebase(path, timebase, kMaxSmfTimebase);
-  std::string file = BuildSmf(events, timebase, cutTime, endTime);
-  platform::WriteFileAtomic(path, {file});
+  WriteSmfFile(events, timebase, cutTime, endTime, platform::Cp932NameToNative(outputName));
 }
 
 }  // namespace mml

@@ -1,14 +1,228 @@
+// tonvik-mml FILE -o OUT | FILE --events [--dialect N]: compiles an MML file of the own dialect (or of
+// dialect N, turned into the own one first) and writes a Standard MIDI File or an NMM file, or lists
+// the sorted events. Compile errors go to standard error as FILE:LINE:COL: MESSAGE.
+#include <cstdint>
 #include <cstdio>
+#include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
 
+#include "mml/conv.h"
+#include "mml/events.h"
+#include "mml/state.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "record/dialect.h"
 #include "tools/commands.h"
 
 namespace tools {
 
-const char* const kCompileHelp = "";
+const char* const kCompileHelp =
+    "tonvik-mml FILE -o OUT        compile FILE (\"-\" = standard input) to OUT: a Standard MIDI File,\n"
+    "                              or the NMM event stream when OUT ends in .nmm (any case)\n"
+    "tonvik-mml FILE --events      list the sorted events, one \"<tick> <hex bytes>\" line each, then\n"
+    "                              \"end <end tick>\"\n"
+    "  --dialect N                 FILE is in dialect N (0 own, 1 Sakura, 2 mml2mid, 3 FMP, 4 PMD,\n"
+    "                              5 Hatena, 6 Mabinogi) and is turned into the own dialect first\n"
+    "  FILE is UTF-8 (converted to CP932) or CP932. Errors go to standard error as\n"
+    "  FILE:LINE:COL: MESSAGE. Exit status: 0 no errors, 1 errors but the output was made,\n"
+    "  2 the compilation was ended (last line \"tonvik-mml: MESSAGE\", no output).\n"
+    "  The + command prints its text on standard output.\n\n";
 
-int RunCompile(const Args&) {
-  std::fputs("tonvik-mml: compiling is not built yet\n", stderr);
-  return 2;
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitErrors = 1;
+constexpr int kExitEnded = 2;
+
+struct CompileOptions {
+  std::string Input;  // "-" = standard input
+  std::optional<std::string> Output;
+  bool ListEvents = false;
+  int Dialect = record::kOwnDialect;
+};
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "tonvik-mml: %s\n", message.c_str());
+  return kExitEnded;
+}
+
+bool ParseDialect(const std::string& text, int& dialect) {
+  if (text.size() != 1 || text[0] < '0' || text[0] >= '0' + record::kDialectCount) {
+    return false;
+  }
+  dialect = text[0] - '0';
+  return true;
+}
+
+// Returns an error message, or "" when the arguments make sense.
+std::string ParseArgs(const Args& args, CompileOptions& options) {
+  bool haveInput = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    bool hasValue = i + 1 < args.size();
+    if (a == "-o") {
+      if (!hasValue) return "-o needs a file name";
+      options.Output = args[++i];
+    } else if (a == "--events") {
+      options.ListEvents = true;
+    } else if (a == "--dialect") {
+      if (!hasValue || !ParseDialect(args[i + 1], options.Dialect)) return "--dialect needs a number 0..6";
+      ++i;
+    } else if (a.size() > 1 && a[0] == '-') {
+      return "unknown option " + a;
+    } else if (haveInput) {
+      return "more than one input file: " + options.Input + ", " + a;
+    } else {
+      options.Input = a;
+      haveInput = true;
+    }
+  }
+  if (!haveInput) return "no input file (see --help)";
+  if (!options.Output && !options.ListEvents) return "nothing to make: give -o OUT or --events";
+  return "";
+}
+
+std::string ReadStandardInput() {
+  std::string text;
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
+    text.append(buffer, n);
+  }
+  if (std::ferror(stdin)) {
+    throw platform::FileError("cannot read standard input");
+  }
+  return text;
+}
+
+bool IsCp932Lead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool IsCp932Trail(uint8_t b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
+
+struct LineColumn {
+  size_t Line = 1;
+  size_t Column = 1;
+};
+
+// The 1-based line and column of byte `pos` of `text`: CR LF, LF and a lone CR each end a line; a
+// two-byte character counts as one column. A position beyond the text is taken as its end.
+LineColumn Locate(std::string_view text, size_t pos) {
+  LineColumn at;
+  pos = std::min(pos, text.size());
+  size_t i = 0;
+  while (i < pos) {
+    uint8_t b = static_cast<uint8_t>(text[i]);
+    if (b == '\r' || b == '\n') {
+      i += (b == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
+      ++at.Line;
+      at.Column = 1;
+      continue;
+    }
+    bool twoBytes = IsCp932Lead(b) && i + 1 < text.size() && IsCp932Trail(static_cast<uint8_t>(text[i + 1]));
+    i += twoBytes ? 2 : 1;
+    ++at.Column;
+  }
+  return at;
+}
+
+void PrintErrors(const std::string& fileLabel, std::string_view text) {
+  for (size_t n = 1; n <= mml::ErrorList.size(); ++n) {
+    int32_t start = n < 17 ? mml::ErrorStart[n] : 0;
+    LineColumn at = Locate(text, start < 0 ? 0 : static_cast<size_t>(start));
+    std::fprintf(stderr, "%s:%zu:%zu: %s\n", fileLabel.c_str(), at.Line, at.Column,
+                 platform::Cp932ToUtf8(mml::ErrorList[n - 1]).c_str());
+  }
+}
+
+bool EndsWithNmm(const std::string& name) {
+  if (name.size() < 4) return false;
+  std::string ext = name.substr(name.size() - 4);
+  for (char& c : ext) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return ext == ".NMM";
+}
+
+// Writes the compiled events to `path`, a name of the file system as given on the command line.
+void WriteOutput(const std::string& path) {
+  if (EndsWithNmm(path)) {
+    mml::RequireTimebase(path, mml::Timebase, 0xFFFF);
+    mml::NmmStream nmm = mml::BuildNmm(mml::EventList, mml::Timebase, mml::CutTime, mml::EndTime);
+    platform::WriteFileAtomic(path, {nmm.Stream, nmm.Trailer});
+  } else {
+    mml::RequireTimebase(path, mml::Timebase, 0x7FFF);
+    platform::WriteFileAtomic(path,
+                              {mml::BuildSmf(mml::EventList, mml::Timebase, mml::CutTime, mml::EndTime)});
+  }
+}
+
+void PrintEvents() {
+  std::string out;
+  char hex[4];
+  for (const mml::TMidiBuffer& e : mml::EventList) {
+    out += std::to_string(e.Time);
+    for (char c : e.Data) {
+      std::snprintf(hex, sizeof hex, " %02X", static_cast<uint8_t>(c));
+      out += hex;
+    }
+    out += '\n';
+    if (out.size() > 65536) {
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      out.clear();
+    }
+  }
+  out += "end " + std::to_string(mml::EndTime) + "\n";
+  std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+}  // namespace
+
+int RunCompile(const Args& args) {
+  CompileOptions options;
+  std::string usage = ParseArgs(args, options);
+  if (!usage.empty()) return Fail(usage);
+
+  bool fromStdin = options.Input == "-";
+  std::string fileLabel = fromStdin ? "<stdin>" : options.Input;
+  std::string text;
+  try {
+    text = fromStdin ? ReadStandardInput() : platform::ReadWholeFile(options.Input);
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
+  text = platform::NormalizeLineBreaks(platform::FileTextToCp932(text));
+  if (options.Dialect != record::kOwnDialect) {
+    text = record::TurnDialectToOwn(text, options.Dialect);
+  }
+
+  mml::SetMessageHandler([](const std::string& cp932) {
+    std::string line = platform::Cp932ToUtf8(cp932) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+  });
+  // Build only: the output file is written here, under the name exactly as given.
+  std::string ended;
+  try {
+    mml::CompileMML(text, std::string(1, '\0'));
+  } catch (const mml::EScriptError& e) {
+    ended = platform::Cp932ToUtf8(e.what());
+  } catch (const std::exception& e) {
+    ended = e.what();
+  }
+  mml::SetMessageHandler(nullptr);
+  std::fflush(stdout);
+
+  if (ended.empty() && options.Output) {
+    try {
+      WriteOutput(*options.Output);
+    } catch (const std::exception& e) {
+      ended = e.what();
+    }
+  }
+  PrintErrors(fileLabel, text);
+  if (!ended.empty()) return Fail(ended);
+  if (options.ListEvents) PrintEvents();
+  return mml::ErrorList.empty() ? kExitOk : kExitErrors;
 }
 
 }  // namespace tools
