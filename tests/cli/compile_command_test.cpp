@@ -1,0 +1,237 @@
+// End-to-end tests of `tonvik-mml FILE -o OUT` and `tonvik-mml FILE --events`: the program built next to
+// the tests (TONVIK_BIN_DIR) runs in a fresh folder, and its exit status, standard output, standard
+// error and files are compared.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "golden.h"
+#include "platform/files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using golden::AnnotateFile;
+using golden::Hex;
+using golden::ToHex;
+
+struct Result {
+  int Exit = -1;
+  std::string Out;
+  std::string Err;
+};
+
+std::string Quote(const std::string& arg) {
+  std::string out = "'";
+  for (char c : arg) {
+    out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  }
+  return out + "'";
+}
+
+class CompileCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* bin = std::getenv("TONVIK_BIN_DIR");
+    ASSERT_NE(bin, nullptr) << "TONVIK_BIN_DIR is not set";
+    program_ = std::string(bin) + "/tonvik-mml";
+    dir_ = fs::temp_directory_path() / ("tonvik-cli-" + std::to_string(::getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  void Write(const std::string& name, const std::string& bytes) {
+    platform::WriteFileAtomic((dir_ / name).string(), {bytes});
+  }
+  std::string Read(const std::string& name) { return platform::ReadWholeFile((dir_ / name).string()); }
+  bool Exists(const std::string& name) { return fs::exists(dir_ / name); }
+
+  // Runs tonvik-mml in the test folder; `stdinFile` (a name in the folder) feeds standard input.
+  Result Run(const std::vector<std::string>& args, const std::string& stdinFile = "") {
+    std::string command = "cd " + Quote(dir_.string()) + " && " + Quote(program_);
+    for (const std::string& a : args) {
+      command += " " + Quote(a);
+    }
+    command += " <" + (stdinFile.empty() ? std::string("/dev/null") : Quote(stdinFile));
+    command += " >.stdout 2>.stderr";
+    int status = std::system(command.c_str());
+    Result r;
+    r.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.Out = Read(".stdout");
+    r.Err = Read(".stderr");
+    fs::remove(dir_ / ".stdout");
+    fs::remove(dir_ / ".stderr");
+    return r;
+  }
+
+  std::string program_;
+  fs::path dir_;
+};
+
+struct EventsCase {
+  const char* name;
+  std::string input;  // file bytes (UTF-8 or CP932)
+  std::vector<std::string> extraArgs;
+  int exit;
+  const char* out;
+  const char* err;
+};
+
+// Compiles in.mml with --events and compares everything the command prints.
+TEST_F(CompileCommand, ListsEventsAndReportsErrorsWithLineAndColumn) {
+  const EventsCase cases[] = {
+      {"one note", ":1 l4c\n", {}, 0, "0 90 48 64\n90 90 48 00\nend 96\n", ""},
+      {"sorted over two tracks",
+       ":1,2 l4c :2 v90\n",
+       {},
+       0,
+       "0 90 48 64\n0 91 48 64\n90 90 48 00\n90 91 48 00\n96 B1 0B 5A\nend 96\n",
+       ""},
+      {"cut mark shortens the end",
+       ":1 l4c ^ c\n",
+       {},
+       0,
+       "0 90 48 64\n90 90 48 00\n96 90 48 64\n186 90 48 00\nend 96\n",
+       ""},
+      {"no track selected", "c", {}, 1, "end 0\n", "in.mml:1:1: MIDIトラックを指定して下さい\n"},
+      {"command error on the second line",
+       ":1\n  ~\n",
+       {},
+       1,
+       "end 0\n",
+       "in.mml:2:3: [Part:1]コマンドエラー(~)\n"},
+      {"a two-byte character counts one column",
+       ":1 あ~",
+       {},
+       1,
+       "end 0\n",
+       "in.mml:1:5: [Part:1]コマンドエラー(~)\n"},
+      {"a lone CR ends a line", ":1\r\r ~", {}, 1, "end 0\n", "in.mml:3:2: [Part:1]コマンドエラー(~)\n"},
+      {"a lone LF ends a line and does not swallow the next byte",
+       ":1\nl4c",
+       {},
+       0,
+       "0 90 48 64\n90 90 48 00\nend 96\n",
+       ""},
+      {"UTF-8 text is compiled as CP932", ":1 \"あ\"", {}, 0, "0 FF 05 02 82 A0\nend 0\n", ""},
+      {"CP932 text is taken as it is", ":1 \"\x82\xA0\"", {}, 0, "0 FF 05 02 82 A0\nend 0\n", ""},
+      {"the + command prints one line", ":1,3 +5\n", {}, 0, "Test TRK:0 %5\nTest TRK:2 %5\nend 0\n", ""},
+      {"a dialect is turned into the own one first",
+       ":1 l4 <c",
+       {"--dialect", "5"},
+       0,
+       "0 90 54 64\n90 90 54 00\nend 96\n",
+       ""},
+  };
+  for (const EventsCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Write("in.mml", c.input);
+    std::vector<std::string> args = {"in.mml", "--events"};
+    args.insert(args.end(), c.extraArgs.begin(), c.extraArgs.end());
+    Result r = Run(args);
+    EXPECT_EQ(r.Out, c.out);
+    EXPECT_EQ(r.Err, c.err);
+    EXPECT_EQ(r.Exit, c.exit);
+  }
+}
+
+TEST_F(CompileCommand, StandardInputIsNamedStdin) {
+  Write("feed", "~");
+  Result r = Run({"-", "--events"}, "feed");
+  EXPECT_EQ(r.Err, "<stdin>:1:1: コマンドエラー(~)\n");
+  EXPECT_EQ(r.Exit, 1);
+}
+
+TEST_F(CompileCommand, WritesStandardMidiFileAndNmmByExtension) {
+  Write("in.mml", ":1 t120 \"*loop\" l4c\n");
+  Result r = Run({"in.mml", "-o", "song.mid"});
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  std::string smf =
+      "4D 54 68 64 00 00 00 06 00 00 00 01 00 60 4D 54 72 6B 00 00 00 1B"
+      " 00 FF 51 03 07 A1 20 00 FF 05 05 2A 6C 6F 6F 70 00 90 48 64 5A 48 00 06 FF 2F 00";
+  EXPECT_EQ(AnnotateFile(Read("song.mid")), AnnotateFile(Hex(smf)));
+
+  r = Run({"in.mml", "-o", "song.NmM"});
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  std::string nmm =
+      "4E 4D 4D 1A 13 00 00 00 60 00"
+      " 00 FF 01 07 A1 20 00 FF 03 00 90 48 64 5A 48 00 06 FF 00";
+  EXPECT_EQ(AnnotateFile(Read("song.NmM")), AnnotateFile(Hex(nmm)));
+}
+
+TEST_F(CompileCommand, OutputNameIsUsedAsGiven) {
+  Write("in.mml", ":1 c");
+  Result r = Run({"in.mml", "-o", "ü テスト.mid"});
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_TRUE(Exists("ü テスト.mid"));
+}
+
+TEST_F(CompileCommand, ErrorsStillWriteTheFileWithExitOne) {
+  Write("in.mml", std::string(15, '~'));
+  Result r = Run({"in.mml", "-o", "out.mid"});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_EQ(Read("out.mid").size(), 26u);
+}
+
+TEST_F(CompileCommand, EndedCompilationWritesNothingAndKeepsTheEarlierFile) {
+  Write("out.mid", "earlier");
+  Write("in.mml", std::string(16, '~'));
+  Result r = Run({"in.mml", "-o", "out.mid", "--events"});
+  EXPECT_EQ(r.Exit, 2);
+  std::string expected;
+  for (int i = 1; i <= 16; ++i) {
+    expected += "in.mml:1:" + std::to_string(i) + ": コマンドエラー(~)\n";
+  }
+  expected += "tonvik-mml: エラーが多すぎます\n";
+  EXPECT_EQ(r.Err, expected);
+  EXPECT_EQ(r.Out, "");
+  EXPECT_EQ(Read("out.mid"), "earlier");
+}
+
+TEST_F(CompileCommand, EndOfTextNotFoundEndsTheCompilation) {
+  Write("in.mml", ":1 \x82");
+  Result r = Run({"in.mml", "-o", "out.mid"});
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_EQ(r.Err, "in.mml:1:5: テキストの最後が見つかりません\ntonvik-mml: コンパイルエラー\n");
+  EXPECT_FALSE(Exists("out.mid"));
+}
+
+TEST_F(CompileCommand, FailedWriteEndsWithExitTwo) {
+  Write("in.mml", ":1 c");
+  Result r = Run({"in.mml", "-o", "missing/out.mid", "--events"});
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_EQ(r.Err.rfind("tonvik-mml: cannot ", 0), 0u) << r.Err;
+  EXPECT_EQ(r.Out, "");
+}
+
+TEST_F(CompileCommand, UsageErrorsExitTwoWithAMessage) {
+  Write("in.mml", ":1 c");
+  const std::vector<std::vector<std::string>> usages = {
+      {"in.mml"},       {"in.mml", "--events", "--bogus"},   {"in.mml", "--events", "--dialect", "7"},
+      {"in.mml", "-o"}, {"in.mml", "other.mml", "--events"}, {"absent.mml", "--events"},
+  };
+  for (const auto& args : usages) {
+    Result r = Run(args);
+    SCOPED_TRACE(args.back());
+    EXPECT_EQ(r.Exit, 2);
+    EXPECT_EQ(r.Err.rfind("tonvik-mml: ", 0), 0u) << r.Err;
+    EXPECT_EQ(r.Out, "");
+  }
+}
+
+TEST_F(CompileCommand, HelpDescribesTheCompileCommand) {
+  Result r = Run({"--help"});
+  EXPECT_EQ(r.Exit, 0);
+  for (const char* words : {"-o OUT", "--events", "--dialect", ".nmm", "FILE:LINE:COL: MESSAGE"}) {
+    EXPECT_NE(r.Out.find(words), std::string::npos) << words;
+  }
+}
+
+}  // namespace
