@@ -32,10 +32,27 @@ std::string TurnDialectToOwn(std::string_view text, int dialect) {
   if (octave == "<>") {
     ReplaceCharacters(own, [](char c) { return c == '<' ? '>' : c == '>' ? '<' : c == '#' ? '>' : c; });
   }
-  // 2. A tie followed by the note name again is the own dialect's tie of two notes, "$".
+  // 2. A tie followed by the note name again is the own dialect's tie of two notes, "$". Between two
+  //    rests ("r8&r2") there is no note to hold: the pieces join as lengths ("r8&2"), since a "$"
+  //    after a rest is no command.
   char tie = MMLTieChars[dialect];
   if (!MMLTieJoinsLength[dialect]) {
-    ReplaceCharacters(own, [tie](char c) { return c == tie ? '$' : c; });
+    std::string joined;
+    joined.reserve(own.size());
+    for (size_t i = 0; i < own.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(own[i]);
+      if (c >= 0x80) {
+        joined.append(own, i, 2);
+        ++i;
+      } else if (c == static_cast<unsigned char>(tie)) {
+        bool restTie = i + 1 < own.size() && own[i + 1] == 'r';
+        joined += restTie ? '&' : '$';
+        if (restTie) ++i;
+      } else {
+        joined += own[i];
+      }
+    }
+    own = std::move(joined);
   }
   // 3. A "^" tie joins lengths, which the own dialect writes "&".
   if (tie != '&') {

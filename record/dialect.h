@@ -30,9 +30,10 @@ bool HasChordBrackets(int dialect);
 
 // `text` in dialect `dialect`, CP932 bytes; returns the text in the own dialect, as test play compiles
 // it. In this order: the Hatena octave characters are swapped ("#" also becomes ">"); in dialects that
-// repeat the note name after a tie, the tie becomes "$"; a "^" tie becomes "&"; a chord bracket used for
-// both ends becomes "{" and "}" in turn. Only whole characters are replaced: a byte of 0x80 or above
-// starts a two-byte character, whose second byte is copied unchanged.
+// repeat the note name after a tie, the tie becomes "$" (a tie followed by "r" joins lengths: "r8&r2"
+// becomes "r8&2"); a "^" tie becomes "&"; a chord bracket used for both ends becomes "{" and "}" in
+// turn. Only whole characters are replaced: a byte of 0x80 or above starts a two-byte character, whose
+// second byte is copied unchanged.
 std::string TurnDialectToOwn(std::string_view text, int dialect);
 
 // The values of the own-dialect header put in front of the text for test play and saving. All texts

@@ -22,7 +22,11 @@ const TLenChar* LongestPieceFor(int32_t remaining) {
 }  // namespace
 
 std::string LengthToText(int32_t ticks, int32_t defaultTicks) {
-  std::string defText = defaultTicks > 0 ? std::to_string(384 / defaultTicks) : std::string();
+  // The default length is left out only where its text names it exactly: an n-th note (384 a multiple
+  // of it). A dotted or tied default ("4." is 144, and 384 div 144 = 2) would otherwise omit pieces
+  // that read back as another length.
+  std::string defText =
+      defaultTicks > 0 && 384 % defaultTicks == 0 ? std::to_string(384 / defaultTicks) : std::string();
   // Pieces are found longest first and written shortest first.
   std::vector<std::string> pieces;
   int32_t remaining = ticks;

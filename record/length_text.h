@@ -28,7 +28,9 @@ inline constexpr std::array<TLenChar, 27> LengthTable = {{
 //   the straight-grid rows while Remaining is a multiple of 12; write the row as its text, or as an
 //   empty piece ("", ".", "..") when it is the default length (with its dots); below 4 ticks write
 //   "%n" (or an empty piece when n is the default length) and stop.
-// `defaultTicks` <= 0: no default length, every piece is written out. Ticks <= 0 give "".
+// `defaultTicks` <= 0: no default length, every piece is written out; a default that is no n-th note
+// (384 not a multiple of it) is only left out below 4 ticks, where it is matched by its ticks.
+// Ticks <= 0 give "".
 // Examples with the default 96: 96 "", 144 ".", 120 "16&", 240 "8&2", 1248 "&1.&1.", 2 "%2".
 std::string LengthToText(int32_t ticks, int32_t defaultTicks);
 
