@@ -21,9 +21,9 @@ class EScriptError : public std::runtime_error {
 };
 
 // Limits on runaway work. Crossing one records its error and ends the compilation like the 16th error.
-inline constexpr int32_t kMaxEvents = 4'000'000;           // "イベント数が多すぎます"
+inline constexpr int32_t kMaxEvents = 4'000'000;              // "イベント数が多すぎます"
 inline constexpr int32_t kMaxSourceBytes = 16 * 1024 * 1024;  // working text: "マクロ展開が大きすぎます"
-inline constexpr int64_t kMaxWorkSteps = 200'000'000;      // commands + envelope ticks: "処理が多すぎます"
+inline constexpr int64_t kMaxWorkSteps = 200'000'000;  // commands + envelope ticks: "処理が多すぎます"
 
 // Compiles `text` (CP932, CR LF) and then writes or plays the result. `outputName` is a file name
 // (".NMM" extension: the NMM stream, else a Standard MIDI File), or one byte: 0xFF test play, 0x00

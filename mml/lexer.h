@@ -11,13 +11,30 @@
 
 namespace mml {
 
+// The byte of Source at `pos`; 0x00 at or beyond its end, so no read leaves the text.
+inline uint8_t SourceByte(int32_t pos) {
+  return static_cast<uint32_t>(pos) < Source.size() ? static_cast<uint8_t>(Source[pos]) : 0;
+}
+
 // The byte at ReadPos; 0x00 at or beyond the end of Source. Does not move.
-uint8_t PeekChar();
+inline uint8_t PeekChar() { return SourceByte(ReadPos); }
 
 // The next significant byte, ReadPos left behind it: two-byte characters (lead byte >= 0x80), blanks
 // and tabs are stepped over; a line break (CR or LF plus the byte after it) is returned as 0x0D.
 // 0x00 at or beyond the end of Source.
-uint8_t NextChar();
+inline uint8_t NextChar() {
+  for (;;) {
+    uint8_t b = SourceByte(ReadPos++);
+    if (b >= 0x80) {
+      ++ReadPos;
+    } else if (b == 0x0D || b == 0x0A) {
+      ++ReadPos;
+      return 0x0D;
+    } else if (b != ' ' && b != '\t') {
+      return b;
+    }
+  }
+}
 
 // Runs `handler` once per selected track (ascending), each run reading from the same ReadPos with
 // CurTrack set and RepeatPerTrack true; stops after a run that cleared RepeatPerTrack.

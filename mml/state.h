@@ -16,12 +16,12 @@ namespace mml {
 struct TMacroTable {
   int32_t ExpandStart = 0;  // index in Source where the current expansion begins
   std::string Name;
-  std::string Body;             // blanks and control bytes trimmed at both ends
-  int32_t BodyPos = 0;          // index in Source of the first body byte of the definition
-  int32_t ReturnPos = -1;       // where reading resumes after the expansion; -1 while not expanded
-  int32_t PrevMacro = -1;       // CurMacro at the time of the call
+  std::string Body;              // blanks and control bytes trimmed at both ends
+  int32_t BodyPos = 0;           // index in Source of the first body byte of the definition
+  int32_t ReturnPos = -1;        // where reading resumes after the expansion; -1 while not expanded
+  int32_t PrevMacro = -1;        // CurMacro at the time of the call
   std::vector<uint16_t> PosMap;  // offset into Body of each expansion byte, plus one for the byte behind
-  int32_t ParamCount = 0;       // highest n of the ?n in the body, 0..9
+  int32_t ParamCount = 0;        // highest n of the ?n in the body, 0..9
 };
 
 // One open [ ] block.
@@ -45,16 +45,16 @@ inline constexpr int kMaxInserts = 8;
 inline constexpr int kMaxBlocks = 32;
 inline constexpr int kTrackCount = 32;
 
-extern std::string Source;     // working text: the caller's text, 0x1A, then macro expansions
-extern int32_t ReadPos;        // next byte of Source to read
-extern int32_t ErrorPos;       // start of the item being read: the start of an error's span
-extern uint8_t ValueStatus;    // last read: 0 a value, 1 no value, 2 an empty word
-extern int32_t TermOnly;       // 1: ReadExpr reads one operand and no binary operator
-extern uint32_t TrackMask;     // selected tracks, bit n = track n+1
-extern int32_t CurTrack;       // track 0..31 for which the current command runs
-extern bool RepeatPerTrack;    // a handler that clears it runs once for all selected tracks
-extern int32_t Timebase;       // ticks per quarter note
-extern int32_t Tempo;          // quarter notes per minute
+extern std::string Source;   // working text: the caller's text, 0x1A, then macro expansions
+extern int32_t ReadPos;      // next byte of Source to read
+extern int32_t ErrorPos;     // start of the item being read: the start of an error's span
+extern uint8_t ValueStatus;  // last read: 0 a value, 1 no value, 2 an empty word
+extern int32_t TermOnly;     // 1: ReadExpr reads one operand and no binary operator
+extern uint32_t TrackMask;   // selected tracks, bit n = track n+1
+extern int32_t CurTrack;     // track 0..31 for which the current command runs
+extern bool RepeatPerTrack;  // a handler that clears it runs once for all selected tracks
+extern int32_t Timebase;     // ticks per quarter note
+extern int32_t Tempo;        // quarter notes per minute
 extern TTrackTable Tracks[kTrackCount];
 extern TMidiBufferList EventList;
 extern bool TooManyErrors;
