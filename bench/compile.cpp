@@ -1,0 +1,102 @@
+// Compiling generated songs to a Standard MIDI File: notes per second and peak heap bytes per event.
+// The songs use four tracks, macros, repeat blocks with alternatives, envelopes and key-follow.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
+#include <string>
+
+#include "mml/conv.h"
+#include "mml/state.h"
+
+namespace {
+
+// Heap accounting of this program: bytes in use now and the highest mark since the last reset.
+std::atomic<int64_t> HeapInUse{0};
+std::atomic<int64_t> HeapPeak{0};
+
+void Count(int64_t bytes) {
+  int64_t now = HeapInUse.fetch_add(bytes, std::memory_order_relaxed) + bytes;
+  int64_t peak = HeapPeak.load(std::memory_order_relaxed);
+  while (now > peak && !HeapPeak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
+  }
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  void* p = std::malloc(size == 0 ? 1 : size);
+  if (p == nullptr) throw std::bad_alloc();
+  Count(static_cast<int64_t>(malloc_usable_size(p)));
+  return p;
+}
+void operator delete(void* p) noexcept {
+  if (p == nullptr) return;
+  Count(-static_cast<int64_t>(malloc_usable_size(p)));
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+
+namespace {
+
+// A song of `notes` notes, a quarter of them on each of four tracks. Each macro plays ten notes; each
+// track repeats its macro in a block with alternatives.
+std::string GenerateSong(int notes) {
+  const int passes = notes / 40;  // ten notes per pass and track
+  std::string song =
+      "!A,[c8d8e8f8 g8a8b8>c8<g8e8]\r\n"
+      "!B,[c16e16g16>c16<b16g16e16c16 d8f8]\r\n"
+      "!C,[?1 ?1 ?2 ?2 ?1 ?1 ?2 ?2 ?1 ?2]\r\n"
+      "!D,[{0ce}8 g8 [a16b16]2 r8 c8 e8 g8]\r\n"
+      ":1 t132 o4 l8 @1 V100,0,4,96,-60,0,0 v100,%0,2,48,-30 [!A|!A|!A]" +
+      std::to_string(passes) +
+      "\r\n"
+      ":2 o3 l16 @33 p0,127,8,64,40,64,-40 s~c2,c6,60,120 [!B]" +
+      std::to_string(passes) +
+      "\r\n"
+      ":3 o5 l8 @41 M0,127,4,32,40,32,-40 [!C,c,e|!C,d,f]" +
+      std::to_string(passes) +
+      "\r\n"
+      ":4 O10 l8 [!D]" +
+      std::to_string(passes) + "\r\n";
+  return song;
+}
+
+void CompileToSmf(benchmark::State& state) {
+  const int notes = static_cast<int>(state.range(0));
+  const std::string song = GenerateSong(notes);
+  const std::string output =
+      (std::filesystem::temp_directory_path() / ("tonvik-bench-" + std::to_string(::getpid()) + ".mid"))
+          .string();
+  int64_t events = 0;
+  int64_t peakBytes = 0;
+  for (auto _ : state) {
+    mml::EventList.Clear();
+    int64_t base = HeapInUse.load();
+    HeapPeak.store(base);
+    mml::CompileMML(song, output);
+    peakBytes = HeapPeak.load() - base;
+    events = static_cast<int64_t>(mml::EventList.size());
+    if (!mml::ErrorList.empty()) {
+      state.SkipWithError("the generated song has compile errors");
+      break;
+    }
+  }
+  std::filesystem::remove(output);
+  state.counters["notes/s"] =
+      benchmark::Counter(static_cast<double>(notes), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["events"] = static_cast<double>(events);
+  state.counters["peak_bytes/event"] =
+      events > 0 ? static_cast<double>(peakBytes) / static_cast<double>(events) : 0;
+}
+
+BENCHMARK(CompileToSmf)->Arg(10'000)->Arg(200'000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
