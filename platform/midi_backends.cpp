@@ -1,10 +1,43 @@
-// The table of MIDI output backends: adding a backend is one row.
+// The table of MIDI output backends: adding a backend is one row. The device list is the built-in
+// synthesizer (-1), then every backend's devices in table order.
+#include <vector>
+
 #include "platform/midi_out.h"
 
+#ifdef TONVIK_HAVE_FLUIDSYNTH
+#include "platform/backends/fluidsynth_device.h"
+#endif
+#ifdef TONVIK_HAVE_ALSA
+#include "platform/backends/alsa_devices.h"
+#endif
+#ifdef TONVIK_HAVE_JACK
+#include "platform/backends/jack_device.h"
+#endif
+
 namespace platform {
+namespace {
 
-std::span<const MidiBackend> MidiBackends() { return {}; }
+const std::vector<MidiBackend> kBackends = {
+#ifdef TONVIK_HAVE_ALSA
+    {"alsa", &AlsaMidiDevices},
+#endif
+#ifdef TONVIK_HAVE_JACK
+    {"jack", &JackMidiDevices},
+#endif
+};
 
-std::shared_ptr<MidiOutDevice> DefaultMidiOutDevice() { return nullptr; }
+}  // namespace
+
+std::span<const MidiBackend> MidiBackends() { return kBackends; }
+
+// Created at the first enumeration and kept for the run; its soundfont loads in the background.
+std::shared_ptr<MidiOutDevice> DefaultMidiOutDevice() {
+#ifdef TONVIK_HAVE_FLUIDSYNTH
+  static const std::shared_ptr<MidiOutDevice> synth = CreateFluidSynthDevice(FluidSynthOptions{});
+  return synth;
+#else
+  return nullptr;
+#endif
+}
 
 }  // namespace platform

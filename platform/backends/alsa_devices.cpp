@@ -1,0 +1,274 @@
+#include "platform/backends/alsa_devices.h"
+
+#include <alsa/asoundlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/backends/midi_bytes.h"
+
+namespace platform {
+namespace {
+
+constexpr const char* kClientName = "Tonvik";
+constexpr const char* kVirtualPortName = "MIDI out";
+
+struct AlsaPort {
+  std::string name;  // "client name:port name", made unique by a " (n)" suffix
+  snd_seq_addr_t address{};
+  MidiOutCaps caps;
+};
+
+// Tonvik's own sequencer client with its one port: the source of everything sent, and the virtual
+// output port that others subscribe to. Created once per run. The mutex serialises every use of the
+// sequencer handle: the UI thread enumerates and sends, the sequencer's timer thread sends.
+class AlsaClient {
+ public:
+  // The client, opened at the first call that finds a sequencer; nullptr while there is none.
+  static AlsaClient* Get() {
+    static std::mutex creation;
+    static std::unique_ptr<AlsaClient> client;
+    std::lock_guard lock(creation);
+    if (!client) {
+      snd_seq_t* seq = nullptr;
+      // Without the device file the open fails anyway, and alsa-lib would print why.
+      if (access("/dev/snd/seq", R_OK | W_OK) != 0 ||
+          snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0) {
+        return nullptr;
+      }
+      snd_seq_set_client_name(seq, kClientName);
+      const int port = snd_seq_create_simple_port(
+          seq, kVirtualPortName, SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+          SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+      if (port < 0) {
+        snd_seq_close(seq);
+        return nullptr;
+      }
+      client.reset(new AlsaClient(seq, port));
+    }
+    return client.get();
+  }
+
+  ~AlsaClient() { snd_seq_close(seq_); }
+
+  // The writable ports of other clients, in ALSA's order.
+  std::vector<AlsaPort> WritablePorts() {
+    std::lock_guard lock(mutex_);
+    std::vector<AlsaPort> ports;
+    std::map<std::string, int> seen;
+    snd_seq_client_info_t* clientInfo;
+    snd_seq_port_info_t* portInfo;
+    snd_seq_client_info_alloca(&clientInfo);
+    snd_seq_port_info_alloca(&portInfo);
+    snd_seq_client_info_set_client(clientInfo, -1);
+    const int self = snd_seq_client_id(seq_);
+    while (snd_seq_query_next_client(seq_, clientInfo) >= 0) {
+      const int client = snd_seq_client_info_get_client(clientInfo);
+      if (client == SND_SEQ_CLIENT_SYSTEM || client == self) {
+        continue;
+      }
+      snd_seq_port_info_set_client(portInfo, client);
+      snd_seq_port_info_set_port(portInfo, -1);
+      while (snd_seq_query_next_port(seq_, portInfo) >= 0) {
+        const unsigned int capability = snd_seq_port_info_get_capability(portInfo);
+        constexpr unsigned int kWritable = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+        if ((capability & kWritable) != kWritable || (capability & SND_SEQ_PORT_CAP_NO_EXPORT) != 0) {
+          continue;
+        }
+        AlsaPort port;
+        port.name = std::string(snd_seq_client_info_get_name(clientInfo)) + ":" +
+                    snd_seq_port_info_get_name(portInfo);
+        const int count = ++seen[port.name];
+        if (count > 1) {
+          port.name += " (" + std::to_string(count) + ")";
+        }
+        port.address = *snd_seq_port_info_get_addr(portInfo);
+        port.caps.name = port.name;
+        port.caps.technology = AlsaPortTechnology(snd_seq_port_info_get_type(portInfo));
+        port.caps.voices =
+            static_cast<uint16_t>(std::clamp(snd_seq_port_info_get_synth_voices(portInfo), 0, 0xFFFF));
+        port.caps.notes =
+            static_cast<uint16_t>(std::clamp(snd_seq_port_info_get_midi_voices(portInfo), 0, 0xFFFF));
+        if (port.caps.notes == 0) {
+          port.caps.notes = port.caps.voices;
+        }
+        ports.push_back(std::move(port));
+      }
+    }
+    return ports;
+  }
+
+  std::optional<snd_seq_addr_t> FindPort(const std::string& name) {
+    for (const AlsaPort& port : WritablePorts()) {
+      if (port.name == name) {
+        return port.address;
+      }
+    }
+    return std::nullopt;
+  }
+
+  // Sends one event at once, to `destination` or, without one, to the virtual port's subscribers.
+  void Send(snd_seq_event_t& event, const std::optional<snd_seq_addr_t>& destination) {
+    std::lock_guard lock(mutex_);
+    snd_seq_ev_set_source(&event, static_cast<unsigned char>(port_));
+    if (destination) {
+      snd_seq_ev_set_dest(&event, destination->client, destination->port);
+    } else {
+      snd_seq_ev_set_subs(&event);
+    }
+    snd_seq_ev_set_direct(&event);
+    snd_seq_event_output_direct(seq_, &event);
+  }
+
+ private:
+  AlsaClient(snd_seq_t* seq, int port) : seq_(seq), port_(port) {}
+
+  std::mutex mutex_;
+  snd_seq_t* const seq_;
+  const int port_;
+};
+
+// A device of Tonvik's client: a port of another client, or (with no port name) the virtual port.
+class AlsaDevice final : public MidiOutDevice {
+ public:
+  AlsaDevice(AlsaClient* client, MidiOutCaps caps, bool virtualPort)
+      : client_(client), caps_(std::move(caps)), virtualPort_(virtualPort) {}
+
+  void SetCaps(const MidiOutCaps& caps) {
+    std::lock_guard lock(capsMutex_);
+    caps_ = caps;
+  }
+
+  MidiOutCaps Caps() const override {
+    std::lock_guard lock(capsMutex_);
+    return caps_;
+  }
+
+  // A port is looked up by its name again, so a client that restarted under a new number is found
+  // and a port that vanished fails to open.
+  bool Open() override {
+    if (!virtualPort_) {
+      destination_ = client_->FindPort(Caps().name);
+      if (!destination_) {
+        return false;
+      }
+    }
+    open_ = true;
+    return true;
+  }
+
+  void Close() override {
+    if (open_) {
+      Reset();
+      open_ = false;
+    }
+  }
+
+  void ShortMsg(uint32_t packed) override {
+    std::array<uint8_t, 3> bytes;
+    const int length = UnpackShortMessage(packed, bytes);
+    if (length > 0) {
+      Send(std::span<const uint8_t>(bytes.data(), static_cast<size_t>(length)));
+    }
+  }
+
+  void LongMsg(std::span<const uint8_t> bytes) override {
+    SplitMidiBytes(bytes, [this](std::span<const uint8_t> message) { Send(message); });
+  }
+
+  void Reset() override {
+    for (uint32_t message : DriverResetMessages()) {
+      ShortMsg(message);
+    }
+  }
+
+  void SetVolume(uint32_t) override {}
+
+ private:
+  void Send(std::span<const uint8_t> message) {
+    if (!open_) {
+      return;
+    }
+    snd_seq_event_t event;
+    if (message[0] == 0xF0) {
+      snd_seq_ev_clear(&event);
+      snd_seq_ev_set_sysex(&event, static_cast<unsigned int>(message.size()),
+                           const_cast<uint8_t*>(message.data()));
+    } else if (!EncodeAlsaMessage(message, &event)) {
+      return;
+    }
+    client_->Send(event, virtualPort_ ? std::nullopt : destination_);
+  }
+
+  AlsaClient* const client_;
+  mutable std::mutex capsMutex_;
+  MidiOutCaps caps_;
+  const bool virtualPort_;
+  std::optional<snd_seq_addr_t> destination_;
+  std::atomic<bool> open_ = false;
+};
+
+}  // namespace
+
+std::vector<std::shared_ptr<MidiOutDevice>> AlsaMidiDevices() {
+  AlsaClient* client = AlsaClient::Get();
+  if (client == nullptr) {
+    return {};
+  }
+  // The same device object for a name as long as the run lasts.
+  static std::mutex mutex;
+  static std::map<std::string, std::shared_ptr<AlsaDevice>> known;
+  static std::shared_ptr<AlsaDevice> virtualDevice;
+  std::lock_guard lock(mutex);
+  std::vector<std::shared_ptr<MidiOutDevice>> devices;
+  for (const AlsaPort& port : client->WritablePorts()) {
+    auto& device = known[port.name];
+    if (device) {
+      device->SetCaps(port.caps);
+    } else {
+      device = std::make_shared<AlsaDevice>(client, port.caps, false);
+    }
+    devices.push_back(device);
+  }
+  if (!virtualDevice) {
+    MidiOutCaps caps;
+    caps.name = std::string(kClientName) + ":" + kVirtualPortName;
+    caps.technology = kModMidiPort;
+    virtualDevice = std::make_shared<AlsaDevice>(client, caps, true);
+  }
+  devices.push_back(virtualDevice);
+  return devices;
+}
+
+bool EncodeAlsaMessage(std::span<const uint8_t> message, snd_seq_event* event) {
+  if (message.empty() || message[0] == 0xF0) {
+    return false;
+  }
+  snd_midi_event_t* parser = nullptr;
+  if (snd_midi_event_new(16, &parser) < 0) {
+    return false;
+  }
+  snd_seq_ev_clear(event);
+  const long used = snd_midi_event_encode(parser, message.data(), static_cast<long>(message.size()), event);
+  snd_midi_event_free(parser);
+  return used == static_cast<long>(message.size()) && event->type != SND_SEQ_EVENT_NONE;
+}
+
+uint16_t AlsaPortTechnology(unsigned int type) {
+  constexpr unsigned int kSynthTypes = SND_SEQ_PORT_TYPE_SYNTH | SND_SEQ_PORT_TYPE_SYNTHESIZER |
+                                       SND_SEQ_PORT_TYPE_DIRECT_SAMPLE | SND_SEQ_PORT_TYPE_SAMPLE;
+  if ((type & kSynthTypes) == 0) {
+    return kModMidiPort;
+  }
+  if ((type & (SND_SEQ_PORT_TYPE_SOFTWARE | SND_SEQ_PORT_TYPE_APPLICATION)) != 0) {
+    return kModSoftwareSynth;
+  }
+  return (type & SND_SEQ_PORT_TYPE_HARDWARE) != 0 ? kModSynth : kModSoftwareSynth;
+}
+
+}  // namespace platform

@@ -1,0 +1,35 @@
+// Tonvik's own JACK MIDI output port, present while a JACK server runs. Messages reach the port from
+// the JACK process callback through a lock-free ring buffer, in order, system exclusive included.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/midi_out.h"
+
+namespace platform {
+
+struct JackDeviceOptions {
+  std::string clientName = "Tonvik";
+  std::string portName = "midi_out";
+  std::string serverName;  // empty: the default server
+};
+
+class JackMidiDevice : public MidiOutDevice {
+ public:
+  // Connects Tonvik's port to the input port `destination` ("client:port"); false when that fails.
+  virtual bool ConnectTo(const std::string& destination) = 0;
+  // True while the client is attached to a running server.
+  virtual bool Alive() const = 0;
+};
+
+// Opens a client of a running server (never starts one) with one MIDI output port; nullptr when no
+// server runs or the client cannot be created.
+std::shared_ptr<JackMidiDevice> CreateJackMidiDevice(const JackDeviceOptions& options);
+
+// The device list's JACK row: Tonvik's port on the default server while one runs. The client is
+// created at the first call that finds a server and kept while the server lives.
+std::vector<std::shared_ptr<MidiOutDevice>> JackMidiDevices();
+
+}  // namespace platform

@@ -1,0 +1,31 @@
+// A program the test starts and always stops: SIGTERM when the object goes, then SIGKILL if it
+// does not end within two seconds.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace platform::testing_support {
+
+// The full path of `program` on PATH; empty when it is not installed.
+std::string FindProgram(const std::string& program);
+
+class ChildProcess {
+ public:
+  // Starts `argv` with stdout and stderr going to `outputFile` (or /dev/null when empty).
+  ChildProcess(const std::vector<std::string>& argv, const std::string& outputFile);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+  // Stops the program (SIGTERM, then SIGKILL) and waits for it.
+  void Stop();
+
+ private:
+  pid_t pid_ = -1;
+};
+
+}  // namespace platform::testing_support
