@@ -126,7 +126,8 @@ void StepEnvelope(int k, int32_t t0, int32_t n) {
   int32_t base = t.AutoBase[k];
   Segment seg = SegmentAt(envelope, t.AutoPos[k]);
   for (int32_t i = 0; i < n; ++i) {
-    CountWork(1);
+    // Every tick stepped is work; counted ahead in blocks so that the count stays cheap.
+    if ((i & 0xFFFF) == 0) CountWork(n - i < 0x10000 ? n - i : 0x10000);
     bool wrapped = false;
     while (t.AutoCounter[k] >= seg.Length) {
       int32_t next = t.AutoPos[k] + 1;

@@ -260,8 +260,8 @@ void TimeSignatureCommand() {
   if (ValueStatus == kNoValue || unitLog < 0)
     ScriptError(Cp932Text("指定できるのは4,8,16,32,64,128分音符だけです"));
   ExpectComma();
-  int64_t clocks = static_cast<int64_t>(ReadLength()) * 24 / Timebase;
-  CheckRange(static_cast<int32_t>(clocks), 1, 255);
+  int32_t clocks = Mul32(ReadLength(), 24) / Timebase;
+  CheckRange(clocks, 1, 255);
   AddEvent(Track().Time, {0xFF, 0x58, 0x04, static_cast<uint8_t>(beats), static_cast<uint8_t>(unitLog),
                           static_cast<uint8_t>(clocks), 0x08});
 }
@@ -337,27 +337,17 @@ CommandHandler TrackCommandFor(uint8_t c) { return c < kCommandTable.size() ? kC
 
 void ResetTrack() {
   TTrackTable& t = Track();
+  t = TTrackTable{};
   t.Channel = CurTrack & 15;
-  t.Time = 0;
   t.GroupStep = -1;
-  t.GroupAdvance = 0;
-  t.GroupLastLength = 0;
   t.Note = kNoNote;
   t.TiedNote = kNoNote;
   t.PortamentoNote = kNoNote;
-  t.KeyShift = 0;
   t.DefaultLength = Timebase;
   t.Gate = 0x10000 | 15;
   t.Octave = 4;
   t.VelocityStep = 1;
   t.Program = 1;
-  t.AutoEnabled = 0;
-  for (int k = 0; k < kAutoParamCount; ++k) {
-    t.AutoMode[k] = 0;
-    t.AutoEnvelope[k].clear();
-  }
-  t.SentMask = 0;
-  t.KeyFollowMask = 0;
   for (int k = 0; k < kAutoParamCount - 1; ++k) t.Value[k] = AutoParamReset[k];
   Tempo = 120;
 }
