@@ -1,21 +1,24 @@
-#MIDI output backends that need optional system libraries.Each one is built, and gets its row in
-#the backend table(platform / midi_backends.cpp), only when pkg - config finds its library.
-target_sources(tonvik_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR} / midi_bytes.cpp)
+# MIDI output backends that need optional system libraries. Each one is built, and gets its row in
+# the backend table (platform/midi_backends.cpp), only when pkg-config finds its library.
+target_sources(tonvik_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/midi_bytes.cpp)
 
-    pkg_check_modules(TONVIK_FLUIDSYNTH IMPORTED_TARGET GLOBAL fluidsynth) if (TONVIK_FLUIDSYNTH_FOUND)
-        target_sources(tonvik_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR} / fluidsynth_device.cpp)
-            target_compile_definitions(tonvik_platform PUBLIC TONVIK_HAVE_FLUIDSYNTH) target_link_libraries(
-                tonvik_platform PRIVATE PkgConfig::TONVIK_FLUIDSYNTH) endif()
+pkg_check_modules(TONVIK_FLUIDSYNTH IMPORTED_TARGET GLOBAL fluidsynth)
+if(TONVIK_FLUIDSYNTH_FOUND)
+  target_sources(tonvik_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/fluidsynth_device.cpp)
+  target_compile_definitions(tonvik_platform PUBLIC TONVIK_HAVE_FLUIDSYNTH)
+  target_link_libraries(tonvik_platform PRIVATE PkgConfig::TONVIK_FLUIDSYNTH)
+endif()
 
-                pkg_check_modules(TONVIK_ALSA IMPORTED_TARGET GLOBAL alsa) if (
-                    TONVIK_ALSA_FOUND) target_sources(tonvik_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR} /
-                                                      alsa_devices.cpp)
-                    target_compile_definitions(tonvik_platform PUBLIC TONVIK_HAVE_ALSA)
-                        target_link_libraries(tonvik_platform PRIVATE PkgConfig::TONVIK_ALSA) endif()
+pkg_check_modules(TONVIK_ALSA IMPORTED_TARGET GLOBAL alsa)
+if(TONVIK_ALSA_FOUND)
+  target_sources(tonvik_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/alsa_devices.cpp)
+  target_compile_definitions(tonvik_platform PUBLIC TONVIK_HAVE_ALSA)
+  target_link_libraries(tonvik_platform PRIVATE PkgConfig::TONVIK_ALSA)
+endif()
 
-                            pkg_check_modules(TONVIK_JACK IMPORTED_TARGET GLOBAL jack) if (TONVIK_JACK_FOUND)
-                                target_sources(tonvik_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR} /
-                                               jack_device.cpp)
-                                    target_compile_definitions(tonvik_platform PUBLIC TONVIK_HAVE_JACK)
-                                        target_link_libraries(tonvik_platform PRIVATE PkgConfig::TONVIK_JACK)
-                                            endif()
+pkg_check_modules(TONVIK_JACK IMPORTED_TARGET GLOBAL jack)
+if(TONVIK_JACK_FOUND)
+  target_sources(tonvik_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/jack_device.cpp)
+  target_compile_definitions(tonvik_platform PUBLIC TONVIK_HAVE_JACK)
+  target_link_libraries(tonvik_platform PRIVATE PkgConfig::TONVIK_JACK)
+endif()
