@@ -49,6 +49,13 @@ std::shared_ptr<MidiOutDevice> FindLocked(DeviceList& list, int id) {
 
 }  // namespace
 
+int ShortMessageLength(uint8_t status) {
+  if (status < 0x80) return 0;
+  if (status < 0xC0 || (status >= 0xE0 && status < 0xF0) || status == 0xF2) return 3;
+  if (status < 0xE0 || status == 0xF1 || status == 0xF3 || status == 0xF5) return 2;
+  return 1;
+}
+
 int MidiOutGetNumDevs() {
   DeviceList& list = List();
   std::lock_guard lock(list.mutex);
@@ -67,13 +74,14 @@ bool MidiOutGetDevCaps(int id, MidiOutCaps* caps) {
   return true;
 }
 
+std::shared_ptr<MidiOutDevice> MidiOutGetDevice(int id) {
+  DeviceList& list = List();
+  std::lock_guard lock(list.mutex);
+  return FindLocked(list, id);
+}
+
 MidiOutDevice* MidiOutOpen(int id) {
-  std::shared_ptr<MidiOutDevice> device;
-  {
-    DeviceList& list = List();
-    std::lock_guard lock(list.mutex);
-    device = FindLocked(list, id);
-  }
+  std::shared_ptr<MidiOutDevice> device = MidiOutGetDevice(id);
   if (!device || !device->Open()) {
     return nullptr;
   }

@@ -10,6 +10,10 @@
 
 namespace platform {
 
+// Bytes of a short message with this status byte: 3 for 8n 9n An Bn En and F2, 2 for Cn Dn F1 F3 F5,
+// 1 for the other system messages, 0 for a data byte (below 0x80).
+int ShortMessageLength(uint8_t status);
+
 // Support flags of MidiOutCaps::support.
 inline constexpr uint32_t kMidiCapsVolume = 0x0001;
 inline constexpr uint32_t kMidiCapsLrVolume = 0x0002;
@@ -61,6 +65,10 @@ int MidiOutGetNumDevs();
 
 // Capabilities of device `id` (-1 included) as last enumerated; false when there is no such device.
 bool MidiOutGetDevCaps(int id, MidiOutCaps* caps);
+
+// Device `id` (-1 = the default output) as last enumerated, not opened; nullptr when there is none.
+// Holding the pointer keeps the device alive even if it leaves the list.
+std::shared_ptr<MidiOutDevice> MidiOutGetDevice(int id);
 
 // Opens device `id` (-1 = the default output) as last enumerated; nullptr when it cannot open.
 // The pointer stays valid for the whole run.

@@ -1,0 +1,68 @@
+#include "midi/device_list.h"
+
+namespace midi {
+namespace {
+
+std::string CountText(uint16_t count) { return count == 0 ? "--" : std::to_string(count); }
+
+bool IsTrimmed(unsigned char c) { return c <= ' ' || c == 0x7F; }
+
+}  // namespace
+
+DeviceRow FormatDeviceRow(int32_t number, const platform::MidiOutCaps& caps) {
+  static constexpr std::string_view kTypes = "PORTGEN  SQ  FM MAP SW  SW  ";
+  DeviceRow row;
+  row.Number = number;
+  row.Name = caps.name;
+  row.Type = caps.technology >= 1 && caps.technology <= 7
+                 ? std::string(kTypes.substr((caps.technology - 1) * 4u, 4))
+                 : std::string("----");
+  row.Voices = CountText(caps.voices);
+  row.Notes = CountText(caps.notes);
+  if ((caps.support & platform::kMidiCapsVolume) == 0) {
+    row.VC = "×";
+  } else if (caps.support & platform::kMidiCapsLrVolume) {
+    row.VC = "◎";
+  } else {
+    row.VC = "○";
+  }
+  return row;
+}
+
+std::vector<DeviceRow> ListDeviceRows() {
+  const int count = platform::MidiOutGetNumDevs();
+  std::vector<DeviceRow> rows;
+  for (int id = -1; id < count; ++id) {
+    platform::MidiOutCaps caps;
+    if (!platform::MidiOutGetDevCaps(id, &caps)) {
+      caps = platform::MidiOutCaps{};
+      caps.technology = platform::kModMapper;
+    }
+    rows.push_back(FormatDeviceRow(id, caps));
+  }
+  return rows;
+}
+
+std::string TrimDeviceName(std::string_view name) {
+  size_t begin = 0;
+  size_t end = name.size();
+  while (begin < end && IsTrimmed(static_cast<unsigned char>(name[begin]))) ++begin;
+  while (end > begin && IsTrimmed(static_cast<unsigned char>(name[end - 1]))) --end;
+  return std::string(name.substr(begin, end - begin));
+}
+
+std::optional<int32_t> FindDeviceNumberByName(std::string_view name) {
+  if (name.empty()) {
+    return std::nullopt;
+  }
+  const int count = platform::MidiOutGetNumDevs();
+  for (int id = 0; id < count; ++id) {
+    platform::MidiOutCaps caps;
+    if (platform::MidiOutGetDevCaps(id, &caps) && TrimDeviceName(caps.name) == name) {
+      return id;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace midi

@@ -1,0 +1,35 @@
+// The output devices as the configuration dialog and `tonvik-mml --list-devices` show them, and the
+// lookup of a stored device name. No Qt here: the dialog puts the texts into its list.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/midi_out.h"
+
+namespace midi {
+
+// One row of the device list; texts are UTF-8.
+struct DeviceRow {
+  int32_t Number;      // -1 for the default output
+  std::string Name;    // as the device reports it (not trimmed)
+  std::string Type;    // four characters: "PORT", "GEN ", " SQ ", " FM ", "MAP ", "SW  "; "----" when unknown
+  std::string Voices;  // decimal, or "--" for 0
+  std::string Notes;   // decimal, or "--" for 0
+  std::string VC;      // "×" no volume call, "◎" separate left and right, "○" one volume
+};
+
+DeviceRow FormatDeviceRow(int32_t number, const platform::MidiOutCaps& caps);
+// Every device, -1 first, enumerated anew. A missing default output still gets its row (empty name).
+std::vector<DeviceRow> ListDeviceRows();
+
+// The name without leading and trailing spaces and control characters.
+std::string TrimDeviceName(std::string_view name);
+// The first device 0..n-1 (as last enumerated) whose trimmed name equals `name` exactly; none when no
+// device has it or the name is empty.
+std::optional<int32_t> FindDeviceNumberByName(std::string_view name);
+
+}  // namespace midi

@@ -1,0 +1,258 @@
+#include "midi/port.h"
+
+#include <algorithm>
+#include <array>
+
+#include "midi/drive_state.h"
+#include "midi/sequencer.h"
+#include "platform/clock.h"
+#include "platform/midi_out.h"
+
+namespace midi {
+
+int32_t DeviceId = -1;
+std::atomic<int32_t> MasterVolume{127};
+
+namespace detail {
+
+std::atomic<uint32_t> PlayFlags{0};
+std::atomic<int32_t> Busy{0};
+uint32_t PendingQueue[kPendingQueueSize] = {};
+int32_t PendingCount = 0;
+platform::MidiOutDevice* Out = nullptr;
+
+void TakeBusy() {
+  while (!TryTakeBusy()) {
+    platform::SleepMilliseconds(1);
+  }
+}
+
+void SendPendingQueue() {
+  for (int32_t i = 0; i < PendingCount; ++i) {
+    Out->ShortMsg(PendingQueue[i]);
+  }
+  PendingCount = 0;
+}
+
+}  // namespace detail
+
+using namespace detail;
+
+namespace {
+
+// Keeps the device alive while the port holds it; Out is its raw pointer for the tick.
+std::shared_ptr<platform::MidiOutDevice> MidiOut;
+bool PortOpenFlag = false;
+bool SupportsVolumeFlag = false;
+
+constexpr uint8_t kControlChange = 0xB0;
+constexpr uint8_t kProgramChange = 0xC0;
+constexpr uint8_t kNoteOn = 0x90;
+
+uint8_t Data(int32_t value) { return static_cast<uint8_t>(value & 0x7F); }
+uint8_t Status(uint8_t kind, int32_t channel) { return static_cast<uint8_t>(kind | (channel & 0x0F)); }
+uint32_t Cc(int32_t channel, int32_t controller, int32_t value) {
+  return PackShort(Status(kControlChange, channel), Data(controller), Data(value));
+}
+
+void SendDirect(uint32_t msg) {
+  if (Out) Out->ShortMsg(msg);
+}
+void SendDirect(const std::vector<uint32_t>& msgs) {
+  for (uint32_t msg : msgs) SendDirect(msg);
+}
+
+constexpr std::array<uint8_t, 6> kGmSystemOn = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+constexpr std::array<uint8_t, 9> kXgSystemOn = {0xF0, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7};
+constexpr std::array<uint8_t, 11> kGsReset = {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40,
+                                              0x00, 0x7F, 0x00, 0x41, 0xF7};
+constexpr uint32_t kResetWaitMs = 50;
+
+}  // namespace
+
+bool PortIsOpen() { return PortOpenFlag; }
+bool SupportsVolume() { return SupportsVolumeFlag; }
+
+void OpenPort(int32_t id) {
+  DeviceId = id;
+  OpenPortOn(platform::MidiOutGetDevice(id));
+}
+
+void OpenPortOn(std::shared_ptr<platform::MidiOutDevice> device) {
+  if (MidiOut) {
+    ClosePort();
+  }
+  PortOpenFlag = false;
+  if (!device || !device->Open()) {
+    return;
+  }
+  MidiOut = std::move(device);
+  Out = MidiOut.get();
+  SupportsVolumeFlag = (Out->Caps().support & platform::kMidiCapsVolume) != 0;
+  ResetPort();
+  PortOpenFlag = true;
+}
+
+void ClosePort() {
+  if (!MidiOut) {
+    return;
+  }
+  StopPlayback();
+  SetMasterVolume(127);
+  Out->Close();
+  Out = nullptr;
+  MidiOut.reset();
+  PortOpenFlag = false;
+}
+
+void ResetPort() {
+  if (!Out) {
+    return;
+  }
+  Out->ShortMsg(PackShort(0xF5, 0x02));
+  SilenceAllChannels();
+  Out->ShortMsg(PackShort(0xF5, 0x01));
+  SilenceAllChannels();
+  Out->Reset();
+}
+
+void SilenceAllChannels() {
+  for (int32_t channel = 0; channel < 16; ++channel) {
+    Out->ShortMsg(Cc(channel, 121, 0));
+    Out->ShortMsg(Cc(channel, 123, 0));
+    Out->ShortMsg(Cc(channel, 120, 0));
+  }
+}
+
+void SendShort(uint32_t msg) {
+  if (!PortOpenFlag) {
+    return;
+  }
+  if (!Playing()) {
+    Out->ShortMsg(msg);
+    return;
+  }
+  TakeBusy();
+  // The song may have ended while we waited; then nobody would send the queue.
+  if (Playing()) {
+    PendingQueue[PendingCount] = msg;
+    PendingCount = (PendingCount + 1) & (kPendingQueueSize - 1);
+  } else {
+    Out->ShortMsg(msg);
+  }
+  ReleaseBusy();
+}
+
+void SetMasterVolume(int32_t volume) {
+  if (!PortOpenFlag) {
+    return;
+  }
+  MasterVolume.store(std::clamp(volume, 0, 127), std::memory_order_release);
+  if (!Playing()) {
+    ApplyMasterVolume();
+    return;
+  }
+  TakeBusy();
+  if (Playing()) {
+    PlayFlags.fetch_or(kVolumeChanged, std::memory_order_acq_rel);
+  } else {
+    ApplyMasterVolume();
+  }
+  ReleaseBusy();
+}
+
+void ApplyMasterVolume() {
+  if (!Out) {
+    return;
+  }
+  const uint32_t volume = static_cast<uint32_t>(MasterVolume.load(std::memory_order_acquire));
+  if (SupportsVolumeFlag) {
+    const uint32_t w = volume > 0 ? volume * 512 + 511 : 0;
+    Out->SetVolume(w | (w << 16));
+    return;
+  }
+  const uint8_t message[8] = {0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x00, static_cast<uint8_t>(volume), 0xF7};
+  Out->LongMsg(message);
+}
+
+void FinalizeMidiDrive() {
+  ClosePort();
+  FreeSongBuffer();
+  StopTimerThread();
+}
+
+uint32_t PackShort(uint8_t status, uint8_t data1, uint8_t data2) {
+  return status | (static_cast<uint32_t>(data1) << 8) | (static_cast<uint32_t>(data2) << 16);
+}
+
+uint32_t NoteOnMessage(int32_t channel, int32_t note, int32_t velocity) {
+  return PackShort(Status(kNoteOn, channel), Data(note), Data(velocity));
+}
+
+uint32_t NoteOffMessage(int32_t channel, int32_t note) { return NoteOnMessage(channel, note, 0); }
+
+std::vector<uint32_t> VolumeControlMessages(int32_t channel, int32_t volume) {
+  return {Cc(channel, 11, 127), Cc(channel, 7, volume)};
+}
+
+std::vector<uint32_t> SelectProgramMessages(int32_t deviceType, int32_t channel, int32_t program,
+                                            int32_t bank) {
+  std::vector<uint32_t> msgs;
+  switch (deviceType) {
+    case 0:
+    case 1:
+      msgs = {Cc(channel, 32, 0), Cc(channel, 0, 0)};
+      break;
+    case 2:  // XG: the drum kit is MSB 127
+      msgs = {Cc(channel, 32, bank), Cc(channel, 0, (channel & 0x0F) == 9 ? 127 : 0)};
+      break;
+    case 3:
+      msgs = {Cc(channel, 0, bank), Cc(channel, 32, 0)};
+      break;
+    default:
+      break;
+  }
+  msgs.push_back(PackShort(Status(kProgramChange, channel), Data(program - 1)));
+  return msgs;
+}
+
+std::vector<uint32_t> EndSendStateMessages(int32_t channel) {
+  return {Cc(channel, 123, 0), Cc(channel, 121, 0)};
+}
+
+std::span<const uint8_t> ResetMessage(int32_t deviceType) {
+  switch (deviceType) {
+    case 1:
+      return kGmSystemOn;
+    case 2:
+      return kXgSystemOn;
+    case 3:
+      return kGsReset;
+    default:
+      return {};
+  }
+}
+
+void NoteOn(int32_t channel, int32_t note, int32_t velocity) {
+  SendDirect(NoteOnMessage(channel, note, velocity));
+}
+void NoteOff(int32_t channel, int32_t note) { SendDirect(NoteOffMessage(channel, note)); }
+void SetVolumeControl(int32_t channel, int32_t volume) { SendDirect(VolumeControlMessages(channel, volume)); }
+void SelectProgram(int32_t deviceType, int32_t channel, int32_t program, int32_t bank) {
+  SendDirect(SelectProgramMessages(deviceType, channel, program, bank));
+}
+void EndSendState(int32_t channel) { SendDirect(EndSendStateMessages(channel)); }
+
+void SendReset(int32_t deviceType) {
+  const std::span<const uint8_t> message = ResetMessage(deviceType);
+  if (message.empty() || !Out) {
+    return;
+  }
+  Out->LongMsg(message);
+  const uint32_t start = platform::TimeGetTime();
+  for (uint32_t passed; (passed = platform::TimeGetTime() - start) < kResetWaitMs;) {
+    platform::SleepMilliseconds(kResetWaitMs - passed);
+  }
+}
+
+}  // namespace midi

@@ -1,0 +1,81 @@
+#include "midi/device_list.h"
+
+#include <gtest/gtest.h>
+
+#include "midi_test_util.h"
+
+namespace {
+
+TEST(DeviceRow, ColumnsOfTheDeviceList) {
+  struct Case {
+    uint16_t technology, voices, notes;
+    uint32_t support;
+    const char *type, *voicesText, *notesText, *vc;
+  };
+  const Case cases[] = {
+      {1, 0, 0, 0, "PORT", "--", "--", "×"},
+      {2, 32, 16, 1, "GEN ", "32", "16", "○"},
+      {3, 1, 1, 3, " SQ ", "1", "1", "◎"},
+      {4, 0, 0, 2, " FM ", "--", "--", "×"},  // left/right without the volume bit: no volume
+      {5, 0, 0, 0, "MAP ", "--", "--", "×"},
+      {6, 0, 0, 0, "SW  ", "--", "--", "×"},
+      {7, 256, 256, 1, "SW  ", "256", "256", "○"},
+      {0, 0, 0, 0, "----", "--", "--", "×"},
+      {8, 0, 0, 0, "----", "--", "--", "×"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.technology);
+    platform::MidiOutCaps caps;
+    caps.name = " Synth ";
+    caps.technology = c.technology;
+    caps.voices = c.voices;
+    caps.notes = c.notes;
+    caps.support = c.support;
+    const midi::DeviceRow row = midi::FormatDeviceRow(3, caps);
+    EXPECT_EQ(row.Number, 3);
+    EXPECT_EQ(row.Name, " Synth ");
+    EXPECT_EQ(row.Type, c.type);
+    EXPECT_EQ(row.Voices, c.voicesText);
+    EXPECT_EQ(row.Notes, c.notesText);
+    EXPECT_EQ(row.VC, c.vc);
+  }
+}
+
+TEST(DeviceRow, TrimsSpacesAndControlCharacters) {
+  EXPECT_EQ(midi::TrimDeviceName("  \tSynth A \r\n"), "Synth A");
+  EXPECT_EQ(midi::TrimDeviceName(" \x01 "), "");
+  EXPECT_EQ(midi::TrimDeviceName("Ünïcode"), "Ünïcode");
+}
+
+class DeviceListTest : public midi_test::PortFixture {};
+
+TEST_F(DeviceListTest, ListsTheDefaultOutputFirst) {
+  const auto rows = midi::ListDeviceRows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].Number, -1);
+  EXPECT_EQ(rows[0].VC, "○");
+  EXPECT_EQ(rows[1].Number, 0);
+  EXPECT_EQ(rows[1].VC, "×");
+}
+
+TEST_F(DeviceListTest, AMissingDefaultOutputStillHasItsRow) {
+  platform::SetMidiOutDevicesForTesting(nullptr, {});
+  const auto rows = midi::ListDeviceRows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].Number, -1);
+  EXPECT_EQ(rows[0].Type, "MAP ");
+}
+
+TEST_F(DeviceListTest, FindsDevicesByTheirTrimmedName) {
+  platform::MidiOutCaps caps;
+  caps.name = "Port B  ";
+  auto b = std::make_shared<platform::RecordingMidiOut>(caps);
+  platform::SetMidiOutDevicesForTesting(device_, {other_, b, b});
+  EXPECT_EQ(midi::FindDeviceNumberByName("Recorder"), 0);
+  EXPECT_EQ(midi::FindDeviceNumberByName("Port B"), 1);  // the first of equal names
+  EXPECT_EQ(midi::FindDeviceNumberByName("Port B  "), std::nullopt);
+  EXPECT_EQ(midi::FindDeviceNumberByName("recorder"), std::nullopt);
+  EXPECT_EQ(midi::FindDeviceNumberByName(""), std::nullopt);
+}
+
+}  // namespace
