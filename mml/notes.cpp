@@ -116,54 +116,66 @@ Segment SegmentAt(const std::string& envelope, int32_t pos) {
   return {byte(0) | (byte(1) << 8), static_cast<int16_t>(static_cast<uint16_t>(byte(2) | (byte(3) << 8)))};
 }
 
-// Steps the envelope of parameter k through ticks 0..n-1 from t0.
+// Steps the envelope of parameter k through ticks 0..n-1 from t0. Runs of ticks that neither end a
+// segment nor emit a value are passed over in one step; every tick still counts as work.
 void StepEnvelope(int k, int32_t t0, int32_t n) {
   TTrackTable& t = Track();
   const std::string& envelope = t.AutoEnvelope[k];
   const int32_t count = static_cast<int32_t>(envelope.size() / 4);
   const int32_t target = t.AutoMode[k] & 127;
   const int32_t interval = t.AutoInterval[k];
+  int32_t& counter = t.AutoCounter[k];
   int32_t base = t.AutoBase[k];
   Segment seg = SegmentAt(envelope, t.AutoPos[k]);
+  int64_t work = 0;
   for (int32_t i = 0; i < n; ++i) {
-    // Every tick stepped is work; counted ahead in blocks so that the count stays cheap.
-    if ((i & 0xFFFF) == 0) CountWork(n - i < 0x10000 ? n - i : 0x10000);
     bool wrapped = false;
-    while (t.AutoCounter[k] >= seg.Length) {
+    while (counter >= seg.Length) {
       int32_t next = t.AutoPos[k] + 1;
       if (next >= count) {
         if (wrapped) ScriptError(Cp932Text("永久ループです"));
         wrapped = true;
         if (target == 127) {
-          t.AutoCounter[k] = -1;
+          counter = -1;
           t.Time = Add32(t0, i);
+          CountWork(work + 1);
           return;
         }
         next = target - 1;
-        t.AutoCounter[k] = 0;
+        counter = 0;
       }
       base = Add32(base, seg.Delta);
       t.AutoBase[k] = base;
       t.AutoPos[k] = next;
       seg = SegmentAt(envelope, next);
-      t.AutoCounter[k] = 0;
+      counter = 0;
       if (seg.Length == 0) {
         t.Time = Add32(t0, i);
         SendValue(k, Add32(base, seg.Delta));
       }
     }
-    if (t.AutoCounter[k] % interval == 0) {
+    if (counter % interval == 0) {
       t.Time = Add32(t0, i);
-      SendValue(k, Add32(base, seg.Delta * t.AutoCounter[k] / seg.Length));
+      SendValue(k, Add32(base, seg.Delta * counter / seg.Length));
     }
-    t.AutoCounter[k] += 1;
+    counter += 1;
+    int32_t quiet = n - 1 - i;
+    if (seg.Length - counter < quiet) quiet = seg.Length - counter;
+    const int32_t sinceValue = counter % interval;
+    if (sinceValue == 0) {
+      quiet = 0;
+    } else if (interval - sinceValue < quiet) {
+      quiet = interval - sinceValue;
+    }
+    counter += quiet;
+    i += quiet;
+    work += 1 + quiet;
+    if (work >= 0x10000) {
+      CountWork(work);
+      work = 0;
+    }
   }
-}
-
-// Length of a note or rest: the length syntax, then dots behind a tick length.
-template <int32_t (*AddDots)(int32_t)>
-int32_t ReadNoteLength() {
-  return AddDots(ReadLength());
+  CountWork(work);
 }
 
 // Moves the track on after a note or rest: in a group by the group's step, else by the length.
@@ -215,7 +227,7 @@ void NoteCommand() {
 
   int32_t gateWord = t.Gate;
   int32_t velocity = t.Value[0];
-  int32_t length = ReadNoteLength<AddNoteDots>();
+  int32_t length = AddNoteDots(ReadLength());
   if (Accept(',')) {
     int32_t code = ReadScaled();
     const bool gateWritten = ValueStatus != kNoValue;
@@ -260,7 +272,7 @@ void NoteCommand() {
 // r[length]: a rest releases a held note at its end
 void RestCommand() {
   TTrackTable& t = Track();
-  int32_t length = ReadNoteLength<AddRestDots>();
+  int32_t length = AddRestDots(ReadLength());
   if (length < 0) ScriptError(Cp932Text("音長が負になりました"));
   if (t.TiedNote != kNoNote) {
     NoteEvent(Add32(t.Time, length), t.TiedNote, 0);
