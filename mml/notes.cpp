@@ -6,20 +6,14 @@
 #include "mml/lexer.h"
 #include "mml/state.h"
 #include "mml/track.h"
-#include "mml/track_arith.h"
 #include "mml/track_commands.h"
+#include "mml/track_helpers.h"
 
 namespace mml {
 
 namespace {
 
-TTrackTable& Track() { return Tracks[CurTrack]; }
-
-bool Accept(uint8_t c) {
-  if (PeekChar() != c) return false;
-  NextChar();
-  return true;
-}
+TTrackTable& Track() { return CurrentTrack(); }
 
 // Marks the messages raised while parameter values are generated with the parameter's name; back to
 // -1 on every way out.
@@ -49,14 +43,10 @@ int32_t AddRestDots(int32_t length) {
   return length;
 }
 
-void NoteEvent(int32_t time, int32_t note, int32_t velocity) {
-  AddEvent(time, {static_cast<uint8_t>(0x90 | (Track().Channel & 0x0F)), static_cast<uint8_t>(note),
-                  static_cast<uint8_t>(velocity)});
-}
+void NoteEvent(int32_t time, int32_t note, int32_t velocity) { ChannelEvent(time, 0x90, note, velocity); }
 
-void ControllerEvent(int32_t time, uint8_t controller, int32_t value) {
-  AddEvent(time,
-           {static_cast<uint8_t>(0xB0 | (Track().Channel & 0x0F)), controller, static_cast<uint8_t>(value)});
+void ControllerEvent(int32_t time, int32_t controller, int32_t value) {
+  ChannelEvent(time, 0xB0, controller, value);
 }
 
 // Velocity from the velocity key-follow range: the range's notes map to the steps above the low value.

@@ -10,25 +10,18 @@
 #include "mml/lexer.h"
 #include "mml/state.h"
 #include "mml/track.h"
-#include "mml/track_arith.h"
+#include "mml/track_helpers.h"
 
 namespace mml {
 
 namespace {
 
-TTrackTable& Track() { return Tracks[CurTrack]; }
+TTrackTable& Track() { return CurrentTrack(); }
 
 uint8_t ChannelByte(uint8_t status) { return static_cast<uint8_t>(status | (Track().Channel & 0x0F)); }
 
-void SendController(uint8_t controller, int32_t value) {
-  AddEvent(Track().Time, {ChannelByte(0xB0), controller, static_cast<uint8_t>(value)});
-}
-
-// Consumes c when it stands directly at ReadPos.
-bool Accept(uint8_t c) {
-  if (PeekChar() != c) return false;
-  NextChar();
-  return true;
+void SendController(int32_t controller, int32_t value) {
+  ChannelEvent(Track().Time, 0xB0, controller, value);
 }
 
 // Writes the automation bit of one parameter command on every way out of it.
@@ -371,8 +364,7 @@ void SendValue(int k, int32_t v) {
     SendController(kind, v + AutoParamOffset[k]);
   } else if (kind == kKindPitchBend) {
     int32_t w = v + 8192;
-    AddEvent(t.Time,
-             {ChannelByte(0xE0), static_cast<uint8_t>(w & 127), static_cast<uint8_t>((w >> 7) & 255)});
+    ChannelEvent(t.Time, 0xE0, w & 127, (w >> 7) & 255);
   } else if (kind == kKindPortamento) {
     if (v == 0) {
       SendController(65, 0);
