@@ -54,8 +54,19 @@ class JackDevice final : public JackMidiDevice {
   }
 
   ~JackDevice() override {
-    jack_client_close(client_);  // stops the process callback before the ring goes
+    CloseClient();
     jack_ringbuffer_free(ring_);
+  }
+
+  // Detaches from the server (which stops the process callback); the device stays, dead. Not from
+  // the shutdown callback.
+  void CloseClient() override {
+    alive_ = false;
+    open_ = false;
+    if (client_ != nullptr) {
+      jack_client_close(client_);
+      client_ = nullptr;
+    }
   }
 
   MidiOutCaps Caps() const override {
@@ -98,7 +109,8 @@ class JackDevice final : public JackMidiDevice {
   void SetVolume(uint32_t) override {}
 
   bool ConnectTo(const std::string& destination) override {
-    return alive_ && jack_connect(client_, jack_port_name(port_), destination.c_str()) == 0;
+    return alive_ && client_ != nullptr &&
+           jack_connect(client_, jack_port_name(port_), destination.c_str()) == 0;
   }
 
   bool Alive() const override { return alive_; }
@@ -188,7 +200,7 @@ class JackDevice final : public JackMidiDevice {
 
   static void Shutdown(void* arg) { static_cast<JackDevice*>(arg)->alive_ = false; }
 
-  jack_client_t* const client_;
+  jack_client_t* client_;
   jack_ringbuffer_t* const ring_;
   jack_port_t* port_ = nullptr;
   const std::string name_;
@@ -209,6 +221,7 @@ std::vector<std::shared_ptr<MidiOutDevice>> JackMidiDevices() {
   static std::vector<std::shared_ptr<JackMidiDevice>> retired;
   std::lock_guard lock(mutex);
   if (device && !device->Alive()) {
+    device->CloseClient();
     retired.push_back(std::move(device));  // a server that comes back gets a new client
   }
   if (!device) {

@@ -22,6 +22,8 @@ class JackMidiDevice : public MidiOutDevice {
   virtual bool ConnectTo(const std::string& destination) = 0;
   // True while the client is attached to a running server.
   virtual bool Alive() const = 0;
+  // Detaches from the server for good; the device stays valid and fails to open.
+  virtual void CloseClient() = 0;
 };
 
 // Opens a client of a running server (never starts one) with one MIDI output port; nullptr when no

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,6 +35,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
   const std::string output = outputFile.empty() ? "/dev/null" : outputFile;
   pid_ = fork();
   if (pid_ == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);  // also when the test dies without stopping it
     const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd >= 0) {
       dup2(fd, STDOUT_FILENO);

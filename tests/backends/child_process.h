@@ -1,5 +1,5 @@
-// A program the test starts and always stops: SIGTERM when the object goes, then SIGKILL if it
-// does not end within two seconds.
+// A program the test starts and always stops: SIGTERM when the object goes (or the test process
+// dies), then SIGKILL if it does not end within two seconds.
 #pragma once
 
 #include <sys/types.h>
