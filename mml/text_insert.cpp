@@ -17,7 +17,16 @@ namespace {
 
 // A code byte before each keyword; a keyword given in the text is found as its first occurrence
 // anywhere in this table, and its code is the byte just before it.
-constexpr std::string_view kKeywords = "\x01INCLUDE\x02TEXT\x03COPYRIGHT\x04TITLE";
+constexpr std::string_view kKeywords =
+    "\x01"
+    "INCLUDE"
+    "\x02"
+    "TEXT"
+    "\x03"
+    "COPYRIGHT"
+    "\x04"
+    "TITLE";
+static_assert(kKeywords.size() == 29);
 constexpr uint8_t kIncludeCode = 1;
 
 bool HasFolderPart(const std::string& name) {
