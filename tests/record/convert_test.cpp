@@ -1,0 +1,209 @@
+#include "record/convert.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <utility>
+
+namespace record {
+namespace {
+
+// A stopped take: (time, note) per event, then the stop time.
+Capture Take(std::initializer_list<std::pair<uint32_t, int>> events, uint32_t stop) {
+  Capture c;
+  for (auto [time, note] : events) {
+    c.CaptureNotes[c.CaptureCount] = static_cast<uint8_t>(note);
+    c.CaptureTimes[c.CaptureCount] = time;
+    c.CaptureCount += 1;
+  }
+  c.CaptureTimes[c.CaptureCount] = stop;
+  c.CaptureStart = c.CaptureTimes[0];
+  c.CaptureEnd = stop;
+  return c;
+}
+
+Capture WorkedExample() { return Take({{1000, 60}, {1500, 62}, {1750, 64}, {2500, 65}}, 3000); }
+
+TEST(RoundToStep, RoundsHalfStepsNeitherWay) {
+  const int32_t cases[][3] = {{24, 48, 24},   {25, 48, 48},   {23, 48, 0}, {0, 48, 0}, {96, 48, 96},
+                              {120, 48, 120}, {121, 48, 144}, {4, 3, 4},   {5, 3, 6},  {-25, 48, 0},
+                              {-30, 48, 0},   {7, 1, 7},      {7, 0, 7}};
+  for (const auto& c : cases) EXPECT_EQ(RoundToStep(c[0], c[1]), c[2]) << c[0] << " step " << c[1];
+}
+
+TEST(NoteLengthText, WritesTiesTheDialectsWay) {
+  struct Case {
+    int32_t ticks, defaultTicks;
+    int dialect;
+    const char* name;
+    const char* text;
+  } cases[] = {
+      {0, 96, 0, "c", "0"},      {0, -1, 4, "c", "0"},        {240, 96, 0, "c", "8&2"},
+      {240, 96, 1, "c", "8^2"},  {240, 96, 2, "c", "8^2"},    {240, 96, 3, "c", "8&2"},
+      {240, 96, 4, "c", "8&c2"}, {240, 96, 5, "c+", "8&c+2"}, {240, 96, 6, "r", "8&r2"},
+      {240, 48, 0, "c", "&2"},   {240, 48, 4, "c", "&c2"},    {120, 96, 1, "c", "16^"},
+      {96, 96, 4, "c", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(NoteLengthText(c.ticks, c.defaultTicks, c.dialect, c.name), c.text)
+        << c.ticks << " ticks in dialect " << c.dialect;
+  }
+}
+
+struct BuildCase {
+  const char* what;
+  std::initializer_list<int> notes;
+  std::initializer_list<int32_t> lengths;
+  int32_t defaultTicks;
+  int dialect;
+  const char* mml;
+};
+
+TEST(BuildMML, WritesEveryDialect) {
+  const BuildCase cases[] = {
+      {"own example", {60, 64, 72, 255}, {96, 48, 144, 96}, 96, 0, "ce8>c.r"},
+      {"chord, own", {60, 64, 67, 60}, {0, 0, 96, 96}, 48, 0, "{ce4g4}c4"},
+      {"chord, Sakura", {60, 64, 67}, {0, 0, 96}, 48, 1, "'ce4g4'"},
+      {"chord, mml2mid", {60, 64, 67}, {0, 0, 96}, 48, 2, "c0e0g4"},
+      {"chord, Mabinogi", {60, 64, 67}, {0, 0, 96}, 48, 6, "c0e0g4"},
+      {"chord with an octave change", {60, 76}, {0, 96}, 48, 0, "{c4>e4}"},
+      {"Hatena octaves", {60, 72, 60}, {96, 96, 96}, 96, 5, "c<c>c"},
+      {"octaves measured note to note", {36, 72, 255, 60}, {96, 96, 96, 96}, 96, 0, "c>>>cr<c"},
+      {"rest first gives no octave change", {255, 72}, {48, 96}, 96, 0, "r8c"},
+      {"zero rest with brackets", {255, 60}, {0, 96}, 96, 0, "rc"},
+      {"zero rest without brackets", {255, 60}, {0, 96}, 96, 3, "r0c"},
+      {"long rest, PMD", {255}, {240}, 96, 4, "r8&r2"},
+      {"five eighths, PMD", {60}, {240}, 96, 4, "c8&c2"},
+      {"five eighths, Sakura", {60}, {240}, 96, 1, "c8^2"},
+      {"default eighth", {60}, {240}, 48, 0, "c&2"},
+      {"take ending in a chord, own", {60, 64}, {96, 0}, 96, 0, "c{e}"},
+      {"take ending in a chord, Sakura", {60, 64, 67}, {96, 0, 0}, 96, 1, "c'eg'"},
+      {"take ending in a chord, FMP", {60, 64}, {96, 0}, 96, 3, "ce0"},
+      {"chord closed by a rest", {60, 255}, {0, 96}, 48, 0, "{cr4}"},
+      {"unknown dialect is the own one", {60, 64}, {0, 96}, 96, 9, "{ce}"},
+      {"sharps", {61, 66, 70}, {96, 96, 96}, 96, 0, "c+f+a+"},
+  };
+  for (const BuildCase& c : cases) {
+    Capture capture;
+    for (int note : c.notes) capture.CaptureNotes[capture.CaptureCount++] = static_cast<uint8_t>(note);
+    ConvertState state{std::vector<int32_t>(c.lengths), 0, c.defaultTicks};
+    EXPECT_EQ(BuildMML(capture, state, c.dialect), c.mml) << c.what;
+  }
+}
+
+TEST(Recalculate, FromTheTempoGivesTheWorkedExample) {
+  Capture take = WorkedExample();
+  ConvertFields fields{"120", "", "8", "4", "8"};
+  ConvertState state;
+  ASSERT_TRUE(Recalculate(take, kModeFromTempo, fields, state));
+  EXPECT_EQ(state.TotalTicks, 384);
+  EXPECT_EQ(state.Lengths, (std::vector<int32_t>{96, 48, 144, 96}));
+  EXPECT_EQ(fields.Length, "1");
+  EXPECT_EQ(fields.Tempo, "120");
+  EXPECT_EQ(BuildMML(take, state, 0), "cd8e.f");
+  EXPECT_EQ(BuildMML(take, state, 4), "cd8e.f");
+}
+
+TEST(Recalculate, EachModeWritesItsFields) {
+  struct Case {
+    int mode;
+    ConvertFields fields;
+    const char* tempo;
+    const char* length;
+    const char* mml;
+  } cases[] = {
+      {kModeAsTyped, {"1", "1", "8", "4", "8"}, "120", "1", "cd8e.f"},
+      {kModeAsTyped, {"1", "2", "8", "4", "8"}, "60", "2", "c8d16e8.f8"},
+      {kModeFromTempo, {"60", "", "8", "4", "8"}, "60", "2", "c8d16e8.f8"},
+      {kModeFromFirst, {"1", "1", "8", "4", "4"}, "120", "1", "cd8e.f"},
+      {kModeFromFirst, {"1", "1", "8", "8", "8"}, "60", "2", "cd16e.f"},
+      {kModeAllMinimum, {"999", "1", "8", "4", "8"}, "999", "8&2", "c8d8e8f8"},
+  };
+  for (const Case& c : cases) {
+    Capture take = WorkedExample();
+    ConvertFields fields = c.fields;
+    ConvertState state;
+    ASSERT_TRUE(Recalculate(take, c.mode, fields, state)) << c.mode;
+    EXPECT_EQ(fields.Tempo, c.tempo) << c.mode;
+    EXPECT_EQ(fields.Length, c.length) << c.mode;
+    EXPECT_EQ(BuildMML(take, state, 0), c.mml) << c.mode;
+  }
+}
+
+TEST(Recalculate, UnreadableFieldsAndZeroDivisorsStopSilently) {
+  struct Case {
+    const char* what;
+    Capture take;
+    int mode;
+    ConvertFields fields;
+  } cases[] = {
+      {"tempo not a number", WorkedExample(), kModeAllMinimum, {"12a", "1", "8", "4", "8"}},
+      {"tempo empty", WorkedExample(), kModeFromTempo, {"", "1", "8", "4", "8"}},
+      {"tempo beyond 32 bits", WorkedExample(), kModeFromTempo, {"4294967296", "1", "8", "4", "8"}},
+      {"minimum length 0", WorkedExample(), kModeFromTempo, {"120", "1", "%0", "4", "8"}},
+      {"minimum length unreadable", WorkedExample(), kModeFromTempo, {"120", "1", "7", "4", "8"}},
+      {"total length unreadable", WorkedExample(), kModeFromTempo, {"120", "16&-4", "8", "4", "8"}},
+      {"default length unreadable", WorkedExample(), kModeFromTempo, {"120", "1", "8", "5", "8"}},
+      {"first length unreadable", WorkedExample(), kModeFromFirst, {"120", "1", "8", "4", "7"}},
+      {"span 0", Take({{500, 60}}, 500), kModeFromTempo, {"120", "1", "8", "4", "8"}},
+      {"span 0, as typed", Take({{500, 60}}, 500), kModeAsTyped, {"120", "1", "8", "4", "8"}},
+      {"first gap 0",
+       [] {
+         Capture c = Take({{500, 60}}, 500);
+         c.CaptureEnd = 700;
+         return c;
+       }(),
+       kModeFromFirst,
+       {"120", "1", "8", "4", "8"}},
+      {"mode out of range", WorkedExample(), 4, {"120", "1", "8", "4", "8"}},
+  };
+  for (const Case& c : cases) {
+    ConvertFields fields = c.fields;
+    ConvertState state{{7, 7}, 5, 6};
+    EXPECT_FALSE(Recalculate(c.take, c.mode, fields, state)) << c.what;
+    EXPECT_EQ(fields.Tempo, c.fields.Tempo) << c.what;
+    EXPECT_EQ(fields.Length, c.fields.Length) << c.what;
+    EXPECT_EQ(state.Lengths, (std::vector<int32_t>{7, 7})) << c.what;
+    EXPECT_EQ(state.TotalTicks, 5) << c.what;
+  }
+}
+
+TEST(Recalculate, AllMinimumNeedsNoDuration) {
+  Capture take = Take({{500, 60}, {500, 62}}, 500);
+  ConvertFields fields{"120", "", "8", "4", "8"};
+  ConvertState state;
+  ASSERT_TRUE(Recalculate(take, kModeAllMinimum, fields, state));
+  EXPECT_EQ(fields.Length, "4.");
+  EXPECT_EQ(BuildMML(take, state, 0), "c8d8");
+}
+
+TEST(Recalculate, LongTakesScaleIn64Bits) {
+  // 50 minutes at tempo 120: 576000 ticks; 1,500,000 ms x 576000 overflows 32 bits.
+  Capture take = Take({{0, 60}, {1'500'000, 62}}, 3'000'000);
+  ConvertFields fields{"120", "", "8", "4", "8"};
+  ConvertState state;
+  ASSERT_TRUE(Recalculate(take, kModeFromTempo, fields, state));
+  EXPECT_EQ(state.TotalTicks, 576000);
+  EXPECT_EQ(state.Lengths, (std::vector<int32_t>{288000, 288000}));
+}
+
+TEST(Recalculate, ClockWrapBetweenEventsIsAPositiveGap) {
+  Capture take = Take({{0xFFFFFF00u, 60}, {0x00000100u, 62}}, 0x00000300u);
+  ConvertFields fields{"120", "", "%1", "4", "8"};
+  ConvertState state;
+  ASSERT_TRUE(Recalculate(take, kModeFromTempo, fields, state));
+  EXPECT_EQ(state.Lengths, (std::vector<int32_t>{98, 98}));
+}
+
+TEST(Recalculate, SingleNoteLastsTheRoundedTotal) {
+  Capture take = Take({{100, 67}}, 1100);
+  ConvertFields fields{"90", "", "8", "4", "8"};
+  ConvertState state;
+  ASSERT_TRUE(Recalculate(take, kModeFromTempo, fields, state));
+  EXPECT_EQ(state.TotalTicks, 144);  // 90 x 1000 div 625
+  EXPECT_EQ(state.Lengths, (std::vector<int32_t>{144}));
+  EXPECT_EQ(fields.Length, "4.");
+}
+
+}  // namespace
+}  // namespace record

@@ -1,0 +1,140 @@
+// tonvik-mml --record-to-mml and --from-midi, run as a program.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace {
+
+struct ToolRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string WriteTemp(const std::string& name, const std::string& bytes) {
+  std::string path = testing::TempDir() + "record_command_" + name;
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+ToolRun Tool(const std::string& args) {
+  const char* bin = std::getenv("TONVIK_BIN_DIR");
+  std::string errPath = testing::TempDir() + "record_command_stderr";
+  std::string command = std::string(bin ? bin : ".") + "/tonvik-mml " + args + " 2>" + errPath;
+  FILE* pipe = popen(command.c_str(), "r");
+  ToolRun run{-1, "", ""};
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+  int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.err = Slurp(errPath);
+  return run;
+}
+
+const char* kWorkedTake = "1000 60\n1500 62\n1750 64\n2500 65\n3000 stop\n";
+
+TEST(RecordToMml, PrintsTheMmlAndTheComputedFields) {
+  std::string take = WriteTemp("worked", kWorkedTake);
+  struct Case {
+    const char* options;
+    const char* out;
+  } cases[] = {
+      {"", "cd8e.f\ntempo=120 length=1\n"},
+      {"--mode 0 --length 2 --tempo 7", "c8d16e8.f8\ntempo=60 length=2\n"},
+      {"--mode 2 --first 4", "cd8e.f\ntempo=120 length=1\n"},
+      {"--mode 3 --dialect 4", "c8d8e8f8\ntempo=120 length=8&2\n"},
+      {"--tempo 60 --default 8 --dialect 5", "cd16e.f\ntempo=60 length=2\n"},
+      {"--default ''", "c4d8e4.f4\ntempo=120 length=1\n"},
+  };
+  for (const Case& c : cases) {
+    ToolRun run = Tool("--record-to-mml " + take + " " + c.options);
+    EXPECT_EQ(run.status, 0) << c.options << ": " << run.err;
+    EXPECT_EQ(run.out, c.out) << c.options;
+  }
+}
+
+TEST(RecordToMml, SilentStopsAndErrors) {
+  struct Case {
+    const char* take;
+    const char* options;
+    int status;
+    const char* err;  // part of the message
+  } cases[] = {
+      {kWorkedTake, "--min 0", 1, ""},
+      {kWorkedTake, "--tempo x", 1, ""},
+      {"500 stop\n", "", 1, ""},
+      {"500 60\n500 stop\n", "", 1, ""},
+      {"1000 60\n1500 x\n2000 stop\n", "", 2, ":2: "},
+      {"1000 60\n1500 128\n2000 stop\n", "", 2, ":2: "},
+      {"1000 60\n-5 62\n2000 stop\n", "", 2, ":2: "},
+      {"1000 60 70\n2000 stop\n", "", 2, ":1: "},
+      {"1000 60\n2000 stop\n2500 62\n", "", 2, ":3: text after the stop line"},
+      {"1000 60\n", "", 2, "stop"},
+      {kWorkedTake, "--mode 4", 2, "--mode"},
+      {kWorkedTake, "--dialect 7", 2, "--dialect"},
+      {kWorkedTake, "--bogus 1", 2, "--bogus"},
+      {kWorkedTake, "--tempo", 2, "--tempo needs a value"},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    std::string take = WriteTemp("case" + std::to_string(i++), c.take);
+    ToolRun run = Tool("--record-to-mml " + take + " " + c.options);
+    EXPECT_EQ(run.status, c.status) << c.take << c.options;
+    EXPECT_EQ(run.out, "") << c.take << c.options;
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(Tool("--record-to-mml /nonexistent/take").status, 2);
+}
+
+TEST(RecordToMml, TakeOf4096EventsIsAnError) {
+  std::string text;
+  for (int i = 0; i < 4096; ++i) text += std::to_string(i * 10) + " 60\n";
+  text += "50000 stop\n";
+  ToolRun run = Tool("--record-to-mml " + WriteTemp("big", text));
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find(":4096: "), std::string::npos) << run.err;
+}
+
+std::string MidiFile(const std::string& track) {
+  std::string file("MThd\0\0\0\6\0\0\0\1\0\x60", 14);
+  uint32_t n = static_cast<uint32_t>(track.size());
+  file += "MTrk";
+  file += {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+  return file + track;
+}
+
+TEST(FromMidi, NotesOfAFileBecomeMml) {
+  // 96 ticks a quarter at tempo 120: the worked example from 0 ms.
+  std::string track("\x00\x90\x3C\x40\x60\x90\x3E\x40\x30\x90\x40\x40\x81\x10\x90\x41\x40\x60\xFF\x2F\x00",
+                    21);
+  ToolRun run = Tool("--from-midi " + WriteTemp("song.mid", MidiFile(track)));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "cd8e.f\ntempo=120 length=1\n");
+}
+
+TEST(FromMidi, EmptyAndMalformedFiles) {
+  std::string drums("\x00\x99\x24\x40\x60\xFF\x2F\x00", 8);
+  ToolRun empty = Tool("--from-midi " + WriteTemp("drums.mid", MidiFile(drums)));
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(empty.out, "");
+  ToolRun bad = Tool("--from-midi " + WriteTemp("bad.mid", "MThd"));
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("MIDI file"), std::string::npos) << bad.err;
+  std::string many;
+  for (int i = 0; i < 4096; ++i) many += std::string("\x01\x90\x3C\x40", 4);
+  ToolRun tooMany = Tool("--from-midi " + WriteTemp("many.mid", MidiFile(many)));
+  EXPECT_EQ(tooMany.status, 2);
+  EXPECT_NE(tooMany.err.find("4096 note-ons"), std::string::npos) << tooMany.err;
+}
+
+}  // namespace
