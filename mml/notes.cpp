@@ -1,4 +1,5 @@
 // Notes, rests, groups and the automatic parameters they drive (envelopes and key-follow).
+#include <climits>
 #include <cstdint>
 #include <string>
 
@@ -38,9 +39,13 @@ int32_t AddNoteDots(int32_t length) {
 }
 
 // Dots behind a tick length of a rest: each multiplies the length by 3/2.
+// A length that no longer fits counts as negative, as an overflowing note length does.
 int32_t AddRestDots(int32_t length) {
-  while (Accept('.')) length = Mul32(length, 3) / 2;
-  return length;
+  int64_t dotted = length;
+  while (Accept('.')) {
+    if (dotted <= INT32_MAX) dotted = dotted * 3 / 2;
+  }
+  return dotted <= INT32_MAX ? static_cast<int32_t>(dotted) : -1;
 }
 
 void NoteEvent(int32_t time, int32_t note, int32_t velocity) { ChannelEvent(time, 0x90, note, velocity); }

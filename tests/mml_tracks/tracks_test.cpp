@@ -179,6 +179,13 @@ TEST(TrackCommands, PositionAndCut) {
   EXPECT_EQ(mml::CutTime, 20);
 }
 
+TEST(TrackCommands, PositionCopyRestoresTheSelection) {
+  // The failing list leaves no track selected while the error is recorded; the selection comes back.
+  RunCases({
+      {":1=5,33 c", "0:90 48 64 | 90:90 48 00", "指定値(33)が範囲外(1..32)です@5+2"},
+  });
+}
+
 TEST(TrackCommands, TestMessageGoesToTheHandler) {
   std::vector<std::string> shown;
   mml::SetMessageHandler([&](const std::string& text) { shown.push_back(text); });
@@ -230,6 +237,25 @@ TEST(Notes, TiesRestsAndPortamento) {
        "186:90 4A 00"},
       {":1c~200", "0:90 48 64 | 90:90 48 00", "[Part:1]指定値(200)が範囲外(0..127)です@4+3"},
   });
+}
+
+std::string Repeat(const std::string& s, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+TEST(Notes, LongDottedLengths) {
+  // 15259 * 65536 ticks, dotted: 1,500,020,736 ticks, beyond what a 32-bit product of 3 could hold.
+  Compile(":1r" + Repeat("%65536&", 15258) + "%65536.c");
+  EXPECT_EQ(ErrorsText(), "");
+  ASSERT_EQ(mml::EventList.size(), 2u);
+  EXPECT_EQ(mml::EventList[0].Time, 1500020736);
+  // A dotted length beyond 2147483647 ticks fails like an overflowing note length.
+  Compile(":1r" + Repeat("%65536&", 21845) + "%65536.");
+  EXPECT_NE(ErrorsText().find("音長が負になりました"), std::string::npos);
+  Compile(":1c" + Repeat("%65536&", 21845) + "%65536.");
+  EXPECT_NE(ErrorsText().find("音長が負になりました"), std::string::npos);
 }
 
 TEST(Notes, GroupsAndChords) {
