@@ -1,1 +1,24 @@
-int main() { return 0; }
+// Program entry: the application, its windows in their order, the message loop until the keyboard
+// window closes, then the port is closed and the song buffer freed.
+#include <QApplication>
+#include <memory>
+
+#include "app/icon.h"
+#include "app/main_window.h"
+#include "app/windows.h"
+#include "midi/port.h"
+#include "midi/sequencer.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Tonvik"));
+  QApplication::setWindowIcon(app::AppIcon());
+  midi::ConnectCompilerHandOver();
+
+  const app::ProgramWindows windows = app::CreateWindows();
+  std::unique_ptr<app::TForm1> form1(windows.form1);
+  form1->show();
+  const int result = QApplication::exec();
+  midi::FinalizeMidiDrive();
+  return result;
+}

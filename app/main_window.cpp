@@ -1,0 +1,458 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QTimer>
+#include <cstdlib>
+
+#include "app/strip.h"
+#include "dialogs/about.h"
+#include "dialogs/config_form.h"
+#include "dialogs/palette.h"
+#include "dialogs/program_names.h"
+#include "midi/port.h"
+#include "platform/clock.h"
+#include "platform/qt/key_position.h"
+#include "platform/qt/settings_store.h"
+#include "record/form/rec_form.h"
+
+namespace app {
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+const QColor kAqua(0, 255, 255);
+const QColor kLime(0, 255, 0);
+const QColor kGreen(0, 128, 0);
+const QColor kTeal(0, 128, 128);
+const QColor kMaroon(128, 0, 0);
+const QColor kRed(255, 0, 0);
+
+constexpr int kClientWidth = 600;
+constexpr int kClientHeight = 48;
+constexpr int kStripTop = 16;
+constexpr int kLabelHeight = 16;
+
+// Captions: a bold 13-pixel Japanese monospace face.
+QFont CaptionFont() {
+  QFont font;
+  font.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"), QStringLiteral("IPAGothic"),
+                    QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("monospace")});
+  font.setStyleHint(QFont::Monospace);
+  font.setPixelSize(13);
+  font.setBold(true);
+  return font;
+}
+
+// Values: a bold italic monospace face of 16 pixels.
+QFont ValueFont() {
+  QFont font;
+  font.setFamilies({QStringLiteral("Fixedsys"), QStringLiteral("DejaVu Sans Mono"),
+                    QStringLiteral("Liberation Mono"), QStringLiteral("monospace")});
+  font.setStyleHint(QFont::Monospace);
+  font.setPixelSize(16);
+  font.setBold(true);
+  font.setItalic(true);
+  return font;
+}
+
+void SetColour(QLabel* label, const QColor& colour) {
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, colour);
+  label->setPalette(palette);
+}
+
+QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+}  // namespace
+
+std::string FormatNumber(int64_t value, int32_t width, bool withSign) {
+  const std::string digits = "000" + std::to_string(value < 0 ? -value : value);
+  const size_t keep = width < 0 ? 0 : std::min(digits.size(), static_cast<size_t>(width));
+  std::string text = digits.substr(digits.size() - keep);
+  if (withSign) text.insert(text.begin(), value < 0 ? '-' : '+');
+  return text;
+}
+
+QString WindowTitle(int32_t program) {
+  return QStringLiteral("Tonvik Ver%1 [Prog.:%2]")
+      .arg(QString::fromLatin1(kVersionText), Text(std::string(dialogs::ProgramName(program))));
+}
+
+TForm1::TForm1()
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+  Form1 = this;
+  setObjectName(QStringLiteral("Form1"));
+  setFixedSize(kClientWidth, kClientHeight);
+  setAttribute(Qt::WA_InputMethodEnabled, false);
+  setFocusPolicy(Qt::StrongFocus);
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, Qt::black);
+  setPalette(palette);
+  setAutoFillBackground(true);
+  setWindowTitle(WindowTitle(Settings.Program));
+
+  CreateLabels();
+  Image1 = new KeyStripView(this);
+  Image1->setObjectName(QStringLiteral("Image1"));
+  Image1->move(0, kStripTop);
+  Image1->setToolTip(QStringLiteral("鍵盤（表示のみ）"));
+
+  execDialog = [](QDialog* dialog) { return dialog->exec(); };
+  showMessage = [this](QMessageBox::Icon icon, const QString& text) {
+    QMessageBox box(icon, QStringLiteral("Tonvik"), text, QMessageBox::Ok, this);
+    box.exec();
+  };
+  keyboardModifiers = [] { return QGuiApplication::queryKeyboardModifiers(); };
+
+  // FormCreate.
+  InitKeyState();
+  SetKeyboardHost(this);
+  qApp->installEventFilter(this);
+  connect(qApp, &QGuiApplication::applicationStateChanged, this, &TForm1::ApplicationStateChanged);
+  {
+    const platform::SettingsStore store;
+    // The system reports no PC-98 series keyboard here.
+    ReadStartValues(store, Settings, false);
+  }
+  if (Settings.StayOnTop) setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  BuildKeyTable();
+
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - QPoint(kClientWidth / 2, kClientHeight / 2));
+  }
+}
+
+TForm1::~TForm1() {
+  qApp->removeEventFilter(this);
+  SetKeyboardHost(nullptr);
+  if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::AttachDialogs(record::TFormRec* formRec, dialogs::TFormProg* formProg,
+                           dialogs::TFormConfig* formConfig, dialogs::TFormAbout* formAbout) {
+  FormRec = formRec;
+  FormProg = formProg;
+  FormConfig = formConfig;
+  FormAbout = formAbout;
+  if (FormRec) FormRec->SetCapture(&Capture);
+  if (FormConfig) {
+    dialogs::ConfigHooks hooks;
+    hooks.sendState = [] { SendState(); };
+    hooks.setStayOnTop = [this](bool on) { SetStayOnTop(on); };
+    hooks.rebuildKeys = [this] {
+      BuildKeyTable();
+      ReleaseAllKeys();
+      DrawAllKeys();
+    };
+    FormConfig->SetHooks(std::move(hooks));
+  }
+}
+
+void TForm1::CreateLabels() {
+  struct LabelSpec {
+    QLabel** label;
+    const char* name;
+    int x;
+    int width;
+    const char* text;
+    bool underlined;
+    bool value;
+    QColor colour;
+    const char* hint;
+  };
+  // In table order: where boxes overlap, the later label lies on top.
+  const LabelSpec specs[] = {
+      {&Label1, "Label1", 0, 40, "PROG.", true, false, kAqua, "音色番号設定[BS]"},
+      {&LabelBank, "LabelBank", 40, 33, "000", false, true, kLime, ""},
+      {&LabelBankSep, "LabelBankSep", 72, 9, "-", false, false, kAqua, "音階[Del/Ins]"},
+      {&LabelProgram, "LabelProgram", 80, 33, "000", false, true, kLime, ""},
+      {&Label3, "Label3", 120, 32, "OCT.", false, false, kAqua, "音階[Del/Ins]"},
+      {&LabelOctave, "LabelOctave", 152, 25, "+0", false, true, kLime, ""},
+      {&Label4, "Label4", 184, 32, "VEL.", false, false, kAqua, "打鍵速度[RollUp/RollDown]"},
+      {&LabelVelocity, "LabelVelocity", 216, 33, "000", false, true, kLime, ""},
+      {&Label6, "Label6", 256, 32, "VOL.", false, false, kAqua, "音量[Shift+RollUp/RollDown]"},
+      {&LabelVolume, "LabelVolume", 288, 33, "000", false, true, kLime, ""},
+      {&Label7, "Label7", 328, 49, "TRANS.", false, false, kAqua, "移調[Shift+Ins/Del]"},
+      {&LabelTrans, "LabelTrans", 376, 41, "+000", false, true, kLime, ""},
+      {&LabelRec, "LabelRec", 431, 26, "Rec", true, false, kMaroon,
+       "録音開始／終了[Return] 　休符[Space]　中止[Esc]"},
+      {&LabelConfig, "LabelConfig", 465, 49, "Config", true, false, kAqua, "環境設定[Help]"},
+      {&LabelQuit, "LabelQuit", 520, 33, "Quit", true, false, kAqua, "プログラム終了[Esc]"},
+      {&Label2, "Label2", 560, 41, "About", true, false, kAqua, "このプログラムについて"},
+  };
+  const QFont caption = CaptionFont();
+  const QFont value = ValueFont();
+  for (const LabelSpec& spec : specs) {
+    auto* label = new QLabel(QString::fromUtf8(spec.text), this);
+    label->setObjectName(QString::fromLatin1(spec.name));
+    // Nothing is drawn past the right edge of the client area.
+    label->setGeometry(spec.x, 0, std::min(spec.width, kClientWidth - spec.x), kLabelHeight);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QFont font = spec.value ? value : caption;
+    font.setUnderline(spec.underlined);
+    label->setFont(font);
+    label->setTextFormat(Qt::PlainText);
+    SetColour(label, spec.colour);
+    if (*spec.hint) label->setToolTip(QString::fromUtf8(spec.hint));
+    *spec.label = label;
+  }
+  const std::pair<QLabel*, std::function<void()>> clickable[] = {
+      {Label1, [this] { ChooseProgram(); }},      {LabelRec, [this] { ToggleRecording(); }},
+      {LabelConfig, [this] { ConfigCommand(); }}, {LabelQuit, [this] { close(); }},
+      {Label2, [this] { ShowAbout(); }},
+  };
+  for (const auto& [label, action] : clickable) {
+    label->setCursor(Qt::PointingHandCursor);
+    clickActions_[label] = action;
+  }
+}
+
+// ---- Settings
+
+void TForm1::LoadSettings() {
+  std::string deviceName;
+  {
+    const platform::SettingsStore store;
+    ReadSettings(store, Settings, deviceName, convert_);
+  }
+  const bool deviceFound = dialogs::FindDeviceByName(deviceName);
+  if (FormRec) FormRec->SetConvertValues(convert_);
+  ValuesChanged();
+  // Every value is in place before a message box can let anything else run.
+  if (!deviceFound) showMessage(QMessageBox::Warning, QString::fromUtf8(dialogs::kDeviceNotFoundMessage));
+}
+
+void TForm1::SaveSettings() {
+  if (erased_) return;
+  if (FormRec) convert_ = FormRec->ConvertValuesNow();
+  platform::SettingsStore store;
+  WriteSettings(store, Settings, dialogs::CurrentDeviceName(), convert_);
+  if (!store.Flush()) {
+    showMessage(QMessageBox::Warning,
+                QStringLiteral("設定を保存できませんでした。\r\n%1").arg(Text(store.Location())));
+  }
+}
+
+void TForm1::EraseSettings() {
+  erased_ = true;
+  platform::SettingsStore store;
+  const std::string location = store.Location();
+  if (store.EraseAll()) {
+    showMessage(QMessageBox::Information, QStringLiteral("レジストリを消去しました。"));
+  } else {
+    showMessage(QMessageBox::Warning,
+                QStringLiteral("設定を消去できませんでした。\r\n%1").arg(Text(location)));
+  }
+}
+
+void TForm1::FormClose() {
+  if (closed_) return;
+  closed_ = true;
+  if (keyboardModifiers().testFlag(Qt::ShiftModifier)) {
+    EraseSettings();
+  } else {
+    SaveSettings();
+  }
+}
+
+// ---- Activation
+
+void TForm1::AppActivate() {
+  if (!settingsLoaded_ || active_ || closed_) return;
+  active_ = true;
+  midi::OpenPort(midi::DeviceId);
+  SendState();
+  DrawAllKeys();
+}
+
+void TForm1::AppDeactivate() {
+  if (!active_) return;
+  active_ = false;
+  midi::ClosePort();
+}
+
+void TForm1::ApplicationStateChanged(Qt::ApplicationState state) {
+  if (state == Qt::ApplicationActive) {
+    AppActivate();
+  } else {
+    AppDeactivate();
+  }
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!shown_) {
+    shown_ = true;
+    FirstShow();
+  }
+}
+
+void TForm1::FirstShow() {
+  LoadSettings();
+  settingsLoaded_ = true;
+  if (QString::fromUtf8(kVersionText).contains(QStringLiteral("β"))) {
+    showMessage(QMessageBox::Warning,
+                QStringLiteral("このプログラムはβバージョンです。\r\n"
+                               "正式版より致命的なバグが潜んでいる可能性があるので注意してください。\r\n"
+                               "なお、なるべく動作報告をお願いいたします。"));
+  }
+  // The first show counts as an activation even when the window manager gives no focus; it runs once the
+  // window is on the screen, so that opening the output never delays the window.
+  QTimer::singleShot(0, this, [this] { AppActivate(); });
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  FormClose();
+  event->accept();
+}
+
+// ---- Keys and clicks
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+      return HandleKey(watched, event);
+    case QEvent::MouseButtonRelease: {
+      const auto found = clickActions_.find(watched);
+      if (found == clickActions_.end()) return false;
+      const auto* mouse = static_cast<QMouseEvent*>(event);
+      const auto* label = static_cast<QWidget*>(watched);
+      if (mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint())) {
+        const std::function<void()> action = found->second;
+        action();
+        return true;
+      }
+      return false;
+    }
+    default:
+      return false;
+  }
+}
+
+bool TForm1::HandleKey(QObject* watched, QEvent* event) {
+  // Key events reach the window object first and then its widgets; act once, at the first widget.
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (!widget) return false;
+  auto* key = static_cast<QKeyEvent*>(event);
+  const bool release = event->type() == QEvent::KeyRelease;
+  if (release && key->isAutoRepeat()) return widget->window() == this;
+  const uint8_t code = platform::VirtualKeyOf(*key);
+  if (widget->window() != this) {
+    // Another of the program's windows (a modal box that opened while a note key was held): its key-up
+    // still ends the note, and the window keeps the key.
+    if (release) ReleaseHeldKey(code);
+    return false;
+  }
+  if (release) {
+    FormKeyUp(code);
+  } else {
+    const Qt::KeyboardModifiers modifiers = key->modifiers();
+    FormKeyDown(code, modifiers.testFlag(Qt::ShiftModifier), modifiers.testFlag(Qt::ControlModifier));
+  }
+  return true;
+}
+
+// ---- KeyboardHost
+
+void TForm1::NoteDrawn(int32_t note) {
+  DrawKey(Image1->Picture(), note, Pressed[note] != 0);
+  Image1->repaint(KeyX(note), 0, kKeyImageWidth, kStripHeight);
+}
+
+void TForm1::DrawAllKeys() {
+  app::DrawAllKeys(Image1->Picture(), Pressed);
+  Image1->update();
+}
+
+void TForm1::ValuesChanged() {
+  LabelOctave->setText(Text(FormatNumber(Settings.Octave - 2, 1, true)));
+  LabelVelocity->setText(Text(FormatNumber(Settings.Velocity, 3)));
+  LabelTrans->setText(Text(FormatNumber(Settings.Transpose, 3, true)));
+}
+
+void TForm1::VolumeChanged() { LabelVolume->setText(Text(FormatNumber(Settings.Volume, 3))); }
+
+void TForm1::ProgramChanged() {
+  LabelProgram->setText(Text(FormatNumber(Settings.Program, 3)));
+  if (Settings.DeviceType == 0 || Settings.DeviceType == 1) {
+    LabelBank->setText(QStringLiteral("000"));
+    SetColour(LabelBank, kGreen);
+    SetColour(LabelBankSep, kTeal);
+  } else if (Settings.DeviceType == 2 || Settings.DeviceType == 3) {
+    LabelBank->setText(Text(FormatNumber(Settings.Bank, 3)));
+    SetColour(LabelBank, kLime);
+    SetColour(LabelBankSep, kAqua);
+  }
+  setWindowTitle(WindowTitle(Settings.Program));
+}
+
+void TForm1::ChooseProgram() {
+  if (!FormProg) return;
+  if (execDialog(FormProg) == QDialog::Accepted) SelectProgram(FormProg->ChosenProgram(), Settings.Bank);
+}
+
+void TForm1::ToggleRecording() {
+  if (record::ToggleRecording(Capture, platform::TimeGetTime()) == record::ToggleResult::kStarted) {
+    SetColour(LabelRec, kRed);
+  } else {
+    EndRecording();
+  }
+}
+
+void TForm1::EndRecording() {
+  SetColour(LabelRec, kMaroon);
+  Capture.Recording = false;
+  if (Capture.CaptureCount > 0) {
+    if (FormRec) {
+      FormRec->SetCapture(&Capture);
+      execDialog(FormRec);
+    }
+    SendState();
+  }
+  record::EmptyCapture(Capture);
+}
+
+void TForm1::EscapeCommand() {
+  if (Capture.Recording) {
+    record::DiscardRecording(Capture);
+    EndRecording();
+  } else {
+    close();
+  }
+}
+
+void TForm1::ConfigCommand() {
+  midi::ClosePort();
+  if (FormConfig) execDialog(FormConfig);
+  midi::OpenPort(midi::DeviceId);
+  SendState();
+}
+
+void TForm1::CaptureOverflow() {
+  showMessage(QMessageBox::Critical, QStringLiteral("バッファオーバー"));
+  EndRecording();
+}
+
+void TForm1::SetStayOnTop(bool on) {
+  Settings.StayOnTop = on;
+  if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on) return;
+  const bool visible = isVisible();
+  setWindowFlag(Qt::WindowStaysOnTopHint, on);
+  if (visible) show();  // changing the flags hides the window
+}
+
+void TForm1::ShowAbout() {
+  if (FormAbout) execDialog(FormAbout);
+}
+
+}  // namespace app

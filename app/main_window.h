@@ -1,0 +1,130 @@
+// The keyboard window: a black 600 x 48 bar with the status labels on top and the keyboard strip below.
+// It takes every key aimed at it before its controls do and hands it to the key logic (app/keys.h);
+// the port is open while the application is the active one.
+#pragma once
+
+#include <QMessageBox>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "app/keys.h"
+#include "app/settings.h"
+
+class QDialog;
+class QLabel;
+
+namespace record {
+class TFormRec;
+}
+namespace dialogs {
+class TFormProg;
+class TFormConfig;
+class TFormAbout;
+}  // namespace dialogs
+
+namespace app {
+
+class KeyStripView;
+
+inline constexpr const char* kVersionText = "1.70";
+
+// The decimal digits of |value| behind "000", of which the last `width` characters remain; with
+// `withSign` a "-" for negative values and a "+" otherwise in front. (5, 3) "005", (-12, 3, true) "-012".
+std::string FormatNumber(int64_t value, int32_t width, bool withSign = false);
+
+// "Tonvik Ver1.70 [Prog.:<name of program>]"; the name's index is clamped into 1..128.
+QString WindowTitle(int32_t program);
+
+class TForm1 : public QWidget, public KeyboardHost {
+  Q_OBJECT
+
+ public:
+  // FormCreate: the key state, the stay-on-top style, the keyboard type and the key table.
+  TForm1();
+  ~TForm1() override;
+
+  // The dialogs this window opens; they are created after it.
+  void AttachDialogs(record::TFormRec* formRec, dialogs::TFormProg* formProg,
+                     dialogs::TFormConfig* formConfig, dialogs::TFormAbout* formAbout);
+
+  void LoadSettings();
+  void SaveSettings();
+  void EraseSettings();
+  // The window close: erase the store when Shift is held now, else save it.
+  void FormClose();
+
+  void AppActivate();
+  void AppDeactivate();
+  void ApplicationStateChanged(Qt::ApplicationState state);
+  bool PortActive() const { return active_; }
+
+  void DrawAllKeys();
+  void SetStayOnTop(bool on);
+  void EndRecording();
+  void ShowAbout();
+
+  // KeyboardHost
+  void NoteDrawn(int32_t note) override;
+  void ValuesChanged() override;
+  void VolumeChanged() override;
+  void ProgramChanged() override;
+  void ChooseProgram() override;
+  void ToggleRecording() override;
+  void EscapeCommand() override;
+  void ConfigCommand() override;
+  void CaptureOverflow() override;
+
+  // How modal dialogs and message boxes run, and how the shift state at close is read; tests replace them.
+  std::function<int(QDialog*)> execDialog;
+  std::function<void(QMessageBox::Icon, const QString&)> showMessage;
+  std::function<Qt::KeyboardModifiers()> keyboardModifiers;
+
+  QLabel* Label1;
+  QLabel* LabelBank;
+  QLabel* LabelBankSep;
+  QLabel* LabelProgram;
+  QLabel* Label3;
+  QLabel* LabelOctave;
+  QLabel* Label4;
+  QLabel* LabelVelocity;
+  QLabel* Label6;
+  QLabel* LabelVolume;
+  QLabel* Label7;
+  QLabel* LabelTrans;
+  QLabel* LabelRec;
+  QLabel* LabelConfig;
+  QLabel* LabelQuit;
+  QLabel* Label2;
+  KeyStripView* Image1;
+
+  record::TFormRec* FormRec = nullptr;
+  dialogs::TFormProg* FormProg = nullptr;
+  dialogs::TFormConfig* FormConfig = nullptr;
+  dialogs::TFormAbout* FormAbout = nullptr;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateLabels();
+  bool HandleKey(QObject* watched, QEvent* event);
+  void FirstShow();
+
+  std::map<QObject*, std::function<void()>> clickActions_;
+  bool shown_ = false;
+  bool settingsLoaded_ = false;
+  bool active_ = false;
+  bool closed_ = false;
+  bool erased_ = false;
+  ConvertValues convert_;  // the `Convert` values while no edit dialog is attached
+};
+
+// The one keyboard window of the program.
+extern TForm1* Form1;
+
+}  // namespace app

@@ -1,0 +1,29 @@
+// The program's windows, created once each in the order the program entry needs them.
+#pragma once
+
+namespace record {
+class TFormRec;
+}
+namespace dialogs {
+class TFormProg;
+class TFormConfig;
+class TFormAbout;
+}  // namespace dialogs
+
+namespace app {
+
+class TForm1;
+
+struct ProgramWindows {
+  TForm1* form1;
+  record::TFormRec* formRec;
+  dialogs::TFormProg* formProg;
+  dialogs::TFormConfig* formConfig;
+  dialogs::TFormAbout* formAbout;
+};
+
+// The keyboard window, then the MML edit dialog, the instrument palette, the configuration dialog and the
+// about box; the dialogs are the keyboard window's children and go with it.
+ProgramWindows CreateWindows();
+
+}  // namespace app

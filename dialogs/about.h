@@ -1,0 +1,24 @@
+// The about box "このプログラムについて": the program's name, icon and version.
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+namespace dialogs {
+
+class TFormAbout : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TFormAbout(QWidget* parent = nullptr);
+
+  QLabel* ProgramIcon;
+  QLabel* ProductName;
+  QLabel* Version;
+  QLabel* Comments;
+  QPushButton* OKButton;
+};
+
+}  // namespace dialogs

@@ -1,0 +1,188 @@
+#include "dialogs/palette.h"
+
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/settings.h"
+#include "dialogs/program_names.h"
+#include "midi/port.h"
+
+namespace dialogs {
+namespace {
+
+constexpr int kRowWidth = 520;  // the tab rows wrap at this width
+constexpr uint8_t kTestChannel = 15;
+constexpr uint8_t kTestNote = 64;
+
+QString Utf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A literal "&" in a button text must be doubled, or it becomes an accelerator.
+QString ButtonText(const QString& caption) {
+  const int accelerator = caption.indexOf(QStringLiteral(")"));
+  QString rest = caption.mid(accelerator + 1);
+  rest.replace(QStringLiteral("&"), QStringLiteral("&&"));
+  return caption.left(accelerator + 1) + rest;
+}
+
+}  // namespace
+
+QString ProgramItemCaption(int family, int item) {
+  const int program = std::clamp(family, 0, kFamilyCount - 1) * kFamilySize + std::clamp(item, 0, 7) + 1;
+  return QStringLiteral("(&%1)").arg(item + 1) + Utf8(ProgramName(program));
+}
+
+TFormProg::TFormProg(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("FormProg"));
+  setWindowTitle(QStringLiteral("音色コマンド入力"));
+  setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+
+  auto* layout = new QVBoxLayout(this);
+
+  // The tab strip: flat buttons in rows, one checked at a time.
+  TabControl1 = new QButtonGroup(this);
+  TabControl1->setExclusive(true);
+  auto* rows = new QVBoxLayout;
+  rows->setSpacing(2);
+  QHBoxLayout* row = nullptr;
+  int rowWidth = 0;
+  for (int f = 0; f < kFamilyCount; ++f) {
+    auto* tab = new QPushButton(Utf8(FamilyNames[static_cast<size_t>(f)]), this);
+    tab->setObjectName(QStringLiteral("Tab%1").arg(f));
+    tab->setFlat(true);
+    tab->setCheckable(true);
+    tab->setAutoDefault(false);
+    tab->setFocusPolicy(Qt::TabFocus);
+    tab->setAttribute(Qt::WA_Hover, true);
+    TabControl1->addButton(tab, f);
+    Tabs[static_cast<size_t>(f)] = tab;
+    const int width = tab->sizeHint().width();
+    if (!row || rowWidth + width > kRowWidth) {
+      row = new QHBoxLayout;
+      row->setSpacing(2);
+      rows->addLayout(row);
+      rowWidth = 0;
+    }
+    row->addWidget(tab);
+    rowWidth += width + 2;
+  }
+  layout->addLayout(rows);
+  connect(TabControl1, &QButtonGroup::idClicked, this, [this](int id) {
+    tabIndex_ = id;
+    TabControl1Change();
+  });
+
+  RadioGroup1 = new QGroupBox(QStringLiteral("音色選択"), this);
+  RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
+  auto* grid = new QGridLayout(RadioGroup1);
+  auto* items = new QButtonGroup(this);
+  for (int i = 0; i < kFamilySize; ++i) {
+    auto* item = new QRadioButton(RadioGroup1);
+    item->setObjectName(QStringLiteral("Item%1").arg(i));
+    items->addButton(item, i);
+    // Two columns, filled top to bottom.
+    grid->addWidget(item, i % 4, i / 4);
+    Items[static_cast<size_t>(i)] = item;
+  }
+  layout->addWidget(RadioGroup1);
+
+  auto* buttons = new QHBoxLayout;
+  Button3 = new QPushButton(QStringLiteral("♪"), this);
+  Button3->setObjectName(QStringLiteral("Button3"));
+  Button3->setAutoDefault(false);
+  Button1 = new QPushButton(QStringLiteral("&OK"), this);
+  Button1->setObjectName(QStringLiteral("Button1"));
+  Button1->setDefault(true);
+  Button2 = new QPushButton(QStringLiteral("&Cancel"), this);
+  Button2->setObjectName(QStringLiteral("Button2"));
+  Button2->setAutoDefault(false);
+  buttons->addWidget(Button3);
+  buttons->addStretch();
+  buttons->addWidget(Button1);
+  buttons->addWidget(Button2);
+  layout->addLayout(buttons);
+  connect(Button3, &QPushButton::pressed, this, &TFormProg::TestNoteOn);
+  connect(Button3, &QPushButton::released, this, &TFormProg::TestNoteOff);
+  connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+  connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+
+  // FormCreate.
+  SetTabIndex(0);
+  FillProgramList();
+  SetItemIndex(0);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+int TFormProg::ItemIndex() const {
+  for (int i = 0; i < kFamilySize; ++i) {
+    if (Items[static_cast<size_t>(i)]->isChecked()) return i;
+  }
+  return 0;
+}
+
+void TFormProg::SetTabIndex(int index) {
+  tabIndex_ = std::clamp(index, 0, kFamilyCount - 1);
+  Tabs[static_cast<size_t>(tabIndex_)]->setChecked(true);
+}
+
+void TFormProg::SetItemIndex(int index) {
+  Items[static_cast<size_t>(std::clamp(index, 0, 7))]->setChecked(true);
+}
+
+void TFormProg::FillProgramList() {
+  for (int i = 0; i < kFamilySize; ++i) {
+    Items[static_cast<size_t>(i)]->setText(ButtonText(ProgramItemCaption(tabIndex_, i)));
+  }
+}
+
+void TFormProg::TabControl1Change() { FillProgramList(); }
+
+void TFormProg::showEvent(QShowEvent* event) {
+  // A stored program outside 1..128 opens the nearest family.
+  const int32_t program = app::ClampedProgram(app::Settings.Program);
+  SetTabIndex((program - 1) / kFamilySize);
+  SetItemIndex((program - 1) % kFamilySize);
+  FillProgramList();
+  QDialog::showEvent(event);
+}
+
+void TFormProg::hideEvent(QHideEvent* event) {
+  TestNoteOff();
+  QDialog::hideEvent(event);
+}
+
+void TFormProg::keyPressEvent(QKeyEvent* event) {
+  const int key = event->key();
+  if (key >= Qt::Key_1 && key <= Qt::Key_8 && !(event->modifiers() & ~Qt::KeypadModifier)) {
+    SetItemIndex(key - Qt::Key_1);
+    Items[static_cast<size_t>(key - Qt::Key_1)]->setFocus();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void TFormProg::TestNoteOn() {
+  const uint8_t program = static_cast<uint8_t>(ChosenProgram() - 1);
+  midi::SendShort(midi::PackShort(0xC0 | kTestChannel, program));
+  midi::SendShort(midi::PackShort(0xB0 | kTestChannel, 11, 127));
+  midi::SendShort(midi::PackShort(0xB0 | kTestChannel, 7, 127));
+  midi::SendShort(midi::PackShort(0x90 | kTestChannel, kTestNote, 127));
+  testNote_ = true;
+}
+
+void TFormProg::TestNoteOff() {
+  if (!testNote_) return;
+  testNote_ = false;
+  midi::SendShort(midi::PackShort(0x90 | kTestChannel, kTestNote, 0));
+}
+
+}  // namespace dialogs

@@ -1,0 +1,60 @@
+// The instrument palette "音色コマンド入力": a General MIDI program chosen by family and name, with a
+// test note on channel 16 while the "♪" button is held.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <array>
+#include <cstdint>
+
+class QButtonGroup;
+class QGroupBox;
+class QPushButton;
+class QRadioButton;
+
+namespace dialogs {
+
+// The caption of item `item` (0..7) of family `family`: "(&1)Piano 1".
+QString ProgramItemCaption(int family, int item);
+
+class TFormProg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TFormProg(QWidget* parent = nullptr);
+
+  int TabIndex() const { return tabIndex_; }
+  int ItemIndex() const;
+  void SetTabIndex(int index);
+  void SetItemIndex(int index);
+  // TabIndex * 8 + ItemIndex + 1.
+  int32_t ChosenProgram() const { return tabIndex_ * 8 + ItemIndex() + 1; }
+
+  // The current family's names into the radio group; the selected item stays.
+  void FillProgramList();
+  void TabControl1Change();
+  void TestNoteOn();
+  void TestNoteOff();
+  bool TestNoteSounding() const { return testNote_; }
+
+  // TabControl1: one flat, exclusive button per family, in rows.
+  std::array<QPushButton*, 16> Tabs{};
+  QButtonGroup* TabControl1;
+  QGroupBox* RadioGroup1;
+  std::array<QRadioButton*, 8> Items{};
+  QPushButton* Button3;
+  QPushButton* Button1;
+  QPushButton* Button2;
+
+ protected:
+  // FormShow: the tab and item of the main window's program.
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  int tabIndex_ = 0;
+  bool testNote_ = false;
+};
+
+}  // namespace dialogs
