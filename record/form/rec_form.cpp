@@ -1,0 +1,457 @@
+#include "record/form/rec_form.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTextCursor>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <exception>
+
+#include "midi/sequencer.h"
+#include "mml/conv.h"
+#include "platform/text.h"
+
+namespace record {
+
+namespace {
+
+QString FromCp932(const std::string& cp932) { return QString::fromStdString(platform::Cp932ToUtf8(cp932)); }
+
+std::string ToCp932(const QString& text) { return platform::Utf8ToCp932(text.toStdString()); }
+
+// Messages of exceptions from the compiler are CP932; those of the file layer are UTF-8.
+QString ExceptionText(const std::exception& e) {
+  const std::string what = e.what();
+  if (platform::IsValidUtf8(what)) return QString::fromStdString(what);
+  return FromCp932(what);
+}
+
+// Bytes a character of the memo takes in the compiled text: a line break is CR LF.
+int Cp932Bytes(const QString& memo, int pos, int* units) {
+  const QChar c = memo.at(pos);
+  *units = (c.isHighSurrogate() && pos + 1 < memo.size() && memo.at(pos + 1).isLowSurrogate()) ? 2 : 1;
+  if (c == u'\n') return 2;
+  if (c.unicode() < 0x80) return 1;
+  return static_cast<int>(ToCp932(memo.mid(pos, *units)).size());
+}
+
+QLabel* NewLabel(const QString& text, const char* name, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(name);
+  return label;
+}
+
+QLineEdit* NewEdit(const QString& text, const char* name, QWidget* parent) {
+  auto* edit = new QLineEdit(text, parent);
+  edit->setObjectName(name);
+  edit->setFixedWidth(64);
+  return edit;
+}
+
+QPushButton* NewActionButton(QAction* action, const char* name, QWidget* parent) {
+  auto* button = new QPushButton(action->text(), parent);
+  button->setObjectName(name);
+  button->setToolTip(action->toolTip());
+  button->setAutoDefault(false);
+  QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
+  return button;
+}
+
+QAction* NewAction(const QString& caption, const QString& hint, QKeyCombination key, const char* name,
+                   QWidget* parent) {
+  auto* action = new QAction(caption, parent);
+  action->setObjectName(name);
+  action->setToolTip(hint);
+  action->setStatusTip(hint);
+  action->setShortcut(QKeySequence(key));
+  action->setShortcutContext(Qt::WindowShortcut);
+  parent->addAction(action);
+  return action;
+}
+
+}  // namespace
+
+std::vector<MemoError> MapCompileErrors(const QString& memo, int headerBytes) {
+  // Byte offset in the compiled text behind the header -> position in the memo, for every character
+  // boundary (the last entry is the end of the memo).
+  std::vector<int> byteAt;
+  std::vector<int> posAt;
+  int bytes = 0;
+  for (int pos = 0; pos < memo.size();) {
+    int units = 1;
+    const int n = Cp932Bytes(memo, pos, &units);
+    byteAt.push_back(bytes);
+    posAt.push_back(pos);
+    bytes += n;
+    pos += units;
+  }
+  byteAt.push_back(bytes);
+  posAt.push_back(static_cast<int>(memo.size()));
+
+  auto toPos = [&](int64_t offset) {
+    if (offset <= 0) return 0;
+    // The character holding byte `offset` (the start of a two-byte character for its second byte).
+    const auto it = std::upper_bound(byteAt.begin(), byteAt.end(), offset);
+    return posAt[static_cast<size_t>(it - byteAt.begin()) - 1];
+  };
+
+  std::vector<MemoError> errors;
+  const size_t count = std::min<size_t>(mml::ErrorList.size(), 16);
+  for (size_t i = 1; i <= count; ++i) {
+    MemoError e;
+    e.message = FromCp932(mml::ErrorList[i - 1]);
+    const int64_t start = static_cast<int64_t>(mml::ErrorStart[i]) - headerBytes;
+    const int64_t end = start + std::max<int32_t>(mml::ErrorLength[i], 0);
+    e.start = toPos(start);
+    e.length = toPos(end) - e.start;
+    // A span that begins inside the memo shows at least the character it begins in.
+    if (e.length == 0 && start >= 0 && start < bytes && end > start) e.length = 1;
+    e.length = std::min<int>(e.length, static_cast<int>(memo.size()) - e.start);
+    const int lineStart = static_cast<int>(memo.lastIndexOf(u'\n', e.start - 1)) + 1;
+    e.line = static_cast<int>(memo.left(e.start).count(u'\n')) + 1;
+    e.column = e.start - lineStart + 1;
+    errors.push_back(e);
+  }
+  return errors;
+}
+
+QString WithMidExtension(const QString& fileName) {
+  const qsizetype slash = std::max(fileName.lastIndexOf(u'/'), fileName.lastIndexOf(QDir::separator()));
+  if (fileName.indexOf(u'.', slash + 1) >= 0) return fileName;
+  return fileName + QStringLiteral(".mid");
+}
+
+TFormRec::TFormRec(QWidget* parent) : QDialog(parent) {
+  setObjectName("FormRec");
+  setWindowTitle(QStringLiteral("入力内容編集"));
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+
+  Play1 = NewAction(QStringLiteral("テスト(&T)"), QStringLiteral("テスト演奏"), Qt::CTRL | Qt::Key_P, "Play1",
+                    this);
+  Save1 = NewAction(QStringLiteral("保存(&S)"), QStringLiteral("MIDIファイルに保存"), Qt::CTRL | Qt::Key_S,
+                    "Save1", this);
+  Copy1 = NewAction(QStringLiteral("コピー(&C)"), QStringLiteral("MMLをクリップボードへコピー"),
+                    Qt::CTRL | Qt::Key_W, "Copy1", this);
+  connect(Play1, &QAction::triggered, this, [this] { Play1Execute(); });
+  connect(Save1, &QAction::triggered, this, [this] { Save1Execute(); });
+  connect(Copy1, &QAction::triggered, this, [this] { Copy1Execute(); });
+
+  Panel1 = new QFrame(this);
+  Panel1->setObjectName("Panel1");
+  Panel1->setFrameShape(QFrame::StyledPanel);
+  Panel1->setToolTip(QStringLiteral("音長はｎ音符指定（&でつなげられる）"));
+
+  LabelLength = NewLabel(QStringLiteral("総音長"), "LabelLength", Panel1);
+  EditLength = NewEdit(QStringLiteral("1"), "EditLength", Panel1);
+  LabelTempo = NewLabel(QStringLiteral("テンポ"), "LabelTempo", Panel1);
+  EditTempo = NewEdit(QStringLiteral("120"), "EditTempo", Panel1);
+  Label1 = NewLabel(QStringLiteral("最小音長"), "Label1", Panel1);
+  EditMinLength = NewEdit(QStringLiteral("8"), "EditMinLength", Panel1);
+  Label4 = NewLabel(QStringLiteral("省略音長"), "Label4", Panel1);
+  EditDefLength = NewEdit(QStringLiteral("4"), "EditDefLength", Panel1);
+  LabelFirst = NewLabel(QStringLiteral("先頭音長"), "LabelFirst", Panel1);
+  EditFirst = NewEdit(QStringLiteral("8"), "EditFirst", Panel1);
+
+  Label3 = NewLabel(QStringLiteral("総音長計算"), "Label3", Panel1);
+  ComboBox1 = new QComboBox(Panel1);
+  ComboBox1->setObjectName("ComboBox1");
+  ComboBox1->addItems({QStringLiteral("そのまま"), QStringLiteral("テンポから計算"),
+                       QStringLiteral("先頭音長から計算"), QStringLiteral("全て最小音長として計算")});
+  Label2 = NewLabel(QStringLiteral("MML形式"), "Label2", Panel1);
+  ComboBoxMMLType = new QComboBox(Panel1);
+  ComboBoxMMLType->setObjectName("ComboBoxMMLType");
+  ComboBoxMMLType->addItems({QStringLiteral("独自形式"), QStringLiteral("サクラ形式"),
+                             QStringLiteral("mml2mid形式"), QStringLiteral("FMP形式"),
+                             QStringLiteral("PMD形式"), QStringLiteral("はてな形式"),
+                             QStringLiteral("マビノギ形式")});
+
+  MemoMML = new QPlainTextEdit(Panel1);
+  MemoMML->setObjectName("MemoMML");
+  // The memo's own hint is switched off, and the panel's hint is not shown over it either.
+  MemoMML->setWhatsThis(QStringLiteral("ここでMMLを編集"));
+  MemoMML->installEventFilter(this);
+  MemoMML->viewport()->installEventFilter(this);
+
+  ListErrors = new QListWidget(Panel1);
+  ListErrors->setObjectName("ListErrors");
+  ListErrors->hide();
+  connect(ListErrors, &QListWidget::itemActivated, this,
+          [this](QListWidgetItem* item) { SelectError(ListErrors->row(item)); });
+
+  for (QLineEdit* edit : {EditTempo, EditLength, EditMinLength, EditDefLength, EditFirst}) {
+    connect(edit, &QLineEdit::textChanged, this, [this] { EditTempoChange(); });
+  }
+  connect(ComboBox1, &QComboBox::activated, this, [this] { ComboBox1Change(); });
+  connect(ComboBoxMMLType, &QComboBox::activated, this, [this] { ComboBoxMMLTypeChange(); });
+
+  auto* fields = new QGridLayout;
+  fields->addWidget(Label3, 0, 0);
+  fields->addWidget(ComboBox1, 0, 1, 1, 3);
+  fields->addWidget(Label2, 0, 4);
+  fields->addWidget(ComboBoxMMLType, 0, 5);
+  fields->addWidget(LabelTempo, 1, 0);
+  fields->addWidget(EditTempo, 1, 1);
+  fields->addWidget(LabelLength, 1, 2);
+  fields->addWidget(EditLength, 1, 3);
+  fields->addWidget(LabelFirst, 1, 4);
+  fields->addWidget(EditFirst, 1, 5, Qt::AlignLeft);
+  fields->addWidget(Label1, 2, 0);
+  fields->addWidget(EditMinLength, 2, 1);
+  fields->addWidget(Label4, 2, 2);
+  fields->addWidget(EditDefLength, 2, 3);
+  fields->setColumnStretch(5, 1);
+
+  auto* panel = new QVBoxLayout(Panel1);
+  panel->addLayout(fields);
+  panel->addWidget(MemoMML, 3);
+  panel->addWidget(ListErrors, 1);
+
+  Button4 = NewActionButton(Copy1, "Button4", this);
+  ButtonPlay = NewActionButton(Play1, "ButtonPlay", this);
+  ButtonSave = NewActionButton(Save1, "ButtonSave", this);
+  Button1 = new QPushButton(QStringLiteral("閉じる(&X)"), this);
+  Button1->setObjectName("Button1");
+  Button1->setToolTip(QStringLiteral("閉じる"));
+  // No button is pressed by Return: the Return that stops a recording may still be held.
+  Button1->setAutoDefault(false);
+  connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(Button4);
+  buttons->addWidget(ButtonPlay);
+  buttons->addWidget(ButtonSave);
+  buttons->addStretch(1);
+  buttons->addWidget(Button1);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(Panel1, 1);
+  layout->addLayout(buttons);
+  setFixedSize(520, 340);
+
+  initialFolder_ = QDir::homePath();
+  askSaveName = [this] { return RunSaveDialog(); };
+  showError = [this](const QString& text) {
+    QMessageBox::critical(this, QApplication::applicationName(), text);
+  };
+}
+
+bool TFormRec::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::ToolTip && (watched == MemoMML || watched == MemoMML->viewport())) {
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void TFormRec::SetConvertValues(const app::ConvertValues& values) {
+  auto index = [](int32_t value, const QComboBox* box) {
+    return value >= 0 && value < box->count() ? value : 0;
+  };
+  ++RecalcLock;
+  ComboBox1->setCurrentIndex(index(values.Mode, ComboBox1));
+  EditTempo->setText(QString::fromStdString(values.Tempo));
+  EditLength->setText(QString::fromStdString(values.AllLength));
+  EditMinLength->setText(QString::fromStdString(values.MinLength));
+  EditDefLength->setText(QString::fromStdString(values.DefLength));
+  EditFirst->setText(QString::fromStdString(values.FirstLength));
+  SetFileName(QString::fromStdString(values.FileName));
+  --RecalcLock;
+  ComboBoxMMLType->setCurrentIndex(index(values.MMLType, ComboBoxMMLType));
+  UpdateControls();
+}
+
+app::ConvertValues TFormRec::ConvertValuesNow() const {
+  app::ConvertValues values;
+  values.Mode = ComboBox1->currentIndex();
+  values.Tempo = EditTempo->text().toStdString();
+  values.AllLength = EditLength->text().toStdString();
+  values.MinLength = EditMinLength->text().toStdString();
+  values.DefLength = EditDefLength->text().toStdString();
+  values.FirstLength = EditFirst->text().toStdString();
+  values.FileName = fileName_.toStdString();
+  values.MMLType = ComboBoxMMLType->currentIndex();
+  return values;
+}
+
+void TFormRec::SetFileName(const QString& name) {
+  fileName_ = name;
+  const QString folder = name.isEmpty() ? QString() : QFileInfo(name).absolutePath();
+  initialFolder_ = !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QDir::homePath();
+}
+
+void TFormRec::showEvent(QShowEvent* event) {
+  if (!event->spontaneous()) {
+    errors_.clear();
+    ListErrors->clear();
+    ListErrors->hide();
+    UpdateControls();
+    Recalculate();
+  }
+  QDialog::showEvent(event);
+}
+
+void TFormRec::done(int result) {
+  midi::StopPlayback();
+  QDialog::done(result);
+}
+
+void TFormRec::UpdateControls() {
+  const int mode = ComboBox1->currentIndex();
+  LabelTempo->setEnabled(mode == kModeFromTempo);
+  EditTempo->setEnabled(mode == kModeFromTempo);
+  LabelFirst->setEnabled(mode == kModeFromFirst);
+  EditFirst->setEnabled(mode == kModeFromFirst);
+  LabelLength->setEnabled(mode == kModeAsTyped);
+  EditLength->setEnabled(mode == kModeAsTyped);
+}
+
+ConvertFields TFormRec::FieldTexts() const {
+  ConvertFields fields;
+  fields.Tempo = ToCp932(EditTempo->text());
+  fields.Length = ToCp932(EditLength->text());
+  fields.MinLength = ToCp932(EditMinLength->text());
+  fields.DefLength = ToCp932(EditDefLength->text());
+  fields.First = ToCp932(EditFirst->text());
+  return fields;
+}
+
+void TFormRec::Recalculate() {
+  ConvertFields fields = FieldTexts();
+  if (!record::Recalculate(*capture_, ComboBox1->currentIndex(), fields, state_)) return;
+  // The computed fields are written with the lock raised, so that they start no further recalculation.
+  ++RecalcLock;
+  const QString tempo = FromCp932(fields.Tempo);
+  const QString length = FromCp932(fields.Length);
+  if (EditTempo->text() != tempo) EditTempo->setText(tempo);
+  if (EditLength->text() != length) EditLength->setText(length);
+  --RecalcLock;
+  BuildMML();
+}
+
+void TFormRec::BuildMML() {
+  MemoMML->setPlainText(FromCp932(record::BuildMML(*capture_, state_, ComboBoxMMLType->currentIndex())));
+}
+
+void TFormRec::EditTempoChange() {
+  if (RecalcLock != 0) return;
+  ++RecalcLock;
+  Recalculate();
+  --RecalcLock;
+}
+
+void TFormRec::ComboBox1Change() {
+  UpdateControls();
+  Recalculate();
+}
+
+void TFormRec::ComboBoxMMLTypeChange() { BuildMML(); }
+
+HeaderValues TFormRec::Header() const {
+  HeaderValues values;
+  values.Tempo = ToCp932(EditTempo->text());
+  values.Velocity = app::Settings.Velocity;
+  values.Volume = app::Settings.Volume;
+  values.Program = app::Settings.Program;
+  values.Octave = HeaderOctave(*capture_);
+  values.DefLength = ToCp932(EditDefLength->text());
+  return values;
+}
+
+std::string TFormRec::MemoCp932() const {
+  return platform::NormalizeLineBreaks(ToCp932(MemoMML->toPlainText()));
+}
+
+std::string TFormRec::PlayProgramText() const {
+  return TestPlayText(Header(), MemoCp932(), ComboBoxMMLType->currentIndex());
+}
+
+std::string TFormRec::SaveProgramText() const { return SaveText(Header(), MemoCp932()); }
+
+bool TFormRec::Compile(const std::string& program, int headerBytes, const std::string& outputName) {
+  QString failure;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  try {
+    mml::CompileMML(program, outputName);
+  } catch (const std::exception& e) {
+    failure = ExceptionText(e);
+    if (failure.isEmpty()) failure = QStringLiteral("?");
+  }
+  QApplication::restoreOverrideCursor();
+  ShowErrors(headerBytes);
+  if (failure.isEmpty()) return true;
+  if (showError) showError(failure);
+  return false;
+}
+
+void TFormRec::ShowErrors(int headerBytes) {
+  errors_ = MapCompileErrors(MemoMML->toPlainText(), headerBytes);
+  ListErrors->clear();
+  for (const MemoError& e : errors_) {
+    ListErrors->addItem(QStringLiteral("%1:%2 %3").arg(e.line).arg(e.column).arg(e.message));
+  }
+  ListErrors->setVisible(!errors_.empty());
+}
+
+void TFormRec::SelectError(int row) {
+  if (row < 0 || row >= static_cast<int>(errors_.size())) return;
+  const MemoError& e = errors_[row];
+  QTextCursor cursor = MemoMML->textCursor();
+  const int size = static_cast<int>(MemoMML->toPlainText().size());
+  cursor.setPosition(std::min(e.start, size));
+  cursor.setPosition(std::min(e.start + e.length, size), QTextCursor::KeepAnchor);
+  MemoMML->setTextCursor(cursor);
+  MemoMML->setFocus();
+}
+
+void TFormRec::Play1Execute() {
+  midi::StopPlayback();
+  const int headerBytes = static_cast<int>(TestPlayHeader(Header()).size());
+  if (Compile(PlayProgramText(), headerBytes, std::string(1, '\xFF'))) {
+    midi::StartPlayback();
+  }
+}
+
+QString TFormRec::RunSaveDialog() {
+  // Qt's own dialog: a desktop portal would take the activation from the application, which closes the
+  // port. The default suffix makes the overwrite question ask about the name that is really written.
+  QFileDialog box(this, QString(), initialFolder_);
+  box.setObjectName("SaveDialog1");
+  box.setOption(QFileDialog::DontUseNativeDialog);
+  box.setAcceptMode(QFileDialog::AcceptSave);
+  box.setFileMode(QFileDialog::AnyFile);
+  box.setNameFilters({QStringLiteral("標準MIDIファイル(*.mid)"), QStringLiteral("全てのファイル(*)")});
+  box.setDefaultSuffix(QStringLiteral("mid"));
+  if (!fileName_.isEmpty()) box.selectFile(QFileInfo(fileName_).fileName());
+  if (box.exec() != QDialog::Accepted || box.selectedFiles().isEmpty()) return {};
+  return box.selectedFiles().first();
+}
+
+void TFormRec::Save1Execute() {
+  const QString chosen = askSaveName ? askSaveName() : QString();
+  if (chosen.isEmpty()) return;
+  SetFileName(WithMidExtension(chosen));
+  // The file name goes to the compiler in the file system's own encoding.
+  const int headerBytes = static_cast<int>(SaveHeader(Header()).size());
+  Compile(SaveProgramText(), headerBytes, QFile::encodeName(fileName_).toStdString());
+}
+
+void TFormRec::Copy1Execute() { QGuiApplication::clipboard()->setText(MemoMML->toPlainText()); }
+
+}  // namespace record

@@ -1,0 +1,135 @@
+// The MML edit dialog "入力内容編集": the conversion fields, the MML text of the latest take, and the
+// actions test play, save as a Standard MIDI File, copy, close.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "record/capture.h"
+#include "record/convert.h"
+#include "record/dialect.h"
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace record {
+
+// One compile error as the dialog lists it: message (UTF-8) and its span in the memo's text
+// (QString positions, clamped to the text).
+struct MemoError {
+  QString message;
+  int line = 1;    // 1-based
+  int column = 1;  // 1-based, in characters of the memo
+  int start = 0;
+  int length = 0;
+};
+
+// Maps the compiler's error spans (byte offsets into the CP932 program text) onto `memo`, which follows
+// a header line of `headerBytes` bytes. Spans inside the header are shown at the start of the memo.
+std::vector<MemoError> MapCompileErrors(const QString& memo, int headerBytes);
+
+// The name the save box chose, with ".mid" appended when its file part has no extension.
+QString WithMidExtension(const QString& fileName);
+
+class TFormRec : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TFormRec(QWidget* parent = nullptr);
+
+  // The take the dialog converts (the main window's capture record); it must outlive the dialog.
+  void SetCapture(const Capture* capture) { capture_ = capture ? capture : &empty_; }
+
+  // The store's "Convert" section: put into the controls with RecalcLock raised, then UpdateControls;
+  // and taken from them for saving.
+  void SetConvertValues(const app::ConvertValues& values);
+  app::ConvertValues ConvertValuesNow() const;
+
+  // The save box's file name; also sets the folder the save box starts in.
+  void SetFileName(const QString& name);
+  QString FileName() const { return fileName_; }
+
+  void UpdateControls();
+  void Recalculate();
+  void BuildMML();
+  void EditTempoChange();
+  void ComboBox1Change();
+  void ComboBoxMMLTypeChange();
+  void Play1Execute();
+  void Save1Execute();
+  void Copy1Execute();
+
+  // The program texts test play and save compile (header + text).
+  std::string PlayProgramText() const;
+  std::string SaveProgramText() const;
+
+  // Asks for the name to save under; empty when cancelled. Tests replace it.
+  std::function<QString()> askSaveName;
+  // Shows an error message box; tests replace it.
+  std::function<void(const QString&)> showError;
+
+  int RecalcLock = 0;
+
+  QFrame* Panel1;
+  QLabel* LabelLength;
+  QLineEdit* EditLength;
+  QLabel* LabelTempo;
+  QLineEdit* EditTempo;
+  QLabel* Label1;
+  QLineEdit* EditMinLength;
+  QLabel* Label4;
+  QLineEdit* EditDefLength;
+  QLabel* LabelFirst;
+  QLineEdit* EditFirst;
+  QLabel* Label3;
+  QComboBox* ComboBox1;
+  QLabel* Label2;
+  QComboBox* ComboBoxMMLType;
+  QPlainTextEdit* MemoMML;
+  QListWidget* ListErrors;
+  QPushButton* Button4;
+  QPushButton* ButtonPlay;
+  QPushButton* ButtonSave;
+  QPushButton* Button1;
+  QAction* Play1;
+  QAction* Save1;
+  QAction* Copy1;
+
+  void done(int result) override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QString RunSaveDialog();
+  // Compiles `program` (header of `headerBytes` bytes + memo text) under the busy cursor; shows the
+  // message of an exception that leaves the compiler and returns false then.
+  bool Compile(const std::string& program, int headerBytes, const std::string& outputName);
+  void ShowErrors(int headerBytes);
+  void SelectError(int row);
+  std::string MemoCp932() const;
+
+  ConvertFields FieldTexts() const;
+  HeaderValues Header() const;
+
+  Capture empty_;
+  const Capture* capture_ = &empty_;
+  ConvertState state_;
+  QString fileName_;
+  QString initialFolder_;
+  std::vector<MemoError> errors_;
+};
+
+}  // namespace record

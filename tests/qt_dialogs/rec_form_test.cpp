@@ -1,0 +1,536 @@
+#include "record/form/rec_form.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "midi/port.h"
+#include "midi/sequencer.h"
+#include "mml/conv.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/midi_out.h"
+#include "platform/midi_recording.h"
+#include "platform/qt/settings_store.h"
+#include "platform/timer.h"
+#include "record/smf_reader.h"
+
+namespace record {
+namespace {
+
+struct Event {
+  uint8_t note;
+  uint32_t time;
+};
+
+// Events at their key-down times; the take starts at the first and stops at `stop`.
+void Fill(Capture& capture, const std::vector<Event>& events, uint32_t stop) {
+  capture = Capture{};
+  for (const Event& e : events) {
+    capture.CaptureNotes[capture.CaptureCount] = e.note;
+    capture.CaptureTimes[capture.CaptureCount] = e.time;
+    ++capture.CaptureCount;
+  }
+  capture.CaptureTimes[capture.CaptureCount] = stop;
+  capture.CaptureStart = events.front().time;
+  capture.CaptureEnd = stop;
+}
+
+// 60, 62, 64, 65 at 1000, 1500, 1750, 2500, stopped at 3000: "cd8e.f" at tempo 120.
+const std::vector<Event> kScale = {{60, 1000}, {62, 1500}, {64, 1750}, {65, 2500}};
+// 60, 64, 72 and a rest with the same timing: "ce8>c.r".
+const std::vector<Event> kOctave = {{60, 1000}, {64, 1500}, {72, 1750}, {255, 2500}};
+
+app::ConvertValues Values(int mode, std::string tempo = "120", std::string length = "",
+                          std::string minLength = "8", std::string defLength = "4", std::string first = "8") {
+  app::ConvertValues v;
+  v.Mode = mode;
+  v.Tempo = std::move(tempo);
+  v.AllLength = std::move(length);
+  v.MinLength = std::move(minLength);
+  v.DefLength = std::move(defLength);
+  v.FirstLength = std::move(first);
+  return v;
+}
+
+class RecFormTest : public ::testing::Test {
+ protected:
+  RecFormTest() : device_(std::make_shared<platform::RecordingMidiOut>()) {
+    platform::SetClockForTesting(&clock_);
+    midi::SetTimerForTesting(&timer_);
+    // A wait for the sequencer lets the timer fire, so that stopping never really sleeps.
+    clock_.SetSleepHook([this] { timer_.Fire(); });
+    platform::SetMidiOutDevicesForTesting(device_, {});
+    midi::ConnectCompilerHandOver();
+    midi::OpenPort(-1);
+    app::Settings = {};
+    app::Settings.Velocity = 100;
+    app::Settings.Volume = 90;
+    app::Settings.Program = 1;
+    form_ = std::make_unique<TFormRec>();
+    form_->SetCapture(&capture_);
+    form_->showError = [this](const QString& text) { shownErrors_.push_back(text); };
+  }
+  ~RecFormTest() override {
+    form_.reset();
+    midi::ClosePort();
+    midi::FreeSongBuffer();
+    midi::SetTimerForTesting(nullptr);
+    platform::SetClockForTesting(nullptr);
+    platform::ClearMidiOutDevicesForTesting();
+    app::Settings = {};
+  }
+
+  void Open(const std::vector<Event>& events, uint32_t stop, const app::ConvertValues& values) {
+    Fill(capture_, events, stop);
+    form_->SetConvertValues(values);
+    form_->show();
+  }
+  std::string Memo() const { return form_->MemoMML->toPlainText().toStdString(); }
+  void SetMemo(const char* utf8) { form_->MemoMML->setPlainText(QString::fromUtf8(utf8)); }
+  void SelectDialect(int dialect) {
+    form_->ComboBoxMMLType->setCurrentIndex(dialect);
+    emit form_->ComboBoxMMLType->activated(dialect);
+  }
+  void SelectMode(int mode) {
+    form_->ComboBox1->setCurrentIndex(mode);
+    emit form_->ComboBox1->activated(mode);
+  }
+  bool NoteOnArrives(uint8_t note) {
+    for (int i = 0; i < 300; ++i) {
+      for (const platform::MidiCall& call : device_->Messages()) {
+        if (call.bytes.size() == 3 && (call.bytes[0] & 0xF0) == 0x90 && call.bytes[1] == note &&
+            call.bytes[2] != 0) {
+          return true;
+        }
+      }
+      clock_.Advance(10);
+      timer_.Fire();
+    }
+    return false;
+  }
+
+  platform::FakeClock clock_{100000};
+  platform::ManualTimer timer_;
+  std::shared_ptr<platform::RecordingMidiOut> device_;
+  Capture capture_;
+  std::unique_ptr<TFormRec> form_;
+  std::vector<QString> shownErrors_;
+};
+
+TEST_F(RecFormTest, ShowingConvertsTheTake) {
+  Open(kScale, 3000, Values(kModeFromTempo));
+  EXPECT_EQ(Memo(), "cd8e.f");
+  EXPECT_EQ(form_->EditLength->text(), "1");
+  EXPECT_EQ(form_->windowTitle(), QStringLiteral("入力内容編集"));
+}
+
+TEST_F(RecFormTest, EveryFieldRecalculates) {
+  struct Case {
+    int mode;
+    QLineEdit* TFormRec::*field;
+    const char* text;
+    const char* memo;
+    const char* tempo;
+    const char* length;
+  };
+  const Case cases[] = {
+      {kModeFromTempo, &TFormRec::EditTempo, "60", "c8d16e8.f8", "60", "2"},
+      {kModeFromTempo, &TFormRec::EditDefLength, "8", "c4de4.f4", "120", "1"},
+      {kModeFromTempo, &TFormRec::EditMinLength, "2", "c{d2e2}f", "120", "1"},
+      {kModeAsTyped, &TFormRec::EditLength, "2", "c8d16e8.f8", "60", "2"},
+      {kModeFromFirst, &TFormRec::EditFirst, "8", "c8d16e8.f8", "60", "2"},
+      {kModeAllMinimum, &TFormRec::EditMinLength, "16", "c16d16e16f16", "120", "16&4"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Open(kScale, 3000, Values(c.mode, "120", "1", "8", "4", "4"));
+    (form_.get()->*c.field)->setText(c.text);
+    EXPECT_EQ(Memo(), c.memo);
+    EXPECT_EQ(form_->EditTempo->text().toStdString(), c.tempo);
+    EXPECT_EQ(form_->EditLength->text().toStdString(), c.length);
+    EXPECT_EQ(form_->RecalcLock, 0);
+    form_->done(QDialog::Accepted);
+  }
+}
+
+TEST_F(RecFormTest, UnreadableFieldsChangeNothing) {
+  Open(kScale, 3000, Values(kModeFromTempo));
+  for (const char* text : {"x", "", "1,5"}) {
+    form_->EditTempo->setText(text);
+    EXPECT_EQ(Memo(), "cd8e.f") << text;
+  }
+  form_->EditTempo->setText("120");
+  form_->EditMinLength->setText("0");
+  EXPECT_EQ(Memo(), "cd8e.f");
+  EXPECT_TRUE(shownErrors_.empty());
+}
+
+TEST_F(RecFormTest, TheLockStopsRecalculation) {
+  Open(kScale, 3000, Values(kModeFromTempo));
+  ++form_->RecalcLock;
+  form_->EditTempo->setText("60");
+  EXPECT_EQ(Memo(), "cd8e.f");
+  --form_->RecalcLock;
+  // Loading the stored values recalculates nothing either.
+  form_->SetConvertValues(Values(kModeFromTempo, "30", "", "16", "8"));
+  EXPECT_EQ(Memo(), "cd8e.f");
+  EXPECT_EQ(form_->RecalcLock, 0);
+  form_->EditTempo->setText("60");
+  EXPECT_EQ(Memo(), "cd16e.f");
+}
+
+TEST_F(RecFormTest, ModeChangeUpdatesTheFieldsAndRecalculates) {
+  Open(kScale, 3000, Values(kModeFromTempo));
+  SelectMode(kModeAllMinimum);
+  EXPECT_EQ(Memo(), "c8d8e8f8");
+  EXPECT_EQ(form_->EditLength->text(), "8&2");
+  struct Case {
+    int mode;
+    bool tempo, length, first;
+  };
+  const Case cases[] = {
+      {0, false, true, false}, {1, true, false, false}, {2, false, false, true}, {3, false, false, false}};
+  for (const Case& c : cases) {
+    SelectMode(c.mode);
+    EXPECT_EQ(form_->EditTempo->isEnabled(), c.tempo) << c.mode;
+    EXPECT_EQ(form_->LabelTempo->isEnabled(), c.tempo) << c.mode;
+    EXPECT_EQ(form_->EditLength->isEnabled(), c.length) << c.mode;
+    EXPECT_EQ(form_->LabelLength->isEnabled(), c.length) << c.mode;
+    EXPECT_EQ(form_->EditFirst->isEnabled(), c.first) << c.mode;
+    EXPECT_EQ(form_->LabelFirst->isEnabled(), c.first) << c.mode;
+    EXPECT_TRUE(form_->EditMinLength->isEnabled());
+    EXPECT_TRUE(form_->EditDefLength->isEnabled());
+  }
+}
+
+TEST_F(RecFormTest, DialectChangeRewritesTheTextOnly) {
+  // 240 ticks on C, then C an octave up: a tie and an octave change.
+  Open({{60, 1000}, {72, 2250}}, 2750, Values(kModeFromTempo));
+  const char* want[kDialectCount] = {"c8&2>c", "c8^2>c", "c8^2>c", "c8&2>c", "c8&c2>c", "c8&c2<c", "c8&c2>c"};
+  for (int d = 0; d < kDialectCount; ++d) {
+    SetMemo("edited");
+    SelectDialect(d);
+    EXPECT_EQ(Memo(), want[d]) << d;
+    EXPECT_EQ(form_->EditTempo->text(), "120");
+  }
+}
+
+TEST_F(RecFormTest, ProgramTextsOfTestPlayAndSave) {
+  struct Case {
+    std::vector<Event> events;
+    int dialect;
+    const char* defLength;
+    const char* memo;
+    const char* play;
+    const char* save;
+  };
+  const Case cases[] = {
+      {kOctave, 0, "4", "ce8>c.r", ":2t120i15s100v127V90@1o3l4ce8>c.r", ":1i16s100o3@1t120l4ce8>c.r"},
+      {kOctave, 5, "4", "c<c>c", ":2t120i15s100v127V90@1o3l4c>c<c", ":1i16s100o3@1t120l4c<c>c"},
+      {kOctave, 4, "4", "c8&c2", ":2t120i15s100v127V90@1o3l4c8$c2", ":1i16s100o3@1t120l4c8&c2"},
+      {kOctave, 1, "4", "'ce4g4'c8^2", ":2t120i15s100v127V90@1o3l4{ce4g4}c8&2",
+       ":1i16s100o3@1t120l4'ce4g4'c8^2"},
+      {kOctave, 0, "", "c", ":2t120i15s100v127V90@1o3c", ":1i16s100o3@1t120c"},
+      // The octave is the first note's, not the rest's.
+      {{{255, 1000}, {48, 1500}}, 0, "8", "rc", ":2t120i15s100v127V90@1o2l8rc", ":1i16s100o2@1t120l8rc"},
+      // Line breaks reach the compiler as CR LF.
+      {kOctave, 0, "4", "c\nd", ":2t120i15s100v127V90@1o3l4c\r\nd", ":1i16s100o3@1t120l4c\r\nd"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.memo);
+    Open(c.events, 3000, Values(kModeFromTempo));
+    form_->ComboBoxMMLType->setCurrentIndex(c.dialect);
+    ++form_->RecalcLock;
+    form_->EditDefLength->setText(c.defLength);
+    --form_->RecalcLock;
+    SetMemo(c.memo);
+    EXPECT_EQ(form_->PlayProgramText(), c.play);
+    EXPECT_EQ(form_->SaveProgramText(), c.save);
+    form_->done(QDialog::Accepted);
+  }
+}
+
+TEST_F(RecFormTest, TestPlayPlaysOnThePortAndClosingStopsIt) {
+  Open(kOctave, 3000, Values(kModeFromTempo));
+  form_->Play1->trigger();
+  EXPECT_TRUE(shownErrors_.empty());
+  EXPECT_TRUE(form_->ListErrors->isHidden());
+  EXPECT_TRUE(midi::IsPlaying());
+  EXPECT_TRUE(NoteOnArrives(60));
+  EXPECT_TRUE(NoteOnArrives(72));
+  // Starting again stops the running song first and plays from the start.
+  form_->Play1->trigger();
+  EXPECT_TRUE(midi::IsPlaying());
+  form_->Button1->click();
+  EXPECT_FALSE(form_->isVisible());
+  EXPECT_FALSE(midi::IsPlaying());
+}
+
+TEST_F(RecFormTest, FatalCompileErrorShowsItsMessageAndDoesNotPlay) {
+  Open(kOctave, 3000, Values(kModeFromTempo));
+  SetMemo("~~~~~~~~~~~~~~~~~~~~");
+  form_->Play1->trigger();
+  ASSERT_EQ(shownErrors_.size(), 1u);
+  EXPECT_EQ(shownErrors_[0], QStringLiteral("エラーが多すぎます"));
+  EXPECT_FALSE(midi::IsPlaying());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  ASSERT_EQ(form_->ListErrors->count(), 16);
+  EXPECT_EQ(form_->ListErrors->item(15)->text(), QStringLiteral("1:16 [Part:2]コマンドエラー(~)"));
+}
+
+TEST_F(RecFormTest, FailedFileWriteShowsItsMessage) {
+  Open(kOctave, 3000, Values(kModeFromTempo));
+  form_->askSaveName = [] { return QStringLiteral("/nonexistent-folder-of-tonvik/take.mid"); };
+  form_->Save1->trigger();
+  ASSERT_EQ(shownErrors_.size(), 1u);
+  EXPECT_TRUE(shownErrors_[0].contains("take.mid")) << shownErrors_[0].toStdString();
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(RecFormTest, CompileErrorsAreListedInTheMemosCoordinates) {
+  struct Case {
+    const char* memo;
+    const char* entry;
+    const char* selected;
+  };
+  const Case cases[] = {
+      {"cd\ne~", "2:2 [Part:2]コマンドエラー(~)", "~"},
+      {"あ~", "1:2 [Part:2]コマンドエラー(~)", "~"},
+      {"c\n\nab~", "3:3 [Part:2]コマンドエラー(~)", "~"},
+  };
+  for (const Case& c : cases) {
+    for (bool save : {false, true}) {
+      SCOPED_TRACE(std::string(c.memo) + (save ? " save" : " play"));
+      Open(kOctave, 3000, Values(kModeFromTempo));
+      SetMemo(c.memo);
+      QTemporaryDir dir;
+      form_->askSaveName = [&] { return dir.path() + "/take"; };
+      (save ? form_->Save1 : form_->Play1)->trigger();
+      EXPECT_TRUE(shownErrors_.empty());
+      ASSERT_EQ(form_->ListErrors->count(), 1);
+      EXPECT_FALSE(form_->ListErrors->isHidden());
+      EXPECT_EQ(form_->ListErrors->item(0)->text(), QString::fromUtf8(c.entry));
+      const QRect rect = form_->ListErrors->visualItemRect(form_->ListErrors->item(0));
+      QTest::mouseDClick(form_->ListErrors->viewport(), Qt::LeftButton, {}, rect.center());
+      EXPECT_EQ(form_->MemoMML->textCursor().selectedText(), QString::fromUtf8(c.selected));
+      form_->done(QDialog::Accepted);
+    }
+  }
+}
+
+TEST(MapCompileErrors, SpansAreClampedToTheMemo) {
+  struct Case {
+    int32_t start;
+    int32_t length;
+    int line, column, pos, len;
+  };
+  // Memo "aあ\nb": bytes a(0) あ(1,2) CR LF(3,4) b(5); header of 10 bytes.
+  const QString memo = QStringLiteral("aあ\nb");
+  const Case cases[] = {
+      {10, 1, 1, 1, 0, 1},  // "a"
+      {11, 2, 1, 2, 1, 1},  // "あ"
+      {12, 1, 1, 2, 1, 1},  // inside "あ": the whole character
+      {15, 1, 2, 1, 3, 1},  // "b"
+      {3, 2, 1, 1, 0, 0},   // in the header
+      {16, 1, 2, 2, 4, 0},  // at the end of the text
+      {40, 5, 2, 2, 4, 0},  // beyond it
+      {15, 90, 2, 1, 3, 1},
+  };
+  for (const Case& c : cases) {
+    mml::ErrorList = {"e"};
+    mml::ErrorStart[1] = c.start;
+    mml::ErrorLength[1] = c.length;
+    const std::vector<MemoError> errors = MapCompileErrors(memo, 10);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].line, c.line) << c.start;
+    EXPECT_EQ(errors[0].column, c.column) << c.start;
+    EXPECT_EQ(errors[0].start, c.pos) << c.start;
+    EXPECT_EQ(errors[0].length, c.len) << c.start;
+  }
+  mml::ErrorList.clear();
+}
+
+TEST(WithMidExtension, AppendsOnlyWhenTheFileHasNoExtension) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"/t/take", "/t/take.mid"},     {"/t/take.mid", "/t/take.mid"}, {"/t/take.MID", "/t/take.MID"},
+      {"/t/take.smf", "/t/take.smf"}, {"/t.d/take", "/t.d/take.mid"}, {"/t/.take", "/t/.take"},
+      {"/t/曲", "/t/曲.mid"},
+  };
+  for (const auto& [in, want] : cases)
+    EXPECT_EQ(WithMidExtension(QString::fromUtf8(in)), QString::fromUtf8(want));
+}
+
+TEST_F(RecFormTest, SaveWritesAStandardMidiFile) {
+  Open(kOctave, 3000, Values(kModeFromTempo));
+  QTemporaryDir dir;
+  for (const char* name : {"take", "曲", "other.smf"}) {
+    const QString chosen = dir.path() + "/" + QString::fromUtf8(name);
+    form_->askSaveName = [&] { return chosen; };
+    form_->Save1->trigger();
+    const QString written = WithMidExtension(chosen);
+    EXPECT_EQ(form_->FileName(), written);
+    ASSERT_TRUE(QFile::exists(written)) << written.toStdString();
+    const std::string bytes = platform::ReadWholeFile(QFile::encodeName(written).toStdString());
+    const SmfTake take =
+        ReadSmfNotes(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    ASSERT_EQ(take.Notes.size(), 3u);
+    EXPECT_EQ(take.Notes[0].Note, 60);
+    EXPECT_EQ(take.Notes[1].Note, 64);
+    EXPECT_EQ(take.Notes[2].Note, 72);
+    EXPECT_EQ(take.Notes[1].TimeMs, 500u);
+  }
+  EXPECT_TRUE(shownErrors_.empty());
+  // Cancelled: nothing written, the name kept.
+  const QString before = form_->FileName();
+  form_->askSaveName = [] { return QString(); };
+  form_->Save1->trigger();
+  EXPECT_EQ(form_->FileName(), before);
+}
+
+TEST_F(RecFormTest, SaveBoxAsksAboutTheFinalName) {
+  QTemporaryDir dir;
+  QFile existing(dir.path() + "/x.mid");
+  ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+  existing.close();
+  Open(kOctave, 3000, Values(kModeFromTempo));
+  form_->SetFileName(dir.path() + "/old.mid");
+
+  QStringList filters;
+  QString suffix, folder, question;
+  bool native = true;
+  QTimer::singleShot(0, [&] {
+    auto* box = form_->findChild<QFileDialog*>("SaveDialog1");
+    if (!box) {
+      ADD_FAILURE() << "no save box";
+      if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+      return;
+    }
+    filters = box->nameFilters();
+    suffix = box->defaultSuffix();
+    folder = box->directory().absolutePath();
+    native = !box->testOption(QFileDialog::DontUseNativeDialog);
+    QTimer::singleShot(0, [&] {
+      auto* ask = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!ask) return;
+      question = ask->text();
+      ask->button(QMessageBox::Yes)->click();
+    });
+    box->selectFile(dir.path() + "/x");
+    QMetaObject::invokeMethod(box, "accept", Qt::DirectConnection);
+  });
+  form_->Save1->trigger();
+  EXPECT_EQ(filters,
+            (QStringList{QStringLiteral("標準MIDIファイル(*.mid)"), QStringLiteral("全てのファイル(*)")}));
+  EXPECT_EQ(suffix, "mid");
+  EXPECT_EQ(folder, QDir(dir.path()).absolutePath());
+  EXPECT_FALSE(native);
+  EXPECT_TRUE(question.contains("x.mid")) << question.toStdString();
+  EXPECT_EQ(form_->FileName(), dir.path() + "/x.mid");
+  EXPECT_GT(QFileInfo(dir.path() + "/x.mid").size(), 0);
+}
+
+TEST_F(RecFormTest, CopyPutsTheMemoOnTheClipboard) {
+  Open(kOctave, 3000, Values(kModeFromTempo, "120", "", "8", "4"));
+  for (const char* text : {"ce8>c.r", "", "あ\nb"}) {
+    QGuiApplication::clipboard()->setText("before");
+    SetMemo(text);
+    form_->Copy1->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromUtf8(text));
+  }
+}
+
+TEST_F(RecFormTest, ActionsButtonsAndReturn) {
+  struct Case {
+    QAction* action;
+    const char* caption;
+    const char* hint;
+    QKeySequence key;
+  };
+  const Case cases[] = {
+      {form_->Play1, "テスト(&T)", "テスト演奏", QKeySequence(Qt::CTRL | Qt::Key_P)},
+      {form_->Save1, "保存(&S)", "MIDIファイルに保存", QKeySequence(Qt::CTRL | Qt::Key_S)},
+      {form_->Copy1, "コピー(&C)", "MMLをクリップボードへコピー", QKeySequence(Qt::CTRL | Qt::Key_W)},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.action->text(), QString::fromUtf8(c.caption));
+    EXPECT_EQ(c.action->toolTip(), QString::fromUtf8(c.hint));
+    EXPECT_EQ(c.action->shortcut(), c.key);
+  }
+  EXPECT_EQ(form_->ButtonPlay->text(), QStringLiteral("テスト(&T)"));
+  EXPECT_EQ(form_->Button1->text(), QStringLiteral("閉じる(&X)"));
+  for (QPushButton* button : form_->findChildren<QPushButton*>()) {
+    EXPECT_FALSE(button->autoDefault()) << button->objectName().toStdString();
+    EXPECT_FALSE(button->isDefault()) << button->objectName().toStdString();
+  }
+  // A Return in a field (the one that stopped the recording, still held) presses no button.
+  Open(kOctave, 3000, Values(kModeFromTempo));
+  QApplication::setActiveWindow(form_.get());
+  form_->EditMinLength->setFocus();
+  QTest::keyClick(form_->EditMinLength, Qt::Key_Return);
+  QTest::keyClick(form_.get(), Qt::Key_Return);
+  EXPECT_TRUE(form_->isVisible());
+  EXPECT_FALSE(midi::IsPlaying());
+  // Ctrl+W copies.
+  QGuiApplication::clipboard()->setText("before");
+  QTest::keyClick(form_->EditMinLength, Qt::Key_W, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "ce8>c.r");
+}
+
+TEST_F(RecFormTest, ConvertValuesRoundTripThroughTheStore) {
+  app::ConvertValues values = Values(kModeFromFirst, "96", "2.", "16", "", "4.");
+  values.FileName = "/music/テイク.mid";
+  values.MMLType = 5;
+  form_->SetConvertValues(values);
+  {
+    platform::SettingsStore store;
+    app::WriteSettings(store, app::Settings, "", form_->ConvertValuesNow());
+    ASSERT_TRUE(store.Flush());
+  }
+  platform::SettingsStore store;
+  app::SettingsRecord settings;
+  std::string name;
+  app::ConvertValues read;
+  app::ReadSettings(store, settings, name, read);
+  TFormRec other;
+  other.SetConvertValues(read);
+  const app::ConvertValues got = other.ConvertValuesNow();
+  EXPECT_EQ(got.Mode, kModeFromFirst);
+  EXPECT_EQ(got.Tempo, "96");
+  EXPECT_EQ(got.AllLength, "2.");
+  EXPECT_EQ(got.MinLength, "16");
+  EXPECT_EQ(got.DefLength, "");
+  EXPECT_EQ(got.FirstLength, "4.");
+  EXPECT_EQ(got.FileName, "/music/テイク.mid");
+  EXPECT_EQ(got.MMLType, 5);
+  EXPECT_TRUE(other.EditFirst->isEnabled());
+  EXPECT_FALSE(other.EditTempo->isEnabled());
+  store.EraseAll();
+  // Out-of-range indexes from a hand-edited store select the first item.
+  values.Mode = 9;
+  values.MMLType = -1;
+  other.SetConvertValues(values);
+  EXPECT_EQ(other.ComboBox1->currentIndex(), 0);
+  EXPECT_EQ(other.ComboBoxMMLType->currentIndex(), 0);
+}
+
+}  // namespace
+}  // namespace record
