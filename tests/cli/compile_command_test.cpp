@@ -101,19 +101,20 @@ TEST_F(CompileCommand, ListsEventsAndReportsErrorsWithLineAndColumn) {
        "0 90 48 64\n90 90 48 00\n96 90 48 64\n186 90 48 00\nend 96\n",
        ""},
       {"no track selected", "c", {}, 1, "end 0\n", "in.mml:1:1: MIDIトラックを指定して下さい\n"},
-      {"command error on the second line",
-       ":1\n  ~\n",
+      {"command error on the second line", ";\n  ~\n", {}, 1, "end 0\n", "in.mml:2:3: コマンドエラー(~)\n"},
+      {"the part is the track the last per-track command ran for",
+       ":1,3 l4 ~",
        {},
        1,
        "end 0\n",
-       "in.mml:2:3: [Part:1]コマンドエラー(~)\n"},
+       "in.mml:1:9: [Part:3]コマンドエラー(~)\n"},
       {"a two-byte character counts one column",
-       ":1 あ~",
+       "  あ~",
        {},
        1,
        "end 0\n",
-       "in.mml:1:5: [Part:1]コマンドエラー(~)\n"},
-      {"a lone CR ends a line", ":1\r\r ~", {}, 1, "end 0\n", "in.mml:3:2: [Part:1]コマンドエラー(~)\n"},
+       "in.mml:1:4: コマンドエラー(~)\n"},
+      {"a lone CR ends a line", "\r\r ~", {}, 1, "end 0\n", "in.mml:3:2: コマンドエラー(~)\n"},
       {"a lone LF ends a line and does not swallow the next byte",
        ":1\nl4c",
        {},
@@ -196,7 +197,7 @@ TEST_F(CompileCommand, EndedCompilationWritesNothingAndKeepsTheEarlierFile) {
 }
 
 TEST_F(CompileCommand, EndOfTextNotFoundEndsTheCompilation) {
-  Write("in.mml", ":1 \x82");
+  Write("in.mml", "   \x82");
   Result r = Run({"in.mml", "-o", "out.mid"});
   EXPECT_EQ(r.Exit, 2);
   EXPECT_EQ(r.Err, "in.mml:1:5: テキストの最後が見つかりません\ntonvik-mml: コンパイルエラー\n");
