@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -55,7 +56,16 @@ INSTANTIATE_TEST_SUITE_P(
             "a status byte inside the data restarts", {0x90, 0x3C, 0xB0, 0x40, 0x00}, {{0xB0, 0x40, 0x00}}},
         SplitCase{
             "song position and select", {0xF2, 0x01, 0x02, 0xF3, 0x05}, {{0xF2, 0x01, 0x02}, {0xF3, 0x05}}},
-        SplitCase{"nothing", {}, {}}));
+        SplitCase{"nothing", {}, {}}),
+    [](const testing::TestParamInfo<SplitCase>& info) {
+      std::string name;
+      for (const char* c = info.param.what; *c != 0; ++c) {
+        if (std::isalnum(static_cast<unsigned char>(*c))) {
+          name += *c;
+        }
+      }
+      return name;
+    });
 
 struct UnpackCase {
   uint32_t packed;

@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "platform/backends/fluidsynth_device.h"
+#include "synth_test_options.h"
+#include "wav_reader.h"
+
+namespace platform {
+namespace {
+
+using testing_support::FileOptions;
+using testing_support::ReadWav;
+using testing_support::TempWav;
+using testing_support::Wav;
+using Clock = std::chrono::steady_clock;
+
+// The synth renders into the file in real time from the open on, so the times of the calls, taken
+// on the steady clock from the open, are positions in the file.
+class Stopwatch {
+ public:
+  double Now() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
+  void SleepUntil(double seconds) const {
+    std::this_thread::sleep_until(
+        start_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
+  }
+
+ private:
+  Clock::time_point start_ = Clock::now();
+};
+
+struct Render {
+  Wav wav;
+  std::vector<double> marks;  // seconds from the open, as the test noted them
+};
+
+// Opens a synth rendering to a file, runs `play` with a stopwatch started at the open, closes it
+// and reads the file.
+template <typename Play>
+Render RenderWith(const std::string& name, Play play) {
+  const std::string path = TempWav(name);
+  auto device = CreateFluidSynthDevice(FileOptions(path));
+  Render render;
+  if (!device->Open()) {
+    ADD_FAILURE() << "the synth did not open with the file driver";
+    return render;
+  }
+  Stopwatch clock;
+  play(*device, clock, render.marks);
+  device->Close();
+  render.wav = ReadWav(path);
+  std::remove(path.c_str());
+  return render;
+}
+
+TEST(FluidSynthDevice, RendersNotesAndFallsSilentAfterTheReset) {
+  if (FindGmSoundfont().empty()) {
+    GTEST_SKIP() << "no General MIDI soundfont in /usr/share/sounds/sf2/";
+  }
+  const Render render = RenderWith("phrase", [](MidiOutDevice& synth, const Stopwatch& clock, auto& marks) {
+    clock.SleepUntil(0.3);
+    marks.push_back(clock.Now());  // 0: first note
+    synth.ShortMsg(0x000000C0);    // piano
+    synth.ShortMsg(0x007F40B0);    // sustain on: the note-offs below must not end the notes
+    for (uint32_t note : {60u, 64u, 67u}) {
+      synth.ShortMsg(0x00640090 | note << 8);
+    }
+    const uint8_t offs[] = {0x90, 60, 0, 64, 0, 67, 0};  // running status in a long message
+    synth.LongMsg(offs);
+    clock.SleepUntil(0.8);
+    marks.push_back(clock.Now());  // 1: the reset
+    synth.Reset();
+    clock.SleepUntil(2.0);
+    marks.push_back(clock.Now());  // 2: the end
+  });
+  ASSERT_EQ(render.marks.size(), 3u);
+  const Wav& wav = render.wav;
+  ASSERT_GT(wav.Seconds(), render.marks[2] - 0.1) << "the file holds the whole run";
+  const double before = wav.Rms(0.0, render.marks[0] - 0.05);
+  const double sounding = wav.Rms(render.marks[0] + 0.05, render.marks[1] - 0.02);
+  const double after = wav.Rms(render.marks[2] - 0.4, render.marks[2] - 0.05);
+  EXPECT_LT(before, 1e-4) << "near silence before the first note";
+  EXPECT_GT(sounding, 0.003) << "sound while the notes are held by the sustain pedal";
+  EXPECT_LT(after, 1e-3) << "silence after the reset (sustain off, all notes off); sounding RMS " << sounding;
+}
+
+TEST(FluidSynthDevice, VolumeScalesTheGainLinearly) {
+  if (FindGmSoundfont().empty()) {
+    GTEST_SKIP() << "no General MIDI soundfont in /usr/share/sounds/sf2/";
+  }
+  // The same note three times: full volume, half (0x7FFF on both sides), zero.
+  const Render render = RenderWith("volume", [](MidiOutDevice& synth, const Stopwatch& clock, auto& marks) {
+    const uint32_t volumes[] = {0xFFFFFFFF, 0x7FFF7FFF, 0};
+    double at = 0.2;
+    for (uint32_t volume : volumes) {
+      synth.SetVolume(volume);
+      clock.SleepUntil(at);
+      marks.push_back(clock.Now());
+      synth.ShortMsg(0x00644590);
+      clock.SleepUntil(at + 0.3);
+      synth.Reset();
+      synth.ShortMsg(0x000078B0);  // all sound off, so that no tail reaches the next note
+      at += 0.5;
+    }
+    clock.SleepUntil(at);
+  });
+  ASSERT_EQ(render.marks.size(), 3u);
+  double rms[3];
+  for (int i = 0; i < 3; ++i) {
+    rms[i] = render.wav.Rms(render.marks[i] + 0.03, render.marks[i] + 0.25);
+  }
+  ASSERT_GT(rms[0], 0.003) << "well above silence at full volume";
+  EXPECT_NEAR(rms[1] / rms[0], 0.5, 0.08) << "full " << rms[0] << ", half " << rms[1];
+  EXPECT_LT(rms[2], 1e-4);
+}
+
+}  // namespace
+}  // namespace platform
