@@ -23,7 +23,10 @@ Compiled CompileRaw(const std::string& text) {
   } catch (const mml::EScriptError& e) {
     result.Raised = Utf8(e.what());
   }
+  // Lists of runaway work are only counted, not printed.
+  const bool print = mml::EventList.size() <= 100000;
   for (const mml::TMidiBuffer event : mml::EventList) {
+    if (!print) break;
     std::string line = std::to_string(event.Time) + ":";
     for (char b : event.Data) {
       char hex[4];
