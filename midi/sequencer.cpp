@@ -305,6 +305,8 @@ void SequencerTick() {
 
 bool IsPlaying() { return Playing(); }
 
+uint32_t PlaybackStartTime() { return P.startTime; }
+
 int32_t LoopCount() { return Loops.load(std::memory_order_relaxed); }
 
 void SetTimerForTesting(platform::PeriodicTimer* timer) { TestTimer = timer; }

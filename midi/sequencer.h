@@ -40,6 +40,9 @@ void StopPlayback();
 // The timer callback (timer thread).
 void SequencerTick();
 bool IsPlaying();
+// The clock value from which the song's times count (TimeGetTime at StartPlayback + 1): an event whose
+// ticks add up to T milliseconds is due at PlaybackStartTime() + 100 + T.
+uint32_t PlaybackStartTime();
 // Jumps to the loop point since StartPlayback.
 int32_t LoopCount();
 

@@ -102,6 +102,11 @@ void RecordingMidiOut::SetOpenResult(bool opens) {
   opens_ = opens;
 }
 
+void RecordingMidiOut::Reserve(size_t calls) {
+  std::lock_guard lock(mutex_);
+  calls_.reserve(calls);
+}
+
 std::vector<MidiCall> RecordingMidiOut::Calls() const {
   std::lock_guard lock(mutex_);
   return calls_;

@@ -41,6 +41,8 @@ class RecordingMidiOut final : public MidiOutDevice {
   void SetVolume(uint32_t leftRight) override;
 
   void SetOpenResult(bool opens);
+  // Room for `calls` calls, so that recording does not allocate a growing list while timing matters.
+  void Reserve(size_t calls);
   // A copy of the calls so far; any thread.
   std::vector<MidiCall> Calls() const;
   // Only the short and long messages.

@@ -1,19 +1,221 @@
+// tonvik-mml --list-devices | --play FILE [--device N|NAME|none] [--trace LOG]: the MIDI output
+// devices, and test play of an MML file through the timer sequencer, optionally logging every message
+// that reaches the port.
+#include <atomic>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
 
+#include "midi/device_list.h"
+#include "midi/port.h"
+#include "midi/sequencer.h"
+#include "mml/conv.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/midi_out.h"
+#include "platform/midi_recording.h"
+#include "platform/text.h"
 #include "tools/commands.h"
 
 namespace tools {
 
-const char* const kPlayHelp = "";
+const char* const kPlayHelp =
+    "tonvik-mml --list-devices     the MIDI output devices, -1 (the default output) first, one line each:\n"
+    "                              number, name, type, voices, notes, volume support (tab-separated)\n"
+    "tonvik-mml --play FILE        compile FILE as test play does and play it; a song with a loop point\n"
+    "                              plays until Ctrl+C\n"
+    "  --device N|NAME|none        the output device by number or trimmed name (default -1); none plays\n"
+    "                              to no device\n"
+    "  --trace LOG                 write every message that reached the port to LOG, one line each:\n"
+    "                              milliseconds since the start of playback, then the bytes in hex\n"
+    "                              (the port's reset at open comes before the start: negative times)\n"
+    "  Compile errors and exit status as for compiling; 2 also when the device cannot open.\n\n";
 
-int RunListDevices(const Args&) {
-  std::fputs("tonvik-mml: --list-devices is not built yet\n", stderr);
-  return 2;
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitErrors = 1;
+constexpr int kExitFailed = 2;
+constexpr uint32_t kPollMs = 10;
+
+std::atomic<bool> Interrupted{false};
+
+extern "C" void OnInterrupt(int) { Interrupted.store(true); }
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "tonvik-mml: %s\n", message.c_str());
+  return kExitFailed;
 }
 
-int RunPlay(const Args&) {
-  std::fputs("tonvik-mml: --play is not built yet\n", stderr);
-  return 2;
+struct PlayOptions {
+  std::string Input;
+  std::string Device = "-1";
+  std::optional<std::string> Trace;
+};
+
+// Returns an error message, or "" when the arguments make sense.
+std::string ParseArgs(const Args& args, PlayOptions& options) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (a == "--play") {
+      if (!hasValue) return "--play needs a file name";
+      options.Input = args[++i];
+    } else if (a == "--device") {
+      if (!hasValue) return "--device needs a number, a name or none";
+      options.Device = args[++i];
+    } else if (a == "--trace") {
+      if (!hasValue) return "--trace needs a file name";
+      options.Trace = args[++i];
+    } else {
+      return "unknown option for --play: " + a;
+    }
+  }
+  return "";
+}
+
+std::optional<int32_t> ParseDeviceNumber(const std::string& text) {
+  try {
+    size_t used = 0;
+    const long value = std::stol(text, &used);
+    if (used == text.size() && value >= -1 && value <= INT32_MAX) return static_cast<int32_t>(value);
+  } catch (const std::exception&) {
+  }
+  return std::nullopt;
+}
+
+// The device named on the command line; nullptr for "none". Sets `error` when there is no such device.
+std::shared_ptr<platform::MidiOutDevice> ChooseDevice(const std::string& choice, std::string& error) {
+  if (choice == "none") {
+    return nullptr;
+  }
+  const int count = platform::MidiOutGetNumDevs();
+  std::optional<int32_t> id = ParseDeviceNumber(choice);
+  if (!id) id = midi::FindDeviceNumberByName(choice);
+  if (!id || *id >= count) {
+    error = "no MIDI output device " + choice + " (see --list-devices)";
+    return nullptr;
+  }
+  midi::DeviceId = *id;
+  auto device = platform::MidiOutGetDevice(*id);
+  if (!device) error = "no MIDI output device " + choice + " (see --list-devices)";
+  return device;
+}
+
+// Compiles for test play: the image lands in the song buffer. Prints the errors; "" or the message that
+// ended the compilation.
+std::string CompileForPlay(const std::string& label, const std::string& text) {
+  mml::SetMessageHandler([](const std::string& cp932) {
+    std::string line = platform::Cp932ToUtf8(cp932) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+  });
+  std::string ended;
+  try {
+    mml::CompileMML(text, std::string(1, '\xFF'));
+  } catch (const mml::EScriptError& e) {
+    ended = platform::Cp932ToUtf8(e.what());
+  } catch (const std::exception& e) {
+    ended = e.what();
+  }
+  mml::SetMessageHandler(nullptr);
+  std::fflush(stdout);
+  for (const std::string& message : mml::ErrorList) {
+    std::fprintf(stderr, "%s: %s\n", label.c_str(), platform::Cp932ToUtf8(message).c_str());
+  }
+  return ended;
+}
+
+std::string TraceText(const std::vector<platform::MidiCall>& calls, uint32_t start) {
+  std::string text;
+  char hex[4];
+  for (const platform::MidiCall& call : calls) {
+    if (!call.IsMessage()) continue;
+    text += std::to_string(static_cast<int32_t>(call.time - start));
+    for (uint8_t b : call.bytes) {
+      std::snprintf(hex, sizeof hex, " %02X", b);
+      text += hex;
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+// Plays the song buffer on `device` until it ends or Ctrl+C; returns the start time of the playback,
+// none when the device cannot open.
+std::optional<uint32_t> PlayToEnd(std::shared_ptr<platform::MidiOutDevice> device) {
+  midi::OpenPortOn(std::move(device));
+  if (!midi::PortIsOpen()) return std::nullopt;
+  Interrupted.store(false);
+  auto previous = std::signal(SIGINT, OnInterrupt);
+  const uint32_t start = platform::TimeGetTime();
+  midi::StartPlayback();
+  while (midi::IsPlaying() && !Interrupted.load()) {
+    platform::SleepMilliseconds(kPollMs);
+  }
+  // StopPlayback lets the tick stop the timer and reset the port; closing applies full master volume.
+  midi::StopPlayback();
+  midi::ClosePort();
+  std::signal(SIGINT, previous);
+  return start;
+}
+
+}  // namespace
+
+int RunListDevices(const Args& args) {
+  if (args.size() != 1) return Fail("--list-devices takes no other arguments");
+  for (const midi::DeviceRow& row : midi::ListDeviceRows()) {
+    std::printf("%d\t%s\t%s\t%s\t%s\t%s\n", row.Number, row.Name.c_str(), row.Type.c_str(),
+                row.Voices.c_str(), row.Notes.c_str(), row.VC.c_str());
+  }
+  return kExitOk;
+}
+
+int RunPlay(const Args& args) {
+  PlayOptions options;
+  if (std::string usage = ParseArgs(args, options); !usage.empty()) return Fail(usage);
+  if (options.Input.empty()) return Fail("--play needs a file name");
+
+  std::string text;
+  try {
+    text = platform::ReadWholeFile(options.Input);
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
+  text = platform::NormalizeLineBreaks(platform::FileTextToCp932(text));
+
+  std::string error;
+  std::shared_ptr<platform::MidiOutDevice> device = ChooseDevice(options.Device, error);
+  if (!error.empty()) return Fail(error);
+
+  midi::ConnectCompilerHandOver();
+  if (std::string ended = CompileForPlay(options.Input, text); !ended.empty()) return Fail(ended);
+  const bool hadErrors = !mml::ErrorList.empty();
+
+  // The recorder passes everything on to the device (or nowhere for "none") and keeps the trace.
+  std::shared_ptr<platform::RecordingMidiOut> recorder;
+  if (options.Trace || !device) {
+    platform::MidiOutCaps caps;
+    caps.name = "none";
+    recorder = std::make_shared<platform::RecordingMidiOut>(caps, device);
+    device = recorder;
+  }
+  const std::string deviceName = device->Caps().name;
+  const std::optional<uint32_t> start = PlayToEnd(device);
+  midi::FinalizeMidiDrive();
+  if (!start) return Fail("cannot open MIDI output device " + deviceName);
+
+  if (options.Trace) {
+    try {
+      platform::WriteFileAtomic(*options.Trace, {TraceText(recorder->Calls(), *start)});
+    } catch (const std::exception& e) {
+      return Fail(e.what());
+    }
+  }
+  return hadErrors ? kExitErrors : kExitOk;
 }
 
 }  // namespace tools
