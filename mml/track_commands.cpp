@@ -187,12 +187,8 @@ void ProgramCommand() {
 
 // S | S+ | S-: soft pedal
 void SoftPedalCommand() {
-  int32_t value = 127;
-  if (Accept('+')) {
-  } else if (Accept('-')) {
-    value = 0;
-  }
-  SendController(67, value);
+  const bool off = !Accept('+') && Accept('-');
+  SendController(67, off ? 0 : 127);
 }
 
 // %byte{,byte|,"text"}: raw message or system exclusive
@@ -355,7 +351,7 @@ void SendValue(int k, int32_t v) {
   t.SentMask |= bit;
   if (v < -AutoParamOffset[k]) v = -AutoParamOffset[k];
   if (v > AutoParamMax[k]) v = AutoParamMax[k];
-  if (kind < 0x83) {
+  if (kind <= kKindPortamento) {
     t.Value[k] = v;
   } else if (kind == kKindTempo) {
     Tempo = v;
