@@ -271,8 +271,8 @@ TEST_F(KeysTest, ProgramEntryWithFunctionKeys) {
     std::vector<int32_t> programs;
   };
   const Case cases[] = {
-      {{0x70, 0x71, 0x77}, {1, 12, 128}}, {{0x79, 0x74}, {10, 105}}, {{0x72, 0x71, 0x70}, {3, 32, 1}},
-      {{0x71, kKeyC, 0x72}, {2, 2, 3}},   {{0x78, 0x78}, {9, 1}},    {{0x79, 0x79}, {10, 100}},
+      {{0x70, 0x71, 0x77}, {1, 12, 128}}, {{0x79, 0x74}, {10, 105}},        {{0x72, 0x71, 0x70}, {3, 32, 1}},
+      {{0x71, kKeyC, 0x72}, {2, 2, 3}},   {{0x78, 0x78, 0x78}, {9, 99, 1}}, {{0x79, 0x79}, {10, 100}},
   };
   for (const Case& c : cases) {
     app::InitKeyState();
