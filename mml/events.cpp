@@ -8,33 +8,6 @@
 
 namespace mml {
 
-void TMidiBufferList::Clear() {
-  // Give the memory back: a large song should not keep its arena alive until the next compilation.
-  std::vector<Entry>().swap(entries_);
-  std::string().swap(arena_);
-}
-
-void TMidiBufferList::Add(int32_t time, std::string_view data) {
-  if (data.size() > std::numeric_limits<uint32_t>::max()) {
-    throw std::length_error("MIDI event too long");
-  }
-  entries_.push_back(Entry{time, static_cast<uint32_t>(data.size()), arena_.size()});
-  arena_.append(data);
-}
-
-void TMidiBufferList::Add(int32_t time, std::span<const uint8_t> data) {
-  Add(time, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-}
-
-void TMidiBufferList::Add(int32_t time, std::initializer_list<uint8_t> data) {
-  Add(time, std::span<const uint8_t>(data.begin(), data.size()));
-}
-
-TMidiBuffer TMidiBufferList::operator[](size_t i) const {
-  const Entry& e = entries_[i];
-  return TMidiBuffer{e.Time, std::string_view(arena_).substr(e.Offset, e.Size)};
-}
-
 namespace {
 
 // Events at one tick go out in this order of their status class, so that a controller or program
@@ -49,55 +22,84 @@ constexpr uint8_t kStatusClass[16] = {0, 0, 0, 0, 0, 0, 0, 0, 6, 7, 5, 1, 2, 3, 
 //   - for two note-ons the smaller velocity, so that velocity 0 (an end of note) comes first;
 //   - for two program changes the higher program number.
 // Everything else at the same tick and class compares equal.
-uint64_t SortKey(const TMidiBuffer& e) {
-  uint8_t status = e.Byte(0);
-  uint8_t high = status >> 4;
+uint64_t SortKey(int32_t time, std::string_view data) {
+  auto byte = [&](size_t i) -> uint8_t { return i < data.size() ? static_cast<uint8_t>(data[i]) : 0; };
+  uint8_t high = byte(0) >> 4;
   uint32_t tie = 0;
   if (high == 0x9) {
-    tie = e.Byte(2);
+    tie = byte(2);
   } else if (high == 0xC) {
-    tie = 0xFF - e.Byte(1);
+    tie = 0xFF - byte(1);
   }
-  uint32_t time = static_cast<uint32_t>(e.Time) ^ 0x80000000u;  // signed order as unsigned
-  return (static_cast<uint64_t>(time) << 32) | (static_cast<uint64_t>(kStatusClass[high]) << 8) | tie;
+  uint32_t biased = static_cast<uint32_t>(time) ^ 0x80000000u;  // signed order as unsigned
+  return (static_cast<uint64_t>(biased) << 32) | (static_cast<uint64_t>(kStatusClass[high]) << 8) | tie;
 }
+
+int32_t TimeOfKey(uint64_t key) {
+  return static_cast<int32_t>(static_cast<uint32_t>(key >> 32) ^ 0x80000000u);
+}
+
+// Beyond this the list gives its storage back on Clear instead of keeping it for the next compilation.
+constexpr size_t kKeptEntries = size_t{1} << 20;
+constexpr size_t kKeptArena = size_t{16} << 20;
 
 }  // namespace
 
+void TMidiBufferList::Clear() {
+  if (entries_.capacity() > kKeptEntries || arena_.capacity() > kKeptArena) {
+    Release();
+    return;
+  }
+  entries_.clear();
+  arena_.clear();
+}
+
+void TMidiBufferList::Release() {
+  std::vector<Entry>().swap(entries_);
+  std::string().swap(arena_);
+}
+
+void TMidiBufferList::Add(int32_t time, std::string_view data) {
+  if (data.size() >= (size_t{1} << kSizeBits)) {
+    throw std::length_error("MIDI event of 16 MiB or more");
+  }
+  entries_.push_back(
+      Entry{SortKey(time, data), (static_cast<uint64_t>(arena_.size()) << kSizeBits) | data.size()});
+  arena_.append(data);
+}
+
+void TMidiBufferList::Add(int32_t time, std::span<const uint8_t> data) {
+  Add(time, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+}
+
+void TMidiBufferList::Add(int32_t time, std::initializer_list<uint8_t> data) {
+  Add(time, std::span<const uint8_t>(data.begin(), data.size()));
+}
+
+TMidiBuffer TMidiBufferList::operator[](size_t i) const {
+  const Entry& e = entries_[i];
+  size_t offset = static_cast<size_t>(e.Where >> kSizeBits);
+  size_t size = static_cast<size_t>(e.Where & ((uint64_t{1} << kSizeBits) - 1));
+  return TMidiBuffer{TimeOfKey(e.Key), std::string_view(arena_.data() + offset, size)};
+}
+
 int CompareEvents(const TMidiBuffer& a, const TMidiBuffer& b) {
-  uint64_t ka = SortKey(a);
-  uint64_t kb = SortKey(b);
+  uint64_t ka = SortKey(a.Time, a.Data);
+  uint64_t kb = SortKey(b.Time, b.Data);
   return ka < kb ? -1 : (ka > kb ? 1 : 0);
 }
 
 void SortEvents(TMidiBufferList& list) {
-  // Sort (key, insertion index) pairs: the index makes the order of equal events their insertion
-  // order, so the result does not depend on the sorting algorithm.
-  struct Keyed {
-    uint64_t Key;
-    uint64_t Index;
-    bool operator<(const Keyed& o) const { return Key != o.Key ? Key < o.Key : Index < o.Index; }
+  // Entries with equal keys keep their insertion order: `Where` grows with insertion and breaks ties,
+  // so the result does not depend on the sorting algorithm.
+  using Entry = TMidiBufferList::Entry;
+  auto before = [](const Entry& a, const Entry& b) {
+    return a.Key != b.Key ? a.Key < b.Key : a.Where < b.Where;
   };
-  const size_t n = list.size();
-  std::vector<Keyed> keys(n);
-  bool sorted = true;
-  for (size_t i = 0; i < n; ++i) {
-    keys[i] = Keyed{SortKey(list[i]), i};
-    if (i > 0 && keys[i].Key < keys[i - 1].Key) {
-      sorted = false;
-    }
+  std::vector<Entry>& entries = list.entries_;
+  if (!std::is_sorted(entries.begin(), entries.end(), before)) {
+    std::sort(entries.begin(), entries.end(), before);
   }
-  if (sorted) {
-    return;
-  }
-  std::sort(keys.begin(), keys.end());
-  std::vector<TMidiBufferList::Entry> entries;
-  entries.reserve(n);
-  for (const Keyed& k : keys) {
-    entries.push_back(list.entries_[k.Index]);
-  }
-  std::vector<Keyed>().swap(keys);
-  list.entries_.swap(entries);
 }
 
 int EncodeVarLen(int32_t value, uint8_t out[4]) {
@@ -118,10 +120,6 @@ void AppendVarLen(std::string& out, int32_t value) {
   int count = EncodeVarLen(value, bytes);
   out.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(count));
 }
-
-}  // namespace mml
-
-namespace mml {
 
 namespace {
 
@@ -149,10 +147,6 @@ void TDeltaStream::End(int32_t endTime, std::string_view endEvent) {
   AppendVarLen(out_, Delta(last_, endTime));
   out_.append(endEvent);
 }
-
-}  // namespace mml
-
-namespace mml {
 
 void RequireTimebase(const std::string& path, int32_t timebase, int32_t maxTimebase) {
   if (timebase < 1 || timebase > maxTimebase) {

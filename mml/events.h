@@ -24,13 +24,18 @@ struct TMidiBuffer {
 };
 
 // All events of one compilation, in insertion order until SortEvents reorders them. The bytes of every
-// event live in one growing arena and each event costs one small index entry, so millions of events
-// need little memory and no allocation per event.
+// event live in one growing arena and each event costs one 16-byte index entry (its sort key, which
+// holds the time, and where its bytes are), so millions of events need little memory, no allocation per
+// event, and the sort moves nothing but the entries.
 class TMidiBufferList {
  public:
   class Iterator;
 
+  // Forgets every event. The storage is kept for the next compilation unless it is large.
   void Clear();
+  // Forgets every event and gives all storage back.
+  void Release();
+  // Appends an event; an event of 16 MiB or more is refused with std::length_error.
   void Add(int32_t time, std::string_view data);
   void Add(int32_t time, std::span<const uint8_t> data);
   void Add(int32_t time, std::initializer_list<uint8_t> data);
@@ -46,10 +51,10 @@ class TMidiBufferList {
 
  private:
   friend void SortEvents(TMidiBufferList& list);
+  static constexpr int kSizeBits = 24;
   struct Entry {
-    int32_t Time;
-    uint32_t Size;
-    uint64_t Offset;
+    uint64_t Key;    // SortKey: the time in the upper half
+    uint64_t Where;  // arena offset << kSizeBits | data size; grows with insertion
   };
   std::vector<Entry> entries_;
   std::string arena_;

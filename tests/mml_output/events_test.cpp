@@ -143,6 +143,31 @@ TEST(TMidiBufferList, KeepsEveryEventsBytesWhileGrowingAndClearEmptiesIt) {
   EXPECT_EQ(list.size(), 0u);
   EXPECT_EQ(list.begin(), list.end());
   EXPECT_EQ(list.DataBytes(), 0u);
+  list.Add(7, Hex("C3 05"));
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].Time, 7);
+  EXPECT_EQ(ToHex(list[0].Data), "C3 05");
+  list.Release();
+  EXPECT_TRUE(list.empty());
+}
+
+TEST(TMidiBufferList, KeepsExtremeTimesAndEmptyOrLongData) {
+  mml::TMidiBufferList list;
+  std::string longSysex = "\xF0" + std::string(70000, '\x11');
+  list.Add(INT32_MIN, "");
+  list.Add(INT32_MAX, longSysex);
+  list.Add(-1, Hex("90 3C 64"));
+  EXPECT_EQ(list[0].Time, INT32_MIN);
+  EXPECT_EQ(list[0].Data, "");
+  EXPECT_EQ(list[1].Time, INT32_MAX);
+  EXPECT_EQ(list[1].Data, longSysex);
+  EXPECT_EQ(list[2].Time, -1);
+  mml::SortEvents(list);
+  EXPECT_EQ(list[0].Time, INT32_MIN);
+  EXPECT_EQ(list[1].Time, -1);
+  EXPECT_EQ(list[2].Data, longSysex);
+  EXPECT_THROW(list.Add(0, std::string(size_t{1} << 24, '\0')), std::length_error);
+  EXPECT_EQ(list.size(), 3u);
 }
 
 }  // namespace
