@@ -26,6 +26,8 @@
 
 #include "midi/sequencer.h"
 #include "mml/conv.h"
+#include "mml/events.h"
+#include "mml/state.h"
 #include "platform/text.h"
 
 namespace record {
@@ -50,6 +52,26 @@ int Cp932Bytes(const QString& memo, int pos, int* units) {
   if (c == u'\n') return 2;
   if (c.unicode() < 0x80) return 1;
   return static_cast<int>(ToCp932(memo.mid(pos, *units)).size());
+}
+
+bool EndsWithNmm(const QString& name) { return name.endsWith(QStringLiteral(".nmm"), Qt::CaseInsensitive); }
+
+// The compiler takes a file name in CP932 and opens it under the platform's own name for it. A name with
+// characters that CP932 lacks cannot go that way: the text is then only built, and the file written here
+// under the name as chosen.
+void CompileToFile(const std::string& program, const QString& fileName) {
+  const std::string cp932 = ToCp932(fileName);
+  if (FromCp932(cp932) == fileName) {
+    mml::CompileMML(program, cp932);
+    return;
+  }
+  mml::CompileMML(program, std::string(1, '\0'));
+  const std::string native = QFile::encodeName(fileName).toStdString();
+  if (EndsWithNmm(fileName)) {
+    mml::WriteNmmFile(mml::EventList, mml::Timebase, mml::CutTime, mml::EndTime, native);
+  } else {
+    mml::WriteSmfFile(mml::EventList, mml::Timebase, mml::CutTime, mml::EndTime, native);
+  }
 }
 
 QLabel* NewLabel(const QString& text, const char* name, QWidget* parent) {
@@ -124,7 +146,7 @@ std::vector<MemoError> MapCompileErrors(const QString& memo, int headerBytes) {
     // A span that begins inside the memo shows at least the character it begins in.
     if (e.length == 0 && start >= 0 && start < bytes && end > start) e.length = 1;
     e.length = std::min<int>(e.length, static_cast<int>(memo.size()) - e.start);
-    const int lineStart = static_cast<int>(memo.lastIndexOf(u'\n', e.start - 1)) + 1;
+    const int lineStart = e.start == 0 ? 0 : static_cast<int>(memo.lastIndexOf(u'\n', e.start - 1)) + 1;
     e.line = static_cast<int>(memo.left(e.start).count(u'\n')) + 1;
     e.column = e.start - lineStart + 1;
     errors.push_back(e);
@@ -384,11 +406,11 @@ std::string TFormRec::PlayProgramText() const {
 
 std::string TFormRec::SaveProgramText() const { return SaveText(Header(), MemoCp932()); }
 
-bool TFormRec::Compile(const std::string& program, int headerBytes, const std::string& outputName) {
+bool TFormRec::Compile(const std::function<void()>& run, int headerBytes) {
   QString failure;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   try {
-    mml::CompileMML(program, outputName);
+    run();
   } catch (const std::exception& e) {
     failure = ExceptionText(e);
     if (failure.isEmpty()) failure = QStringLiteral("?");
@@ -423,7 +445,8 @@ void TFormRec::SelectError(int row) {
 void TFormRec::Play1Execute() {
   midi::StopPlayback();
   const int headerBytes = static_cast<int>(TestPlayHeader(Header()).size());
-  if (Compile(PlayProgramText(), headerBytes, std::string(1, '\xFF'))) {
+  const std::string program = PlayProgramText();
+  if (Compile([&] { mml::CompileMML(program, std::string(1, '\xFF')); }, headerBytes)) {
     midi::StartPlayback();
   }
 }
@@ -447,9 +470,9 @@ void TFormRec::Save1Execute() {
   const QString chosen = askSaveName ? askSaveName() : QString();
   if (chosen.isEmpty()) return;
   SetFileName(WithMidExtension(chosen));
-  // The file name goes to the compiler in the file system's own encoding.
   const int headerBytes = static_cast<int>(SaveHeader(Header()).size());
-  Compile(SaveProgramText(), headerBytes, QFile::encodeName(fileName_).toStdString());
+  const std::string program = SaveProgramText();
+  Compile([&] { CompileToFile(program, fileName_); }, headerBytes);
 }
 
 void TFormRec::Copy1Execute() { QGuiApplication::clipboard()->setText(MemoMML->toPlainText()); }

@@ -114,9 +114,9 @@ class TFormRec : public QDialog {
 
  private:
   QString RunSaveDialog();
-  // Compiles `program` (header of `headerBytes` bytes + memo text) under the busy cursor; shows the
-  // message of an exception that leaves the compiler and returns false then.
-  bool Compile(const std::string& program, int headerBytes, const std::string& outputName);
+  // Runs a compilation under the busy cursor, then lists its errors (their spans behind a header of
+  // `headerBytes` bytes); shows the message of an exception that leaves it and returns false then.
+  bool Compile(const std::function<void()>& run, int headerBytes);
   void ShowErrors(int headerBytes);
   void SelectError(int row);
   std::string MemoCp932() const;

@@ -237,6 +237,7 @@ TEST_F(ConfigFormTest, DoubleClickOnARowAppliesLikeOk) {
   ChangeEverything();
   QTreeWidgetItem* row = form_.ListView1->topLevelItem(1);
   const QRect rect = form_.ListView1->visualItemRect(row);
+  QTest::mouseClick(form_.ListView1->viewport(), Qt::LeftButton, {}, rect.center());
   QTest::mouseDClick(form_.ListView1->viewport(), Qt::LeftButton, {}, rect.center());
   EXPECT_FALSE(form_.isVisible());
   EXPECT_EQ(form_.result(), QDialog::Accepted);
