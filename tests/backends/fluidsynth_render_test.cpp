@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "platform/backends/fluidsynth_device.h"
+#include "stopwatch.h"
 #include "synth_test_options.h"
 #include "wav_reader.h"
 
@@ -13,23 +12,9 @@ namespace {
 
 using testing_support::FileOptions;
 using testing_support::ReadWav;
+using testing_support::Stopwatch;
 using testing_support::TempWav;
 using testing_support::Wav;
-using Clock = std::chrono::steady_clock;
-
-// The synth renders into the file in real time from the open on, so the times of the calls, taken
-// on the steady clock from the open, are positions in the file.
-class Stopwatch {
- public:
-  double Now() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
-  void SleepUntil(double seconds) const {
-    std::this_thread::sleep_until(
-        start_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
-  }
-
- private:
-  Clock::time_point start_ = Clock::now();
-};
 
 struct Render {
   Wav wav;
