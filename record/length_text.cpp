@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "mml/conv.h"
+#include "mml/state.h"
 
 namespace record {
 namespace {
@@ -56,12 +57,14 @@ int32_t ParseLength(const std::string& text) {
   // The read goes through the compiler's reader, which records its errors in the compiler's error
   // list; that list belongs to the latest compilation, so it is put back as it was.
   std::vector<std::string> savedList = mml::ErrorList;
+  const bool savedTooMany = mml::TooManyErrors;
   int32_t savedStart[std::size(mml::ErrorStart)];
   int32_t savedLength[std::size(mml::ErrorLength)];
   std::copy(std::begin(mml::ErrorStart), std::end(mml::ErrorStart), savedStart);
   std::copy(std::begin(mml::ErrorLength), std::end(mml::ErrorLength), savedLength);
   auto restore = [&] {
     mml::ErrorList = std::move(savedList);
+    mml::TooManyErrors = savedTooMany;
     std::copy(std::begin(savedStart), std::end(savedStart), mml::ErrorStart);
     std::copy(std::begin(savedLength), std::end(savedLength), mml::ErrorLength);
   };

@@ -87,13 +87,18 @@ TEST(ParseLength, ReadsBackEveryWrittenLength) {
   }
 }
 
-TEST(ParseLength, BadFieldsNeverGrowTheErrorList) {
-  const size_t before = mml::ErrorList.size();
+TEST(ParseLength, BadFieldsLeaveTheErrorListOfTheLastCompilation) {
+  try {
+    mml::CompileMML(":1qqq", std::string(1, '\0'));
+  } catch (const mml::EScriptError&) {
+  }
+  const std::vector<std::string> before = mml::ErrorList;
+  ASSERT_FALSE(before.empty());
   for (int i = 0; i < 100; ++i) {
     EXPECT_FALSE(TryParseLength("7").has_value());
     EXPECT_FALSE(TryParseLength("16&-4").has_value());
   }
-  EXPECT_EQ(mml::ErrorList.size(), before);
+  EXPECT_EQ(mml::ErrorList, before);
 }
 
 }  // namespace
