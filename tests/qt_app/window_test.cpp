@@ -1,0 +1,635 @@
+// The keyboard window offscreen: labels, title, keys through the event filter, activation, settings,
+// close, capture and the palette, against the recording device and a temporary settings folder.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTest>
+#include <memory>
+
+#include "app/main_window.h"
+#include "app/strip.h"
+#include "app/windows.h"
+#include "dialogs/about.h"
+#include "dialogs/config_form.h"
+#include "dialogs/palette.h"
+#include "keyboard_fixture.h"
+#include "platform/qt/key_position.h"
+#include "platform/qt/settings_store.h"
+#include "record/form/rec_form.h"
+
+namespace app_test {
+namespace {
+
+using app::Settings;
+
+QString SettingsFile() { return QString::fromStdString(platform::SettingsStore().Location()); }
+
+void RemoveStore() {
+  platform::SettingsStore store;
+  store.EraseAll();
+}
+
+QColor Colour(const QLabel* label) { return label->palette().color(QPalette::WindowText); }
+
+// X11 scan codes (evdev + 8) of a few keys.
+constexpr uint32_t kScanC = 46 + 8, kScanE = 18 + 8, kScanBackslash = 43 + 8, kScanRo = 89 + 8,
+                   kScan102nd = 86 + 8, kScanYen = 124 + 8, kScanReturn = 28 + 8, kScanSpace = 57 + 8,
+                   kScanEscape = 1 + 8;
+
+class WindowTest : public KeyboardFixture {
+ protected:
+  void SetUp() override {
+    KeyboardFixture::SetUp();
+    RemoveStore();
+    platform::SetKeySourceForTesting(platform::KeySource::kScanCode);
+    windows_ = app::CreateWindows();
+    form_.reset(windows_.form1);
+    form_->execDialog = [this](QDialog* dialog) {
+      opened_.push_back(dialog);
+      return dialogResult_ ? dialogResult_(dialog) : int(QDialog::Rejected);
+    };
+    form_->showMessage = [this](QMessageBox::Icon icon, const QString& text) {
+      messages_.push_back({icon, text});
+    };
+    form_->keyboardModifiers = [this] { return closeModifiers_; };
+  }
+  void TearDown() override {
+    form_.reset();
+    platform::ResetKeySourceForTesting();
+    RemoveStore();
+    KeyboardFixture::TearDown();
+  }
+
+  // Shows the window and lets the first activation run.
+  void Start() {
+    form_->show();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(form_->PortActive());
+    Sent();
+  }
+
+  void Key(QEvent::Type type, uint32_t scan, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+           bool repeat = false, QWidget* target = nullptr) {
+    QKeyEvent event(type, Qt::Key_unknown, modifiers, scan, 0, 0, QString(), repeat);
+    QCoreApplication::sendEvent(target ? target : form_.get(), &event);
+  }
+  void Tap(uint32_t scan, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    Key(QEvent::KeyPress, scan, modifiers);
+    Key(QEvent::KeyRelease, scan, modifiers);
+  }
+
+  struct Message {
+    QMessageBox::Icon icon;
+    QString text;
+  };
+  app::ProgramWindows windows_{};
+  std::unique_ptr<app::TForm1> form_;
+  std::vector<QDialog*> opened_;
+  std::function<int(QDialog*)> dialogResult_;
+  std::vector<Message> messages_;
+  Qt::KeyboardModifiers closeModifiers_ = Qt::NoModifier;
+};
+
+TEST(FormatNumber, KeepsTheLastDigitsAndTheSign) {
+  struct Case {
+    int64_t value;
+    int32_t width;
+    bool withSign;
+    const char* text;
+  };
+  for (const Case& c :
+       {Case{5, 3, false, "005"}, Case{127, 3, false, "127"}, Case{1234, 3, false, "234"},
+        Case{3, 1, true, "+3"}, Case{-2, 1, true, "-2"}, Case{-12, 3, true, "-012"}, Case{0, 3, true, "+000"},
+        Case{-5, 3, true, "-005"}, Case{INT32_MIN, 3, true, "-648"}}) {
+    EXPECT_EQ(app::FormatNumber(c.value, c.width, c.withSign), c.text) << c.value;
+  }
+}
+
+TEST(WindowTitle, NamesTheProgramClamped) {
+  EXPECT_EQ(app::WindowTitle(1), QStringLiteral("Tonvik Ver1.70 [Prog.:Piano 1]"));
+  EXPECT_EQ(app::WindowTitle(88), QStringLiteral("Tonvik Ver1.70 [Prog.:Bass & Lead]"));
+  EXPECT_EQ(app::WindowTitle(0), QStringLiteral("Tonvik Ver1.70 [Prog.:Piano 1]"));
+  EXPECT_EQ(app::WindowTitle(500), QStringLiteral("Tonvik Ver1.70 [Prog.:Gun Shot]"));
+}
+
+TEST(KeyPosition, ScanCodesGiveJapanesePositions) {
+  struct Case {
+    uint32_t evdev;
+    bool digits;
+    uint8_t code;
+  };
+  const Case cases[] = {
+      {46, false, 0x43},  {2, false, 0x31},   {11, false, 0x30},  {12, false, 0xBD},  {13, false, 0xDE},
+      {26, false, 0xC0},  {27, false, 0xDB},  {39, false, 0xBB},  {40, false, 0xBA},  {43, false, 0xDD},
+      {51, false, 0xBC},  {53, false, 0xBF},  {89, false, 0xE2},  {86, false, 0xE2},  {124, false, 0xDC},
+      {57, false, 0x20},  {28, false, 0x0D},  {96, false, 0x0D},  {1, false, 0x1B},   {14, false, 0x08},
+      {59, false, 0x70},  {68, false, 0x79},  {104, false, 0x21}, {109, false, 0x22}, {107, false, 0x23},
+      {105, false, 0x25}, {103, false, 0x26}, {106, false, 0x27}, {108, false, 0x28}, {110, false, 0x2D},
+      {111, false, 0x2E}, {71, false, 0x24},  {71, true, 0x67},   {82, false, 0x2D},  {82, true, 0x60},
+      {83, false, 0x2E},  {83, true, 0x6E},   {73, false, 0x21},  {81, true, 0x63},   {76, false, 0x0C},
+      {200, false, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::VirtualKeyFromScanCode(c.evdev + 8, c.digits), c.code) << c.evdev << " " << c.digits;
+  }
+  EXPECT_EQ(platform::VirtualKeyFromScanCode(3, false), 0);
+  EXPECT_EQ(platform::VirtualKeyFromQtKey(Qt::Key_C, false), 0x43);
+  EXPECT_EQ(platform::VirtualKeyFromQtKey(Qt::Key_Return, false), 0x0D);
+  EXPECT_EQ(platform::VirtualKeyFromQtKey(Qt::Key_Enter, true), 0x0D);
+  EXPECT_EQ(platform::VirtualKeyFromQtKey(Qt::Key_5, true), 0x65);
+  EXPECT_EQ(platform::VirtualKeyFromQtKey(Qt::Key_Home, true), 0x24);
+}
+
+TEST_F(WindowTest, WindowIsAFixedBlackBar) {
+  EXPECT_EQ(form_->size(), QSize(600, 48));
+  EXPECT_EQ(form_->minimumSize(), form_->maximumSize());
+  EXPECT_FALSE(form_->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+  EXPECT_TRUE(form_->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+  EXPECT_EQ(form_->palette().color(QPalette::Window), QColor(0, 0, 0));
+  EXPECT_EQ(form_->Image1->geometry(), QRect(0, 16, 600, 32));
+  EXPECT_EQ(form_->Image1->toolTip(), QStringLiteral("鍵盤（表示のみ）"));
+  EXPECT_FALSE(form_->testAttribute(Qt::WA_InputMethodEnabled));
+}
+
+TEST_F(WindowTest, LabelsHaveTheirPlacesTextsColoursAndHints) {
+  struct Case {
+    QLabel* label;
+    int x, width;
+    const char* text;
+    QColor colour;
+    const char* hint;
+    bool clickable;
+  };
+  const QColor aqua(0, 255, 255), lime(0, 255, 0), maroon(128, 0, 0);
+  app::TForm1& f = *form_;
+  const Case cases[] = {
+      {f.Label1, 0, 40, "PROG.", aqua, "音色番号設定[BS]", true},
+      {f.LabelBank, 40, 33, "000", lime, "", false},
+      {f.LabelBankSep, 72, 9, "-", aqua, "音階[Del/Ins]", false},
+      {f.LabelProgram, 80, 33, "000", lime, "", false},
+      {f.Label3, 120, 32, "OCT.", aqua, "音階[Del/Ins]", false},
+      {f.LabelOctave, 152, 25, "+0", lime, "", false},
+      {f.Label4, 184, 32, "VEL.", aqua, "打鍵速度[RollUp/RollDown]", false},
+      {f.LabelVelocity, 216, 33, "000", lime, "", false},
+      {f.Label6, 256, 32, "VOL.", aqua, "音量[Shift+RollUp/RollDown]", false},
+      {f.LabelVolume, 288, 33, "000", lime, "", false},
+      {f.Label7, 328, 49, "TRANS.", aqua, "移調[Shift+Ins/Del]", false},
+      {f.LabelTrans, 376, 41, "+000", lime, "", false},
+      {f.LabelRec, 431, 26, "Rec", maroon, "録音開始／終了[Return] 　休符[Space]　中止[Esc]", true},
+      {f.LabelConfig, 465, 49, "Config", aqua, "環境設定[Help]", true},
+      {f.LabelQuit, 520, 33, "Quit", aqua, "プログラム終了[Esc]", true},
+      {f.Label2, 560, 40, "About", aqua, "このプログラムについて", true},  // clipped at x = 599
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(c.label->x(), c.x);
+    EXPECT_EQ(c.label->y(), 0);
+    EXPECT_EQ(c.label->width(), c.width);
+    EXPECT_EQ(c.label->text(), QString::fromUtf8(c.text));
+    EXPECT_EQ(Colour(c.label), c.colour);
+    EXPECT_EQ(c.label->toolTip(), QString::fromUtf8(c.hint));
+    EXPECT_TRUE(c.label->font().bold());
+    EXPECT_EQ(c.label->font().underline(), c.clickable);
+    EXPECT_EQ(c.label->cursor().shape(), c.clickable ? Qt::PointingHandCursor : Qt::ArrowCursor);
+  }
+  EXPECT_EQ(f.Label1->font().pixelSize(), 13);
+  EXPECT_EQ(f.LabelProgram->font().pixelSize(), 16);
+  EXPECT_TRUE(f.LabelProgram->font().italic());
+}
+
+TEST_F(WindowTest, FirstStartShowsDefaultsAndSendsTheState) {
+  form_->show();
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(form_->PortActive());
+  const Bytes sent = Sent();
+  // After the port's reset: no reset message for type 0, volume, bank and program, notes off.
+  const Bytes state = {"B0 0B 7F", "B0 07 7F", "B0 20 00", "B0 00 00", "C0 00", "B0 7B 00", "B0 79 00"};
+  ASSERT_GE(sent.size(), state.size());
+  EXPECT_EQ(Bytes(sent.end() - static_cast<long>(state.size()), sent.end()), state);
+  EXPECT_EQ(form_->LabelProgram->text(), "001");
+  EXPECT_EQ(form_->LabelBank->text(), "000");
+  EXPECT_EQ(Colour(form_->LabelBank), QColor(0, 128, 0));
+  EXPECT_EQ(Colour(form_->LabelBankSep), QColor(0, 128, 128));
+  EXPECT_EQ(form_->LabelOctave->text(), "+3");
+  EXPECT_EQ(form_->LabelVelocity->text(), "127");
+  EXPECT_EQ(form_->LabelVolume->text(), "127");
+  EXPECT_EQ(form_->LabelTrans->text(), "+000");
+  EXPECT_EQ(form_->windowTitle(), QStringLiteral("Tonvik Ver1.70 [Prog.:Piano 1]"));
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(midi::DeviceId, -1);
+}
+
+TEST_F(WindowTest, BankLabelFollowsTheDeviceType) {
+  Start();
+  struct Case {
+    int32_t deviceType;
+    const char* bank;
+    QColor bankColour, sepColour;
+  };
+  const QColor lime(0, 255, 0), aqua(0, 255, 255), green(0, 128, 0), teal(0, 128, 128);
+  for (const Case& c : {Case{2, "012", lime, aqua}, Case{1, "000", green, teal}, Case{3, "012", lime, aqua},
+                        Case{7, "012", lime, aqua}, Case{0, "000", green, teal}}) {
+    Settings.DeviceType = c.deviceType;
+    app::SelectProgram(20, 12);
+    EXPECT_EQ(form_->LabelBank->text(), c.bank) << c.deviceType;
+    EXPECT_EQ(Colour(form_->LabelBank), c.bankColour) << c.deviceType;
+    EXPECT_EQ(Colour(form_->LabelBankSep), c.sepColour) << c.deviceType;
+    EXPECT_EQ(form_->LabelProgram->text(), "020");
+  }
+  EXPECT_EQ(form_->windowTitle(), QStringLiteral("Tonvik Ver1.70 [Prog.:Church Organ 1]"));
+}
+
+TEST_F(WindowTest, KeysArePlayedByPhysicalPosition) {
+  Start();
+  struct Case {
+    uint32_t scan;
+    Qt::KeyboardModifiers modifiers;
+    Bytes bytes;
+  };
+  const Case cases[] = {
+      {kScanC, Qt::NoModifier, {"90 3C 7F", "90 3C 00"}},
+      {kScanC, Qt::ShiftModifier, {"90 48 7F", "90 48 00"}},
+      {kScanC, Qt::ControlModifier, {"90 30 7F", "90 30 00"}},
+      {kScanE, Qt::NoModifier, {"90 48 7F", "90 48 00"}},
+      {kScanBackslash, Qt::NoModifier, {"90 4B 7F", "90 4B 00"}},  // "]" position: offset 15
+      {kScanRo, Qt::NoModifier, {"90 4A 7F", "90 4A 00"}},         // offset 14
+      {kScan102nd, Qt::NoModifier, {"90 4A 7F", "90 4A 00"}},      // the ISO key at the same place
+      {kScanYen, Qt::NoModifier, {"90 59 7F", "90 59 00"}},        // offset 29
+  };
+  for (const Case& c : cases) {
+    Tap(c.scan, c.modifiers);
+    EXPECT_EQ(Sent(), c.bytes) << c.scan;
+  }
+  // The strip follows.
+  Key(QEvent::KeyPress, kScanC);
+  EXPECT_EQ(form_->Image1->Picture().pixel(282, 29), qRgb(255, 255, 255)) << "pressed: no bevel";
+  Key(QEvent::KeyRelease, kScanC);
+  EXPECT_EQ(form_->Image1->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "released: bevel";
+}
+
+TEST_F(WindowTest, AutoRepeatPlaysOnceAndRepeatedReleasesAreIgnored) {
+  Start();
+  Key(QEvent::KeyPress, kScanC);
+  for (int i = 0; i < 3; ++i) {
+    Key(QEvent::KeyRelease, kScanC, Qt::NoModifier, true);
+    Key(QEvent::KeyPress, kScanC, Qt::NoModifier, true);
+  }
+  EXPECT_EQ(Sent(), (Bytes{"90 3C 7F"}));
+  Key(QEvent::KeyRelease, kScanC);
+  EXPECT_EQ(Sent(), (Bytes{"90 3C 00"}));
+}
+
+TEST_F(WindowTest, KeysAimedAtADialogPlayNothingButReleaseHeldNotes) {
+  Start();
+  windows_.formProg->show();
+  Key(QEvent::KeyPress, kScanE, Qt::NoModifier, false, windows_.formProg->Button1);
+  Key(QEvent::KeyRelease, kScanE, Qt::NoModifier, false, windows_.formProg->Button1);
+  EXPECT_TRUE(Sent().empty());
+  Key(QEvent::KeyPress, kScanC);
+  Key(QEvent::KeyRelease, kScanC, Qt::NoModifier, false, windows_.formProg->Button1);
+  EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 3C 00"}));
+  EXPECT_EQ(app::Pressed[60], 0);
+  windows_.formProg->hide();
+}
+
+TEST_F(WindowTest, NumLockDecidesWhatKeypadKeysAre) {
+  Start();
+  Settings.Octave = 5;
+  // Keypad Insert (NumLock off) raises the octave; keypad 0 (NumLock on) is no command.
+  QKeyEvent insert(QEvent::KeyPress, Qt::Key_Insert, Qt::KeypadModifier, 82 + 8, 0, 0);
+  QCoreApplication::sendEvent(form_.get(), &insert);
+  EXPECT_EQ(Settings.Octave, 6);
+  QKeyEvent zero(QEvent::KeyPress, Qt::Key_0, Qt::KeypadModifier, 82 + 8, 0, 0, QStringLiteral("0"));
+  QCoreApplication::sendEvent(form_.get(), &zero);
+  EXPECT_EQ(Settings.Octave, 6);
+  EXPECT_EQ(form_->LabelOctave->text(), "+4");
+}
+
+TEST_F(WindowTest, ActivationOpensAndDeactivationCloses) {
+  Start();
+  form_->ApplicationStateChanged(Qt::ApplicationInactive);
+  EXPECT_FALSE(form_->PortActive());
+  EXPECT_FALSE(midi::PortIsOpen());
+  Key(QEvent::KeyPress, kScanC);  // held across the switch
+  Sent();
+  Settings.DeviceType = 1;
+  form_->ApplicationStateChanged(Qt::ApplicationActive);
+  EXPECT_TRUE(midi::PortIsOpen());
+  const Bytes sent = Sent();
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(sent[sent.size() - 8], "F0 7E 7F 09 01 F7");
+  EXPECT_EQ(form_->Image1->Picture().pixel(282, 29), qRgb(255, 255, 255)) << "still pressed";
+  Key(QEvent::KeyPress, kScanC);  // held: ignored
+  Key(QEvent::KeyRelease, kScanC);
+  EXPECT_EQ(Sent(), (Bytes{"90 3C 00"}));
+  form_->ApplicationStateChanged(Qt::ApplicationActive);  // already active: nothing again
+  EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(WindowTest, SettingsAreWrittenAndReadBack) {
+  Settings.DeviceType = 2;
+  Settings.Channel = 9;
+  Settings.Volume = 90;
+  Settings.Program = 42;
+  Settings.Bank = 7;
+  Settings.Octave = 3;
+  Settings.Transpose = -12;
+  Settings.Velocity = 64;
+  Settings.StayOnTop = true;
+  Settings.ForcePC98x1 = true;
+  Settings.Mapping = 1;
+  form_->SaveSettings();
+  {
+    QSettings file(SettingsFile(), QSettings::IniFormat);
+    const char* keys[] = {
+        "Device/DeviceName", "Device/DeviceType", "Device/Channel",       "Controls/Volume",
+        "Controls/Voice",    "Controls/Bank",     "Controls/Octave",      "Controls/Transpose",
+        "Controls/Velocity", "Convert/Mode",      "Convert/Tempo",        "Convert/AllLength",
+        "Convert/MinLength", "Convert/DefLength", "Convert/FirstLength",  "Convert/FileName",
+        "Convert/MMLType",   "View/Top",          "Keyboard/ForcePC98x1", "Keyboard/Mapping"};
+    EXPECT_EQ(file.allKeys().size(), 20);
+    for (const char* key : keys) EXPECT_TRUE(file.contains(QString::fromLatin1(key))) << key;
+    EXPECT_EQ(file.value("Controls/Voice").toInt(), 41);
+  }
+  Settings = app::SettingsRecord{};
+  form_->LoadSettings();
+  {
+    const platform::SettingsStore store;
+    app::ReadStartValues(store, Settings, false);
+  }
+  EXPECT_EQ(Settings.DeviceType, 2);
+  EXPECT_EQ(Settings.Channel, 9);
+  EXPECT_EQ(Settings.Volume, 90);
+  EXPECT_EQ(Settings.Program, 42);
+  EXPECT_EQ(Settings.Bank, 7);
+  EXPECT_EQ(Settings.Octave, 3);
+  EXPECT_EQ(Settings.Transpose, -12);
+  EXPECT_EQ(Settings.Velocity, 64);
+  EXPECT_TRUE(Settings.StayOnTop);
+  EXPECT_TRUE(Settings.ForcePC98x1);
+  EXPECT_EQ(Settings.Mapping, 1);
+  EXPECT_EQ(form_->LabelOctave->text(), "+1");
+  EXPECT_EQ(form_->LabelTrans->text(), "-012");
+  EXPECT_EQ(form_->LabelVelocity->text(), "064");
+}
+
+TEST_F(WindowTest, BadStoredValuesReadAsDefaultsOrClampWhereTheyIndex) {
+  {
+    QSettings file(SettingsFile(), QSettings::IniFormat);
+    file.setValue("Controls/Octave", "five");
+    file.setValue("Controls/Velocity", "");
+    file.setValue("Controls/Voice", 499);
+  }
+  form_->LoadSettings();
+  EXPECT_EQ(Settings.Octave, 5);
+  EXPECT_EQ(Settings.Velocity, 127);
+  EXPECT_EQ(Settings.Program, 500);
+  app::SelectProgram(Settings.Program, Settings.Bank);
+  EXPECT_EQ(form_->LabelProgram->text(), "500");
+  EXPECT_EQ(form_->windowTitle(), QStringLiteral("Tonvik Ver1.70 [Prog.:Gun Shot]"));
+  windows_.formProg->show();
+  EXPECT_EQ(windows_.formProg->TabIndex(), 15);
+  EXPECT_EQ(windows_.formProg->ItemIndex(), 7);
+  windows_.formProg->hide();
+}
+
+TEST_F(WindowTest, UnknownDeviceNameIsReportedAfterEverythingIsRead) {
+  {
+    QSettings file(SettingsFile(), QSettings::IniFormat);
+    file.setValue("Device/DeviceName", "No Such Synth");
+    file.setValue("Controls/Volume", 33);
+  }
+  form_->showMessage = [this](QMessageBox::Icon, const QString& text) {
+    messages_.push_back({QMessageBox::Warning, text});
+    EXPECT_EQ(Settings.Volume, 33);
+  };
+  form_->LoadSettings();
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].text, QStringLiteral("指定したMIDIデバイスが見つかりませんでした"));
+  EXPECT_EQ(midi::DeviceId, -1);
+}
+
+TEST_F(WindowTest, CloseSavesOrErasesWithShift) {
+  Start();
+  Settings.Velocity = 77;
+  closeModifiers_ = Qt::NoModifier;
+  form_->FormClose();
+  EXPECT_TRUE(QFileInfo::exists(SettingsFile()));
+  EXPECT_TRUE(messages_.empty());
+  {
+    QSettings file(SettingsFile(), QSettings::IniFormat);
+    EXPECT_EQ(file.value("Controls/Velocity").toInt(), 77);
+  }
+
+  form_.reset();
+  windows_ = app::CreateWindows();
+  form_.reset(windows_.form1);
+  form_->showMessage = [this](QMessageBox::Icon icon, const QString& text) {
+    messages_.push_back({icon, text});
+  };
+  form_->keyboardModifiers = [] { return Qt::KeyboardModifiers(Qt::ShiftModifier); };
+  const QString folder = QFileInfo(SettingsFile()).path();
+  form_->close();
+  EXPECT_FALSE(QFileInfo::exists(SettingsFile()));
+  EXPECT_FALSE(QDir(folder).exists());
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].icon, QMessageBox::Information);
+  EXPECT_EQ(messages_[0].text, QStringLiteral("レジストリを消去しました。"));
+  form_->SaveSettings();  // nothing writes the store again
+  EXPECT_FALSE(QFileInfo::exists(SettingsFile()));
+}
+
+TEST_F(WindowTest, EscapeClosesTheWindowWhenNotRecording) {
+  Start();
+  Tap(kScanEscape);
+  EXPECT_FALSE(form_->isVisible());
+  EXPECT_TRUE(QFileInfo::exists(SettingsFile()));
+}
+
+TEST_F(WindowTest, RecordingOpensTheEditDialogAndSendsTheStateAfter) {
+  Start();
+  Tap(kScanReturn);
+  EXPECT_EQ(Colour(form_->LabelRec), QColor(255, 0, 0));
+  clock_->Set(5000);
+  Tap(kScanC);
+  clock_->Set(5200);
+  Tap(kScanSpace);
+  clock_->Set(5400);
+  Tap(kScanC);
+  clock_->Set(5600);
+  int countInDialog = -1;
+  dialogResult_ = [&](QDialog*) {
+    countInDialog = app::Capture.CaptureCount;
+    EXPECT_EQ(app::Capture.CaptureTimes[3], 5600u);
+    EXPECT_EQ(app::Capture.CaptureEnd, 5600u);
+    return int(QDialog::Accepted);
+  };
+  Sent();
+  Tap(kScanReturn);
+  ASSERT_EQ(opened_.size(), 1u);
+  EXPECT_EQ(opened_[0], windows_.formRec);
+  EXPECT_EQ(countInDialog, 3);
+  EXPECT_EQ(app::Capture.CaptureCount, 0);
+  EXPECT_FALSE(app::Capture.Recording);
+  EXPECT_EQ(Colour(form_->LabelRec), QColor(128, 0, 0));
+  EXPECT_EQ(Sent(), (Bytes{"B0 0B 7F", "B0 07 7F", "B0 20 00", "B0 00 00", "C0 00", "B0 7B 00", "B0 79 00"}));
+}
+
+TEST_F(WindowTest, EmptyTakeAndEscapeOpenNoDialog) {
+  Start();
+  Tap(kScanReturn);
+  Tap(kScanReturn);
+  Tap(kScanReturn);
+  Tap(kScanC);
+  Tap(kScanEscape);  // discards the take
+  EXPECT_TRUE(opened_.empty());
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_FALSE(app::Capture.Recording);
+  EXPECT_TRUE(form_->isVisible());
+  EXPECT_EQ(Colour(form_->LabelRec), QColor(128, 0, 0));
+}
+
+TEST_F(WindowTest, OverflowShowsItsMessageAndLosesTheTake) {
+  Start();
+  Tap(kScanReturn);
+  for (int i = 0; i < record::kMaxCaptureEvents; ++i) Key(QEvent::KeyPress, kScanSpace, Qt::NoModifier, true);
+  EXPECT_TRUE(messages_.empty());
+  Key(QEvent::KeyPress, kScanSpace, Qt::NoModifier, true);
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(messages_[0].text, QStringLiteral("バッファオーバー"));
+  EXPECT_TRUE(opened_.empty());
+  EXPECT_FALSE(app::Capture.Recording);
+  EXPECT_EQ(app::Capture.CaptureCount, 0);
+  EXPECT_EQ(Colour(form_->LabelRec), QColor(128, 0, 0));
+}
+
+TEST_F(WindowTest, ConfigCommandReopensThePortWhateverTheResult) {
+  Start();
+  Key(QEvent::KeyPress, 107 + 8);  // End ("Help")
+  ASSERT_EQ(opened_.size(), 1u);
+  EXPECT_EQ(opened_[0], windows_.formConfig);
+  EXPECT_TRUE(midi::PortIsOpen());
+  const Bytes sent = Sent();
+  ASSERT_GE(sent.size(), 2u);
+  EXPECT_EQ(sent.back(), "B0 79 00");
+}
+
+TEST_F(WindowTest, ClickableLabelsRunTheirCommands) {
+  Start();
+  QTest::mouseClick(form_->Label2, Qt::LeftButton);
+  QTest::mouseClick(form_->LabelConfig, Qt::LeftButton);
+  QTest::mouseClick(form_->Label1, Qt::LeftButton);
+  QTest::mouseClick(form_->LabelRec, Qt::LeftButton);
+  ASSERT_EQ(opened_.size(), 3u);
+  EXPECT_EQ(opened_[0], windows_.formAbout);
+  EXPECT_EQ(opened_[1], windows_.formConfig);
+  EXPECT_EQ(opened_[2], windows_.formProg);
+  EXPECT_TRUE(app::Capture.Recording);
+  QTest::mouseClick(form_->LabelQuit, Qt::LeftButton);
+  EXPECT_FALSE(form_->isVisible());
+}
+
+TEST_F(WindowTest, PaletteChoiceSelectsTheProgramWithTheCurrentBank) {
+  Start();
+  Settings.DeviceType = 3;
+  Settings.Bank = 4;
+  dialogs::TFormProg* palette = windows_.formProg;
+  dialogResult_ = [&](QDialog*) {
+    palette->show();
+    EXPECT_EQ(palette->TabIndex(), 0);
+    EXPECT_EQ(palette->ItemIndex(), 0);
+    palette->SetItemIndex(2);
+    palette->Tabs[2]->click();  // the organ family: the item stays
+    EXPECT_EQ(palette->Items[2]->text(), QStringLiteral("(&3)Organ 3"));
+    palette->hide();
+    return int(QDialog::Accepted);
+  };
+  Tap(14 + 8);  // Backspace
+  EXPECT_EQ(Settings.Program, 19);
+  EXPECT_EQ(Sent(), (Bytes{"B0 00 04", "B0 20 00", "C0 12"}));
+  dialogResult_ = [&](QDialog*) {
+    palette->show();
+    palette->Tabs[7]->click();
+    palette->hide();
+    return int(QDialog::Rejected);
+  };
+  Tap(14 + 8);
+  EXPECT_EQ(Settings.Program, 19);
+  EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(WindowTest, PaletteShowsFamiliesAndPlaysItsTestNoteOnChannel16) {
+  Start();
+  dialogs::TFormProg* palette = windows_.formProg;
+  EXPECT_EQ(palette->windowTitle(), QStringLiteral("音色コマンド入力"));
+  EXPECT_EQ(palette->Tabs[1]->text(), QStringLiteral("クロマチック・パーカッション(CP)"));
+  EXPECT_EQ(palette->Tabs[15]->text(), QStringLiteral("サウンドエフェクト(SF)"));
+  EXPECT_EQ(palette->RadioGroup1->title(), QStringLiteral("音色選択"));
+  EXPECT_EQ(palette->Button3->text(), QStringLiteral("♪"));
+  EXPECT_EQ(palette->Button1->text(), QStringLiteral("&OK"));
+  EXPECT_EQ(palette->Button2->text(), QStringLiteral("&Cancel"));
+  EXPECT_TRUE(palette->Button1->isDefault());
+  EXPECT_EQ(dialogs::ProgramItemCaption(0, 0), QStringLiteral("(&1)Piano 1"));
+  EXPECT_EQ(dialogs::ProgramItemCaption(10, 7), QStringLiteral("(&8)Bass & Lead"));
+  EXPECT_EQ(dialogs::ProgramItemCaption(15, 7), QStringLiteral("(&8)Gun Shot"));
+
+  Settings.Program = 128;
+  Settings.Channel = 9;
+  palette->show();
+  EXPECT_EQ(palette->TabIndex(), 15);
+  EXPECT_EQ(palette->ItemIndex(), 7);
+  EXPECT_TRUE(palette->Tabs[15]->isChecked());
+  QTest::keyClick(palette, Qt::Key_3);
+  EXPECT_EQ(palette->ItemIndex(), 2);
+  QTest::mousePress(palette->Button3, Qt::LeftButton);
+  EXPECT_EQ(Sent(), (Bytes{"CF 7A", "BF 0B 7F", "BF 07 7F", "9F 40 7F"}));
+  QTest::mouseRelease(palette->Button3, Qt::LeftButton);
+  EXPECT_EQ(Sent(), (Bytes{"9F 40 00"}));
+  palette->hide();
+  EXPECT_TRUE(Sent().empty()) << "the note-off goes once";
+  palette->show();
+  QTest::mousePress(palette->Button3, Qt::LeftButton);
+  Sent();
+  palette->hide();  // closing while held ends the note
+  EXPECT_EQ(Sent(), (Bytes{"9F 40 00"}));
+}
+
+TEST_F(WindowTest, AboutBoxShowsNameVersionAndItsButton) {
+  dialogs::TFormAbout* about = windows_.formAbout;
+  EXPECT_EQ(about->windowTitle(), QStringLiteral("このプログラムについて"));
+  EXPECT_EQ(about->ProductName->text(), QStringLiteral("Tonvik"));
+  EXPECT_EQ(about->Version->text(), QStringLiteral("Ver.1.70"));
+  EXPECT_EQ(about->OKButton->text(), QStringLiteral("もういい"));
+  EXPECT_FALSE(about->ProgramIcon->pixmap().isNull());
+  about->show();
+  QTest::mouseClick(about->OKButton, Qt::LeftButton);
+  EXPECT_FALSE(about->isVisible());
+  EXPECT_EQ(about->result(), QDialog::Accepted);
+}
+
+TEST_F(WindowTest, NewLayoutFromTheConfigurationForgetsHeldKeys) {
+  Start();
+  Key(QEvent::KeyPress, kScanC);
+  Settings.Mapping = 1;
+  // What the configuration dialog's OK does through its hooks.
+  app::BuildKeyTable();
+  app::ReleaseAllKeys();
+  form_->DrawAllKeys();
+  EXPECT_EQ(app::KeyCount, 41);
+  EXPECT_EQ(form_->Image1->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "drawn released";
+  Sent();
+  Key(QEvent::KeyRelease, kScanC);
+  EXPECT_TRUE(Sent().empty());
+}
+
+}  // namespace
+}  // namespace app_test
