@@ -67,6 +67,9 @@ class FluidSynthDevice final : public MidiOutDevice {
     fluid_settings_setnum(settings_, "synth.gain", options_.fullGain);
     fluid_settings_setint(settings_, "audio.period-size", options_.periodSize);
     fluid_settings_setint(settings_, "audio.periods", options_.periods);
+    // FluidSynth takes a system-exclusive message only for its own device id (or 0x7F, all). The GS
+    // and XG resets address device 0x10, the GM reset 0x7F: with 0x10 all three reach the synth.
+    fluid_settings_setint(settings_, "synth.device-id", 0x10);
     if (!options_.wavFile.empty()) {
       fluid_settings_setstr(settings_, "audio.file.name", options_.wavFile.c_str());
     }

@@ -101,5 +101,46 @@ TEST(FluidSynthDevice, VolumeScalesTheGainLinearly) {
   EXPECT_LT(rms[2], 1e-4);
 }
 
+TEST(FluidSynthDevice, GmXgAndGsResetsRestoreTheChannelVolume) {
+  if (FindGmSoundfont().empty()) {
+    GTEST_SKIP() << "no General MIDI soundfont in /usr/share/sounds/sf2/";
+  }
+  // Each round mutes channel 0 (volume 0), sends a reset (or none) and plays a note: a reset that
+  // reaches the synth brings the volume back, so the note sounds.
+  const std::vector<std::vector<uint8_t>> resets = {
+      {},
+      {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7},
+      {0xF0, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7},
+      {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7},
+  };
+  const Render render = RenderWith("resets", [&](MidiOutDevice& synth, const Stopwatch& clock, auto& marks) {
+    double at = 0.1;
+    for (const auto& reset : resets) {
+      synth.ShortMsg(0x000007B0);
+      if (!reset.empty()) {
+        synth.LongMsg(reset);
+      }
+      clock.SleepUntil(at);
+      marks.push_back(clock.Now());
+      synth.ShortMsg(0x00644590);
+      clock.SleepUntil(at + 0.25);
+      synth.ShortMsg(0x000078B0);  // all sound off
+      synth.ShortMsg(0x00004590);
+      at += 0.6;  // room for the reverb to fade
+    }
+    clock.SleepUntil(at);
+  });
+  ASSERT_EQ(render.marks.size(), resets.size());
+  const char* names[] = {"no reset", "GM reset", "XG reset", "GS reset"};
+  for (size_t i = 0; i < resets.size(); ++i) {
+    const double rms = render.wav.Rms(render.marks[i] + 0.03, render.marks[i] + 0.22);
+    if (i == 0) {
+      EXPECT_LT(rms, 1e-4) << names[i] << ": the muted channel stays silent";
+    } else {
+      EXPECT_GT(rms, 0.003) << names[i] << " did not reach the synth";
+    }
+  }
+}
+
 }  // namespace
 }  // namespace platform
