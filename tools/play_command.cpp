@@ -32,7 +32,8 @@ const char* const kPlayHelp =
     "                              to no device\n"
     "  --trace LOG                 write every message that reached the port to LOG, one line each:\n"
     "                              milliseconds since the start of playback, then the bytes in hex\n"
-    "                              (the port's reset at open comes before the start: negative times)\n"
+    "                              (an event is due 101 ms after the start plus its time in the song;\n"
+    "                              the port's reset at open comes before the start: negative times)\n"
     "  Compile errors and exit status as for compiling; 2 also when the device cannot open.\n\n";
 
 namespace {
@@ -151,8 +152,9 @@ std::optional<uint32_t> PlayToEnd(std::shared_ptr<platform::MidiOutDevice> devic
   if (!midi::PortIsOpen()) return std::nullopt;
   Interrupted.store(false);
   auto previous = std::signal(SIGINT, OnInterrupt);
-  const uint32_t start = platform::TimeGetTime();
   midi::StartPlayback();
+  // The moment of StartPlayback: the song's events are due 101 ms after it plus their own times.
+  const uint32_t start = midi::PlaybackStartTime() - 1;
   while (midi::IsPlaying() && !Interrupted.load()) {
     platform::SleepMilliseconds(kPollMs);
   }
