@@ -29,12 +29,14 @@ struct AlsaPort {
 // sequencer handle: the UI thread enumerates and sends, the sequencer's timer thread sends.
 class AlsaClient {
  public:
-  // The client, opened at the first call that finds a sequencer; nullptr while there is none.
+  // The client, opened at the first call that finds a sequencer; nullptr while there is none. It is
+  // never closed: a port may still be closed during program end, and the system closes the client
+  // with the process.
   static AlsaClient* Get() {
     static std::mutex creation;
-    static std::unique_ptr<AlsaClient> client;
+    static AlsaClient* client = nullptr;
     std::lock_guard lock(creation);
-    if (!client) {
+    if (client == nullptr) {
       snd_seq_t* seq = nullptr;
       // Without the device file the open fails anyway, and alsa-lib would print why.
       if (access("/dev/snd/seq", R_OK | W_OK) != 0 ||
@@ -49,12 +51,10 @@ class AlsaClient {
         snd_seq_close(seq);
         return nullptr;
       }
-      client.reset(new AlsaClient(seq, port));
+      client = new AlsaClient(seq, port);
     }
-    return client.get();
+    return client;
   }
-
-  ~AlsaClient() { snd_seq_close(seq_); }
 
   // The writable ports of other clients, in ALSA's order.
   std::vector<AlsaPort> WritablePorts() {
