@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <optional>
 #include <string_view>
 
@@ -120,6 +121,12 @@ bool Recalculate(const Capture& capture, int mode, ConvertFields& fields, Conver
       lengths[i] = RoundToStep(MulDiv(gap, total, span), *minLen);
     }
   }
+  // The compiler times a track in 32 bits: a take longer than that could not be played back, and
+  // its text (six bytes a whole note and a half) would run to gigabytes.
+  int64_t sum = 0;
+  for (int32_t length : lengths) sum += std::max(length, 0);
+  if (sum > std::numeric_limits<int32_t>::max()) return false;
+
   fields.Tempo = std::move(tempoText);
   fields.Length = std::move(lengthText);
   state.Lengths = std::move(lengths);

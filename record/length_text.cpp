@@ -28,9 +28,13 @@ std::string LengthToText(int32_t ticks, int32_t defaultTicks) {
   // that read back as another length.
   std::string defText =
       defaultTicks > 0 && 384 % defaultTicks == 0 ? std::to_string(384 / defaultTicks) : std::string();
-  // Pieces are found longest first and written shortest first.
+  // The longest row fits any remainder of its size or more, on either grid, and is never the default:
+  // its pieces, the last ones written, are counted at once.
+  const TLenChar& longest = LengthTable.front();
+  const int32_t longestCount = ticks > 0 ? ticks / longest.Ticks : 0;
+  // The shorter pieces are found longest first and written shortest first.
   std::vector<std::string> pieces;
-  int32_t remaining = ticks;
+  int32_t remaining = ticks - longestCount * longest.Ticks;
   while (remaining > 0) {
     const TLenChar* row = LongestPieceFor(remaining);
     if (row == nullptr) {
@@ -48,7 +52,9 @@ std::string LengthToText(int32_t ticks, int32_t defaultTicks) {
     remaining -= row->Ticks;
   }
   std::string result;
+  result.reserve(pieces.size() * 4 + static_cast<size_t>(longestCount) * 6);
   for (auto it = pieces.rbegin(); it != pieces.rend(); ++it) result += *it;
+  for (int32_t i = 0; i < longestCount; ++i) (result += longest.Text) += '&';
   if (!result.empty()) result.pop_back();
   return result;
 }

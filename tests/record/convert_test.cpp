@@ -195,6 +195,18 @@ TEST(Recalculate, ClockWrapBetweenEventsIsAPositiveGap) {
   EXPECT_EQ(state.Lengths, (std::vector<int32_t>{98, 98}));
 }
 
+TEST(Recalculate, LengthsBeyondTheCompilersTimeRangeStopSilently) {
+  std::string huge;  // 2^30 + 65536 ticks
+  for (int i = 0; i < 16385; ++i) huge += i ? "&%65536" : "%65536";
+  Capture take = Take({{0, 60}, {10, 62}}, 20);
+  ConvertFields fields{"120", "", huge, "4", "8"};
+  ConvertState state;
+  EXPECT_FALSE(Recalculate(take, kModeAllMinimum, fields, state));
+  fields.MinLength = "%65536";
+  EXPECT_TRUE(Recalculate(take, kModeAllMinimum, fields, state));
+  EXPECT_EQ(state.Lengths, (std::vector<int32_t>{65536, 65536}));
+}
+
 TEST(Recalculate, SingleNoteLastsTheRoundedTotal) {
   Capture take = Take({{100, 67}}, 1100);
   ConvertFields fields{"90", "", "8", "4", "8"};

@@ -64,6 +64,13 @@ TEST(LengthToText, WritesPiecesShortestFirstAndLeavesOutTheDefault) {
   }
 }
 
+TEST(LengthToText, LongLengthsEndInWholeNotesAndAHalf) {
+  std::string expected = "12&3..&1&1";  // 65536 = 56 x 1152 + 768 + 224 + 32
+  for (int i = 0; i < 56; ++i) expected += "&1.&1.";
+  EXPECT_EQ(LengthToText(65536, 96), expected);
+  EXPECT_EQ(LengthToText(1152 * 3, 384), "1.&1.&1.&1.&1.&1.");
+}
+
 TEST(LengthToText, LengthsFromTheTableNeverHoldTheDigitZero) {
   for (int32_t ticks = 4; ticks <= 3000; ticks += 4) {
     EXPECT_EQ(LengthToText(ticks, 96).find('0'), std::string::npos) << ticks;
