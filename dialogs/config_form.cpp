@@ -1,12 +1,10 @@
 #include "dialogs/config_form.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTreeWidget>
@@ -69,10 +67,6 @@ bool FindDeviceByName(const std::string& name) {
     }
   }
   return false;
-}
-
-void ShowDeviceNotFound(QWidget* parent) {
-  QMessageBox::critical(parent, QApplication::applicationName(), QString::fromUtf8(kDeviceNotFoundMessage));
 }
 
 std::string CurrentDeviceName() {

@@ -36,7 +36,6 @@ std::string TrimDeviceName(std::string_view name);
 // caller then shows kDeviceNotFoundMessage, after it has read all other settings.
 bool FindDeviceByName(const std::string& name);
 inline constexpr const char* kDeviceNotFoundMessage = "指定したMIDIデバイスが見つかりませんでした";
-void ShowDeviceNotFound(QWidget* parent);
 
 // The trimmed name of midi::DeviceId for the store; empty for -1 and for a number that is no device.
 std::string CurrentDeviceName();
