@@ -13,10 +13,10 @@ DeviceRow FormatDeviceRow(int32_t number, const platform::MidiOutCaps& caps) {
   static constexpr std::string_view kTypes = "PORTGEN  SQ  FM MAP SW  SW  ";
   DeviceRow row;
   row.Number = number;
-  row.Name = caps.name;
+  row.Name = caps.name.substr(0, caps.name.find('\0'));
   row.Type = caps.technology >= 1 && caps.technology <= 7
                  ? std::string(kTypes.substr((caps.technology - 1) * 4u, 4))
-                 : std::string("----");
+                 : std::string("--");
   row.Voices = CountText(caps.voices);
   row.Notes = CountText(caps.notes);
   if ((caps.support & platform::kMidiCapsVolume) == 0) {

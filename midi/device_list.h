@@ -15,8 +15,8 @@ namespace midi {
 // One row of the device list; texts are UTF-8.
 struct DeviceRow {
   int32_t Number;      // -1 for the default output
-  std::string Name;    // as the device reports it (not trimmed)
-  std::string Type;    // four characters: "PORT", "GEN ", " SQ ", " FM ", "MAP ", "SW  "; "----" when unknown
+  std::string Name;    // as the device reports it, up to a zero byte (not trimmed)
+  std::string Type;    // four characters: "PORT", "GEN ", " SQ ", " FM ", "MAP ", "SW  "; "--" when unknown
   std::string Voices;  // decimal, or "--" for 0
   std::string Notes;   // decimal, or "--" for 0
   std::string VC;      // "×" no volume call, "◎" separate left and right, "○" one volume

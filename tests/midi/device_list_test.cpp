@@ -20,8 +20,8 @@ TEST(DeviceRow, ColumnsOfTheDeviceList) {
       {5, 0, 0, 0, "MAP ", "--", "--", "×"},
       {6, 0, 0, 0, "SW  ", "--", "--", "×"},
       {7, 256, 256, 1, "SW  ", "256", "256", "○"},
-      {0, 0, 0, 0, "----", "--", "--", "×"},
-      {8, 0, 0, 0, "----", "--", "--", "×"},
+      {0, 0, 0, 0, "--", "--", "--", "×"},
+      {8, 0, 0, 0, "--", "--", "--", "×"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.technology);
@@ -39,6 +39,12 @@ TEST(DeviceRow, ColumnsOfTheDeviceList) {
     EXPECT_EQ(row.Notes, c.notesText);
     EXPECT_EQ(row.VC, c.vc);
   }
+}
+
+TEST(DeviceRow, NameEndsAtAZeroByte) {
+  platform::MidiOutCaps caps;
+  caps.name = std::string("Synth\0junk", 10);
+  EXPECT_EQ(midi::FormatDeviceRow(0, caps).Name, "Synth");
 }
 
 TEST(DeviceRow, TrimsSpacesAndControlCharacters) {
