@@ -72,6 +72,7 @@ void BlockEndCommand() {
   if (--e.Remaining == 0) {
     ReadPos = e.ExitPos;
   } else {
+    CountScan(ReadPos - e.StartPos);
     ReadPos = e.StartPos;
     ++e.Pass;
     e.AltSkip = false;

@@ -50,6 +50,9 @@ constexpr size_t kMaxErrors = 16;
 // Set when a work limit was crossed: the main loop lets the error leave the compilation.
 bool WorkLimitReached = false;
 int64_t WorkSteps = 0;
+// Text read again or made by the compilation (see CountScan), and its bound.
+constexpr int64_t kMaxScanBytes = 4 * kMaxWorkSteps;
+int64_t ScanBytes = 0;
 uint8_t CommandChar = 0;
 
 std::function<void(const std::string&)> MessageHandler;
@@ -221,6 +224,7 @@ void ResetState(const std::string& text, const std::string& outputName) {
   BlockDepth = 0;
   WorkLimitReached = false;
   WorkSteps = 0;
+  ScanBytes = 0;
 }
 
 }  // namespace
@@ -232,6 +236,11 @@ void CountWork(int64_t steps) {
   if (WorkSteps > kMaxWorkSteps) WorkLimitError("処理が多すぎます");
 }
 
+void CountScan(int64_t bytes) {
+  ScanBytes += bytes;
+  if (ScanBytes > kMaxScanBytes) WorkLimitError("処理が多すぎます");
+}
+
 void CheckSourceGrowth(size_t added) {
   if (Source.size() + added > static_cast<size_t>(kMaxSourceBytes))
     WorkLimitError("マクロ展開が大きすぎます");
@@ -240,14 +249,19 @@ void CheckSourceGrowth(size_t added) {
 void ForEachTrack(void (*handler)()) {
   const int32_t start = ReadPos;
   if (TrackMask == 0) ScriptError(Cp932Text("MIDIトラックを指定して下さい"));
+  int64_t reread = 0;
+  bool first = true;
   for (int32_t i = 0; i < kTrackCount; ++i) {
     if ((TrackMask >> i & 1u) == 0) continue;
+    if (!first) reread += ReadPos - start;
+    first = false;
     ReadPos = start;
     CurTrack = i;
     RepeatPerTrack = true;
     handler();
     if (!RepeatPerTrack) break;
   }
+  if (reread > 0) CountScan(reread);
 }
 
 void AddEvent(int32_t time, std::span<const uint8_t> bytes) {

@@ -52,6 +52,12 @@ const std::string& Cp932Text(const char* utf8);
 // kMaxWorkSteps in one compilation: "処理が多すぎます", which ends the compilation.
 void CountWork(int64_t steps);
 
+// Counts `bytes` of text that is read again (a repeat jumping back, a command read once more for the
+// next track) or made (an expansion, an inserted file and the text moved behind it). Far beyond any real
+// song (4 bytes for every step of kMaxWorkSteps) it is "処理が多すぎます" as well, so that blanks and
+// comments in repeats cannot keep the compiler busy without counting as commands.
+void CountScan(int64_t bytes);
+
 // Hands the `+` command's text (CP932) to the handler set with SetMessageHandler.
 void ShowMessage(const std::string& cp932);
 

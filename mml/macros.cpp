@@ -120,6 +120,7 @@ void CallMacro() {
     if (m.ParamCount == 0) break;
   }
   m.PosMap.push_back(static_cast<uint16_t>(i));
+  CountScan(static_cast<int64_t>(expansion.size()));
   m.ReturnPos = ReadPos;
   m.PrevMacro = CurMacro;
   CurMacro = index;

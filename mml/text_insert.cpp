@@ -28,6 +28,8 @@ constexpr std::string_view kKeywords =
     "TITLE";
 static_assert(kKeywords.size() == 29);
 constexpr uint8_t kIncludeCode = 1;
+// What an inclusion counts as work besides the bytes it inserts and moves: the file access.
+constexpr int64_t kIncludeCost = 64 * 1024;
 
 bool HasFolderPart(const std::string& name) {
 #ifdef _WIN32
@@ -57,6 +59,8 @@ void Include() {
   ReadWord(name);
   const std::string text = LoadIncludeFile(name);
   CheckSourceGrowth(text.size());
+  CountScan(kIncludeCost + static_cast<int64_t>(text.size()) +
+            (static_cast<int64_t>(Source.size()) - ReadPos));
   const int32_t length = static_cast<int32_t>(text.size());
   bool inside = false;
   for (int32_t i = 0; i < InsertCount; ++i) {

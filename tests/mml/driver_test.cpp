@@ -112,6 +112,12 @@ TEST(WorkLimits, NestedRepeatsEndWithTooMuchWork) {
   EXPECT_EQ(r.Errors.back().Message, "処理が多すぎます");
 }
 
+TEST(WorkLimits, BlanksInRepeatsCountAsWork) {
+  Compiled r = Compile(":1[c" + std::string(1 << 20, ' ') + "]65535");
+  EXPECT_EQ(r.Raised, "処理が多すぎます");
+  EXPECT_LT(r.NoteOns().size(), 65535u);
+}
+
 TEST(WorkLimits, TooManyEvents) {
   Compiled r = Compile(":1[[c0]2000]1001");
   EXPECT_EQ(r.Raised, "イベント数が多すぎます");
