@@ -134,7 +134,7 @@ class AlsaClient {
 };
 
 // A device of Tonvik's client: a port of another client, or (with no port name) the virtual port.
-class AlsaDevice final : public MidiOutDevice {
+class AlsaDevice final : public WholeMessageDevice {
  public:
   AlsaDevice(AlsaClient* client, MidiOutCaps caps, bool virtualPort)
       : client_(client), caps_(std::move(caps)), virtualPort_(virtualPort) {}
@@ -169,28 +169,10 @@ class AlsaDevice final : public MidiOutDevice {
     }
   }
 
-  void ShortMsg(uint32_t packed) override {
-    std::array<uint8_t, 3> bytes;
-    const int length = UnpackShortMessage(packed, bytes);
-    if (length > 0) {
-      Send(std::span<const uint8_t>(bytes.data(), static_cast<size_t>(length)));
-    }
-  }
-
-  void LongMsg(std::span<const uint8_t> bytes) override {
-    SplitMidiBytes(bytes, [this](std::span<const uint8_t> message) { Send(message); });
-  }
-
-  void Reset() override {
-    for (uint32_t message : DriverResetMessages()) {
-      ShortMsg(message);
-    }
-  }
-
   void SetVolume(uint32_t) override {}
 
  private:
-  void Send(std::span<const uint8_t> message) {
+  void SendMessage(std::span<const uint8_t> message) override {
     if (!open_) {
       return;
     }

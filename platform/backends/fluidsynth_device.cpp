@@ -58,7 +58,7 @@ uint16_t ClampToUint16(int value) { return static_cast<uint16_t>(std::clamp(valu
 // Threads: the UI thread and, during playback, the sequencer's timer thread call the device, never
 // both at once (see MidiOutDevice). FluidSynth's own API is thread-safe, which covers the soundfont
 // loader thread and the audio thread.
-class FluidSynthDevice final : public MidiOutDevice {
+class FluidSynthDevice final : public WholeMessageDevice {
  public:
   explicit FluidSynthDevice(const FluidSynthOptions& options) : options_(options) {
     QuietFluidSynthLog();
@@ -123,24 +123,6 @@ class FluidSynthDevice final : public MidiOutDevice {
 
   void Close() override { StopAudio(); }
 
-  void ShortMsg(uint32_t packed) override {
-    std::array<uint8_t, 3> bytes;
-    const int length = UnpackShortMessage(packed, bytes);
-    if (length > 0) {
-      Send(std::span<const uint8_t>(bytes.data(), static_cast<size_t>(length)));
-    }
-  }
-
-  void LongMsg(std::span<const uint8_t> bytes) override {
-    SplitMidiBytes(bytes, [this](std::span<const uint8_t> message) { Send(message); });
-  }
-
-  void Reset() override {
-    for (uint32_t message : DriverResetMessages()) {
-      ShortMsg(message);
-    }
-  }
-
   // The two sides share the synth's one gain: their mean, linear from 0 to the full gain.
   void SetVolume(uint32_t leftRight) override {
     if (synth_ == nullptr) {
@@ -163,7 +145,7 @@ class FluidSynthDevice final : public MidiOutDevice {
     driver_ = nullptr;
   }
 
-  void Send(std::span<const uint8_t> message) {
+  void SendMessage(std::span<const uint8_t> message) override {
     if (!open_ || message.empty()) {
       return;
     }

@@ -88,24 +88,6 @@ class JackDevice final : public JackMidiDevice {
     }
   }
 
-  void ShortMsg(uint32_t packed) override {
-    std::array<uint8_t, 3> bytes;
-    const int length = UnpackShortMessage(packed, bytes);
-    if (length > 0) {
-      Queue(std::span<const uint8_t>(bytes.data(), static_cast<size_t>(length)));
-    }
-  }
-
-  void LongMsg(std::span<const uint8_t> bytes) override {
-    SplitMidiBytes(bytes, [this](std::span<const uint8_t> message) { Queue(message); });
-  }
-
-  void Reset() override {
-    for (uint32_t message : DriverResetMessages()) {
-      ShortMsg(message);
-    }
-  }
-
   void SetVolume(uint32_t) override {}
 
   bool ConnectTo(const std::string& destination) override {
@@ -135,9 +117,9 @@ class JackDevice final : public JackMidiDevice {
     return true;
   }
 
-  // One record in the ring: the message length (uint32_t), then its bytes, written in one go so
-  // that the reader never sees half a record.
-  void Queue(std::span<const uint8_t> message) {
+  // Queues one message as a record in the ring: the message length (uint32_t), then its bytes, written in one
+  // go so that the reader never sees half a record.
+  void SendMessage(std::span<const uint8_t> message) override {
     if (!open_ || !alive_) {
       return;
     }

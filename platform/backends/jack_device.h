@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/midi_out.h"
+#include "platform/backends/midi_bytes.h"
 
 namespace platform {
 
@@ -16,7 +16,7 @@ struct JackDeviceOptions {
   std::string serverName;  // empty: the default server
 };
 
-class JackMidiDevice : public MidiOutDevice {
+class JackMidiDevice : public WholeMessageDevice {
  public:
   // Connects Tonvik's port to the input port `destination` ("client:port"); false when that fails.
   virtual bool ConnectTo(const std::string& destination) = 0;

@@ -100,4 +100,22 @@ const std::array<uint32_t, 32>& DriverResetMessages() {
   return messages;
 }
 
+void WholeMessageDevice::ShortMsg(uint32_t packed) {
+  std::array<uint8_t, 3> bytes;
+  const int length = UnpackShortMessage(packed, bytes);
+  if (length > 0) {
+    SendMessage(std::span<const uint8_t>(bytes.data(), static_cast<size_t>(length)));
+  }
+}
+
+void WholeMessageDevice::LongMsg(std::span<const uint8_t> bytes) {
+  SplitMidiBytes(bytes, [this](std::span<const uint8_t> message) { SendMessage(message); });
+}
+
+void WholeMessageDevice::Reset() {
+  for (uint32_t message : DriverResetMessages()) {
+    ShortMsg(message);
+  }
+}
+
 }  // namespace platform

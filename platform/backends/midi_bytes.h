@@ -33,4 +33,18 @@ void SplitMidiBytes(std::span<const uint8_t> bytes,
 // then Control Change 123 (All Notes Off) 0. Programs and other controllers are kept.
 const std::array<uint32_t, 32>& DriverResetMessages();
 
+// A device that sends whole messages as bytes: short messages unpacked (port select skipped), long
+// ones split into their messages, the driver reset as its 32 controller messages in order after
+// what was sent before.
+class WholeMessageDevice : public MidiOutDevice {
+ public:
+  void ShortMsg(uint32_t packed) final;
+  void LongMsg(std::span<const uint8_t> bytes) final;
+  void Reset() final;
+
+ protected:
+  // One whole message: a channel or system message, or system exclusive from 0xF0 on.
+  virtual void SendMessage(std::span<const uint8_t> message) = 0;
+};
+
 }  // namespace platform

@@ -92,12 +92,34 @@ TEST(UnpackShortMessage, TakesTheLengthFromTheStatusAndSkipsPortSelect) {
   }
 }
 
-TEST(DriverResetMessages, SustainOffThenAllNotesOffOnEveryChannel) {
-  const auto& messages = DriverResetMessages();
-  for (uint32_t channel = 0; channel < 16; ++channel) {
-    EXPECT_EQ(messages[channel * 2], 0x000040B0u + channel) << channel;
-    EXPECT_EQ(messages[channel * 2 + 1], 0x00007BB0u + channel) << channel;
+// Collects what a whole-message device would send.
+class CollectingDevice final : public WholeMessageDevice {
+ public:
+  MidiOutCaps Caps() const override { return {}; }
+  bool Open() override { return true; }
+  void Close() override {}
+  void SetVolume(uint32_t) override {}
+  std::vector<Bytes> sent;
+
+ private:
+  void SendMessage(std::span<const uint8_t> message) override {
+    sent.emplace_back(message.begin(), message.end());
   }
+};
+
+TEST(WholeMessageDevice, ResetIsSustainOffAndAllNotesOffOnEveryChannelAfterWhatCameBefore) {
+  CollectingDevice device;
+  device.ShortMsg(0x00643C90);
+  device.ShortMsg(0x000002F5);
+  const Bytes sysex = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+  device.LongMsg(sysex);
+  device.Reset();
+  std::vector<Bytes> expected = {{0x90, 0x3C, 0x64}, sysex};
+  for (uint8_t channel = 0; channel < 16; ++channel) {
+    expected.push_back({static_cast<uint8_t>(0xB0 + channel), 64, 0});
+    expected.push_back({static_cast<uint8_t>(0xB0 + channel), 123, 0});
+  }
+  EXPECT_EQ(device.sent, expected);
 }
 
 }  // namespace
