@@ -46,7 +46,8 @@ void SendShort(uint32_t msg);
 // plays.
 void SetMasterVolume(int32_t volume);
 // The volume call with the master volume in both halves, or, for a device without it, the General MIDI
-// Master Volume message.
+// Master Volume message. While a song plays only the tick calls it (at the end of its period); the UI
+// side goes through SetMasterVolume.
 void ApplyMasterVolume();
 
 // Program end: closes the port, frees the song buffer and ends the timer thread.

@@ -98,7 +98,7 @@ EventResult EndOfSong() {
   return EventResult::kJumped;
 }
 
-// A short message of `length` bytes whose status is `status` and whose data bytes start at the position.
+// A short message with status byte `status` and `dataBytes` data bytes at the position.
 EventResult SendShortEvent(uint8_t status, int32_t dataBytes) {
   if (Remaining() < dataBytes) {
     return EndOfSong();
