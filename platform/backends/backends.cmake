@@ -18,7 +18,8 @@ endif()
 
 pkg_check_modules(TONVIK_JACK IMPORTED_TARGET GLOBAL jack)
 if(TONVIK_JACK_FOUND)
-  target_sources(tonvik_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/jack_device.cpp)
+  target_sources(tonvik_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/jack_device.cpp
+                                         ${CMAKE_CURRENT_LIST_DIR}/jack_ring.cpp)
   target_compile_definitions(tonvik_platform PUBLIC TONVIK_HAVE_JACK)
   target_link_libraries(tonvik_platform PRIVATE PkgConfig::TONVIK_JACK)
 endif()

@@ -2,7 +2,6 @@
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
-#include <jack/ringbuffer.h>
 
 #include <array>
 #include <atomic>
@@ -10,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/backends/jack_ring.h"
 #include "platform/backends/midi_bytes.h"
 
 namespace platform {
@@ -53,10 +53,7 @@ class JackDevice final : public JackMidiDevice {
     return device;
   }
 
-  ~JackDevice() override {
-    CloseClient();
-    jack_ringbuffer_free(ring_);
-  }
+  ~JackDevice() override { CloseClient(); }  // before the ring goes
 
   // Detaches from the server (which stops the process callback); the device stays, dead. Not from
   // the shutdown callback.
@@ -99,13 +96,11 @@ class JackDevice final : public JackMidiDevice {
 
  private:
   JackDevice(jack_client_t* client, const JackDeviceOptions& options)
-      : client_(client),
-        ring_(jack_ringbuffer_create(kRingBytes)),
-        name_(options.clientName + ":" + options.portName + " (JACK)") {}
+      : client_(client), ring_(kRingBytes), name_(options.clientName + ":" + options.portName + " (JACK)") {}
 
   bool Start(const std::string& portName) {
     port_ = jack_port_register(client_, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    if (port_ == nullptr || ring_ == nullptr) {
+    if (port_ == nullptr || !ring_.CanHold(0)) {
       return false;
     }
     jack_set_process_callback(client_, &JackDevice::Process, this);
@@ -117,39 +112,18 @@ class JackDevice final : public JackMidiDevice {
     return true;
   }
 
-  // Queues one message as a record in the ring: the message length (uint32_t), then its bytes, written in one
-  // go so that the reader never sees half a record.
+  // Queues the message for the process callback; when the ring is full, waits a bounded time for
+  // the callback to make room.
   void SendMessage(std::span<const uint8_t> message) override {
-    if (!open_ || !alive_) {
-      return;
-    }
-    const uint32_t length = static_cast<uint32_t>(message.size());
-    const size_t recordSize = sizeof length + message.size();
-    if (recordSize > kRingBytes - 1) {
+    if (!open_ || !alive_ || !ring_.CanHold(message.size())) {
       return;
     }
     const auto deadline = std::chrono::steady_clock::now() + kRingWait;
-    while (jack_ringbuffer_write_space(ring_) < recordSize) {
+    while (!ring_.TryPush(message)) {
       if (!alive_ || std::chrono::steady_clock::now() > deadline) {
         return;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    jack_ringbuffer_data_t parts[2];
-    jack_ringbuffer_get_write_vector(ring_, parts);
-    CopyInto(parts, 0, reinterpret_cast<const uint8_t*>(&length), sizeof length);
-    CopyInto(parts, sizeof length, message.data(), message.size());
-    jack_ringbuffer_write_advance(ring_, recordSize);
-  }
-
-  static void CopyInto(const jack_ringbuffer_data_t (&parts)[2], size_t offset, const uint8_t* bytes,
-                       size_t count) {
-    for (size_t i = 0; i < count; ++i, ++offset) {
-      if (offset < parts[0].len) {
-        parts[0].buf[offset] = static_cast<char>(bytes[i]);
-      } else {
-        parts[1].buf[offset - parts[0].len] = static_cast<char>(bytes[i]);
-      }
     }
   }
 
@@ -160,30 +134,18 @@ class JackDevice final : public JackMidiDevice {
     auto* self = static_cast<JackDevice*>(arg);
     void* buffer = jack_port_get_buffer(self->port_, frames);
     jack_midi_clear_buffer(buffer);
-    for (;;) {
-      uint32_t length;
-      if (jack_ringbuffer_read_space(self->ring_) < sizeof length) {
-        break;
-      }
-      jack_ringbuffer_peek(self->ring_, reinterpret_cast<char*>(&length), sizeof length);
-      if (length > jack_midi_max_event_size(buffer) && jack_midi_get_event_count(buffer) == 0) {
-        jack_ringbuffer_read_advance(self->ring_, sizeof length + length);
-        continue;
-      }
-      jack_midi_data_t* slot = jack_midi_event_reserve(buffer, 0, length);
-      if (slot == nullptr) {
-        break;
-      }
-      jack_ringbuffer_read_advance(self->ring_, sizeof length);
-      jack_ringbuffer_read(self->ring_, reinterpret_cast<char*>(slot), length);
-    }
+    self->ring_.Drain(
+        [buffer](size_t length) -> uint8_t* { return jack_midi_event_reserve(buffer, 0, length); },
+        [buffer](size_t length) {
+          return length > jack_midi_max_event_size(buffer) && jack_midi_get_event_count(buffer) == 0;
+        });
     return 0;
   }
 
   static void Shutdown(void* arg) { static_cast<JackDevice*>(arg)->alive_ = false; }
 
   jack_client_t* client_;
-  jack_ringbuffer_t* const ring_;
+  JackMidiRing ring_;
   jack_port_t* port_ = nullptr;
   const std::string name_;
   std::atomic<bool> alive_ = false;

@@ -1,0 +1,52 @@
+#include "platform/backends/jack_ring.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace platform {
+namespace {
+
+// Copies `count` bytes to `offset` of the two parts of a ring buffer's write space.
+void CopyInto(const jack_ringbuffer_data_t (&parts)[2], size_t offset, const void* source, size_t count) {
+  const auto* bytes = static_cast<const char*>(source);
+  if (offset < parts[0].len) {
+    const size_t first = std::min(count, parts[0].len - offset);
+    std::memcpy(parts[0].buf + offset, bytes, first);
+    bytes += first;
+    count -= first;
+    offset = parts[0].len;
+  }
+  if (count > 0) {
+    std::memcpy(parts[1].buf + (offset - parts[0].len), bytes, count);
+  }
+}
+
+}  // namespace
+
+JackMidiRing::JackMidiRing(size_t bytes) : ring_(jack_ringbuffer_create(bytes)), capacity_(bytes) {}
+
+JackMidiRing::~JackMidiRing() { jack_ringbuffer_free(ring_); }
+
+bool JackMidiRing::CanHold(size_t length) const {
+  // The ring holds one byte less than its size, which JACK rounds up to a power of two.
+  return ring_ != nullptr && sizeof(uint32_t) + length < capacity_;
+}
+
+bool JackMidiRing::TryPush(std::span<const uint8_t> message) {
+  const uint32_t length = static_cast<uint32_t>(message.size());
+  const size_t recordSize = sizeof length + message.size();
+  if (message.empty()) {
+    return true;  // nothing to send
+  }
+  if (!CanHold(message.size()) || jack_ringbuffer_write_space(ring_) < recordSize) {
+    return false;
+  }
+  jack_ringbuffer_data_t parts[2];
+  jack_ringbuffer_get_write_vector(ring_, parts);
+  CopyInto(parts, 0, &length, sizeof length);
+  CopyInto(parts, sizeof length, message.data(), message.size());
+  jack_ringbuffer_write_advance(ring_, recordSize);
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,89 @@
+#include "platform/backends/jack_ring.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace platform {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Drains into a list, with room for `room` messages (the rest stays queued) and dropping records
+// longer than `largest`.
+std::vector<Bytes> DrainAll(JackMidiRing& ring, size_t room = 1000, size_t largest = 1000) {
+  std::vector<Bytes> out;
+  ring.Drain(
+      [&](size_t length) -> uint8_t* {
+        if (out.size() == room) {
+          return nullptr;
+        }
+        out.emplace_back(length);
+        return out.back().data();
+      },
+      [&](size_t length) { return length > largest; });
+  return out;
+}
+
+Bytes Message(uint8_t first, size_t length) {
+  Bytes m(length);
+  for (size_t i = 0; i < length; ++i) {
+    m[i] = static_cast<uint8_t>(first + i);
+  }
+  return m;
+}
+
+TEST(JackMidiRing, KeepsOrderAcrossTheWrapOfTheBuffer) {
+  JackMidiRing ring(64);  // 63 usable bytes: records of 4 + n bytes wrap at different places
+  std::vector<Bytes> sent;
+  std::vector<Bytes> received;
+  uint8_t next = 0;
+  for (size_t length : {3, 1, 11, 2, 6, 3, 3, 9, 2, 1, 13, 3, 3, 5, 7, 2, 3, 3, 1, 11}) {
+    Bytes m = Message(next++, length);
+    if (!ring.TryPush(m)) {
+      for (Bytes& got : DrainAll(ring, 2)) {
+        received.push_back(got);
+      }
+      ASSERT_TRUE(ring.TryPush(m)) << "room after draining";
+    }
+    sent.push_back(m);
+  }
+  for (Bytes& got : DrainAll(ring)) {
+    received.push_back(got);
+  }
+  EXPECT_EQ(received, sent);
+}
+
+TEST(JackMidiRing, ARecordSplitAtAnyPlaceOfTheWrapComesBackWhole) {
+  for (size_t filler = 0; filler <= 58; ++filler) {
+    JackMidiRing ring(64);
+    ASSERT_TRUE(ring.TryPush(Message(0, filler)));
+    DrainAll(ring);  // the next record starts 4 + filler bytes in, so the wrap cuts it there
+    const Bytes m = Message(0x40, 9);
+    ASSERT_TRUE(ring.TryPush(m));
+    EXPECT_EQ(DrainAll(ring), std::vector<Bytes>{m}) << "starting at byte " << 4 + filler;
+  }
+}
+
+TEST(JackMidiRing, AFullRingRefusesAndTooLongNeverFits) {
+  JackMidiRing ring(64);
+  EXPECT_FALSE(ring.CanHold(60));
+  EXPECT_FALSE(ring.TryPush(Message(0, 60)));
+  EXPECT_TRUE(ring.CanHold(59));
+  EXPECT_TRUE(ring.TryPush(Message(0, 30)));
+  EXPECT_FALSE(ring.TryPush(Message(0, 30))) << "only 29 bytes left";
+  EXPECT_TRUE(ring.TryPush(Message(0, 25)));
+  EXPECT_EQ(DrainAll(ring).size(), 2u);
+}
+
+TEST(JackMidiRing, ARecordTheReaderCannotTakeIsDroppedAndTheRestGoesOn) {
+  JackMidiRing ring(256);
+  ring.TryPush(Message(1, 3));
+  ring.TryPush(Message(2, 40));
+  ring.TryPush(Message(3, 2));
+  EXPECT_EQ(DrainAll(ring, 1000, 16), (std::vector<Bytes>{Message(1, 3), Message(3, 2)}));
+  EXPECT_TRUE(DrainAll(ring).empty());
+}
+
+}  // namespace
+}  // namespace platform
