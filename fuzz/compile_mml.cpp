@@ -23,14 +23,8 @@ void Check(bool ok, const char* what) {
 // The listing of tonvik-mml FILE --events.
 std::string EventLines() {
   std::string out;
-  char hex[4];
   for (const mml::TMidiBuffer& e : mml::EventList) {
-    out += std::to_string(e.Time);
-    for (char c : e.Data) {
-      std::snprintf(hex, sizeof hex, " %02X", static_cast<uint8_t>(c));
-      out += hex;
-    }
-    out += '\n';
+    mml::AppendEventLine(out, e);
   }
   return out + "end " + std::to_string(mml::EndTime) + "\n";
 }

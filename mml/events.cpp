@@ -102,6 +102,18 @@ void SortEvents(TMidiBufferList& list) {
   }
 }
 
+void AppendEventLine(std::string& out, const TMidiBuffer& e) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  out += std::to_string(e.Time);
+  for (char c : e.Data) {
+    uint8_t b = static_cast<uint8_t>(c);
+    out += ' ';
+    out += kHex[b >> 4];
+    out += kHex[b & 0xF];
+  }
+  out += '\n';
+}
+
 int EncodeVarLen(int32_t value, uint8_t out[4]) {
   uint32_t v = value < 0 ? 0 : std::min<uint32_t>(static_cast<uint32_t>(value), 0x0FFFFFFF);
   int count = 1;

@@ -89,6 +89,9 @@ inline TMidiBufferList::Iterator TMidiBufferList::end() const { return Iterator(
 // The event order: negative when a goes before b, 0 when they are equal, positive otherwise.
 int CompareEvents(const TMidiBuffer& a, const TMidiBuffer& b);
 
+// The listing line of one event: "<tick> <data bytes as upper-case hex pairs>" and a line feed.
+void AppendEventLine(std::string& out, const TMidiBuffer& e);
+
 // Sorts by CompareEvents; equal events keep their insertion order.
 void SortEvents(TMidiBufferList& list);
 

@@ -159,14 +159,8 @@ void WriteOutput(const std::string& path) {
 
 void PrintEvents() {
   std::string out;
-  char hex[4];
   for (const mml::TMidiBuffer& e : mml::EventList) {
-    out += std::to_string(e.Time);
-    for (char c : e.Data) {
-      std::snprintf(hex, sizeof hex, " %02X", static_cast<uint8_t>(c));
-      out += hex;
-    }
-    out += '\n';
+    mml::AppendEventLine(out, e);
     if (out.size() > 65536) {
       std::fwrite(out.data(), 1, out.size(), stdout);
       out.clear();

@@ -171,3 +171,28 @@ TEST(TMidiBufferList, KeepsExtremeTimesAndEmptyOrLongData) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(AppendEventLine, TickThenUpperCaseHexPairs) {
+  struct Case {
+    int32_t time;
+    const char* hex;
+    const char* line;
+  } cases[] = {
+      {0, "90 3C 64", "0 90 3C 64\n"},
+      {-7, "FF 05 02 82 A0", "-7 FF 05 02 82 A0\n"},
+      {2147483647, "0a", "2147483647 0A\n"},
+      {5, "", "5\n"},
+  };
+  std::string all;
+  for (const Case& c : cases) {
+    std::string line;
+    mml::AppendEventLine(line, {c.time, Hex(c.hex)});
+    EXPECT_EQ(line, c.line);
+    all += line;
+  }
+  EXPECT_EQ(all, "0 90 3C 64\n-7 FF 05 02 82 A0\n2147483647 0A\n5\n");
+}
+
+}  // namespace
