@@ -133,7 +133,7 @@ class AlsaClient {
   const int port_;
 };
 
-// A device of Tonvik's client: a port of another client, or (with no port name) the virtual port.
+// A device of Tonvik's client: a port of another client, or Tonvik's own virtual port.
 class AlsaDevice final : public WholeMessageDevice {
  public:
   AlsaDevice(AlsaClient* client, MidiOutCaps caps, bool virtualPort)
