@@ -13,7 +13,8 @@ namespace platform {
 struct FluidSynthOptions {
   // The soundfont to load; empty: the first of FindGmSoundfont().
   std::string soundfont;
-  // Audio drivers tried in order at each open; the first that starts is used.
+  // Audio drivers tried in order at each open; the first that starts is used. Not FluidSynth's own
+  // default, which on some systems is JACK and could start a JACK server.
   std::vector<std::string> audioDrivers = {"pipewire", "pulseaudio", "alsa"};
   // With the driver "file": the WAV file the synth renders into (in real time, while open).
   std::string wavFile;
