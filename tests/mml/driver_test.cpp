@@ -54,6 +54,13 @@ TEST(CompileMML, ErrorsAreRecordedWithTheirSpansAndCompilationGoesOn) {
   }
 }
 
+TEST(CompileMML, LaterMessagesCarryNoStaleAutomaticParameter) {
+  Compiled r = Compile(":1v100,1,1,0,5 c Z");
+  ASSERT_EQ(r.Errors.size(), 2u);
+  EXPECT_EQ(r.Errors[0].Message, "[Part:1]永久ループです<自動エクスプレッション値でエラー>");
+  EXPECT_EQ(r.Errors[1], (CompiledError{"[Part:1]コマンドエラー(Z)", 17, 1}));
+}
+
 TEST(CompileMML, PerTrackCommandsRunForEverySelectedTrackFromTheSamePlace) {
   Compiled r = Compile(":1,3 c :2d");
   EXPECT_EQ(r.NoteOns(), (Lines{"0: 90 48 64", "0: 92 48 64", "0: 91 4A 64"}));
