@@ -17,7 +17,7 @@ constexpr int64_t kMsTicksPerTempo = 625;
 
 // The tempo field: an optional sign and decimal digits, within 32 bits; nothing else.
 std::optional<int32_t> ParseDecimal(std::string_view text) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.size() > 1 && text[0] == '+' && text[1] != '-') text.remove_prefix(1);
   int32_t value = 0;
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;

@@ -118,6 +118,12 @@ TEST(Recalculate, EachModeWritesItsFields) {
       {kModeFromFirst, {"1", "1", "8", "4", "4"}, "120", "1", "cd8e.f"},
       {kModeFromFirst, {"1", "1", "8", "8", "8"}, "60", "2", "cd16e.f"},
       {kModeAllMinimum, {"999", "1", "8", "4", "8"}, "999", "8&2", "c8d8e8f8"},
+      {kModeFromTempo, {"+60", "", "8", "4", "8"}, "+60", "2", "c8d16e8.f8"},
+      {kModeFromTempo,
+       {"-60", "", "8", "4", "8"},
+       "-60",
+       "",
+       "c{de}f"},  // negative lengths are written empty
   };
   for (const Case& c : cases) {
     Capture take = WorkedExample();
@@ -139,6 +145,8 @@ TEST(Recalculate, UnreadableFieldsAndZeroDivisorsStopSilently) {
   } cases[] = {
       {"tempo not a number", WorkedExample(), kModeAllMinimum, {"12a", "1", "8", "4", "8"}},
       {"tempo empty", WorkedExample(), kModeFromTempo, {"", "1", "8", "4", "8"}},
+      {"tempo with two signs", WorkedExample(), kModeFromTempo, {"+-5", "1", "8", "4", "8"}},
+      {"tempo with a blank", WorkedExample(), kModeFromTempo, {"120 ", "1", "8", "4", "8"}},
       {"tempo beyond 32 bits", WorkedExample(), kModeFromTempo, {"4294967296", "1", "8", "4", "8"}},
       {"minimum length 0", WorkedExample(), kModeFromTempo, {"120", "1", "%0", "4", "8"}},
       {"minimum length unreadable", WorkedExample(), kModeFromTempo, {"120", "1", "7", "4", "8"}},
