@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -367,6 +368,45 @@ TEST(Automation, LoopingEnvelopeRepeatsAndClamps) {
   EXPECT_EQ(mml::EventList[1].Time, 2);
   EXPECT_EQ(mml::EventList[1].Byte(2), 101);
   EXPECT_GT(at127, 1);  // the unclamped value differs from the stored 127, so it is sent again
+}
+
+// Messages only, without their spans.
+std::string ErrorMessages() {
+  std::string out;
+  for (const std::string& m : mml::ErrorList) out += platform::Cp932ToUtf8(m) + " | ";
+  return out;
+}
+
+TEST(Automation, LongRestStepsLikeSingleTicks) {
+  // A rest of n ticks must step every envelope exactly as n rests of one tick do, whatever the
+  // segments (zero-length jumps included), loop target and interval.
+  std::mt19937 rng(12345);
+  auto pick = [&](int lo, int hi) {
+    return lo + static_cast<int>(rng() % static_cast<unsigned>(hi - lo + 1));
+  };
+  const char* params[] = {"v", "V", "p", "B", "t", "M"};
+  for (int round = 0; round < 300; ++round) {
+    const int segments = pick(1, 4);
+    std::string def = std::string(params[pick(0, 5)]) + std::to_string(pick(1, 60));
+    def += "," + std::string(pick(0, 1) ? "%" : "") + std::to_string(pick(0, segments)) + "," +
+           std::to_string(pick(1, 7));
+    for (int i = 0; i < segments; ++i) {
+      // The last segment has a length, so that no loop is endless.
+      def += "," + std::to_string(pick(i + 1 == segments ? 1 : 0, 12)) + "," + std::to_string(pick(-40, 40));
+    }
+    std::string whole = ":1" + def, single = ":1" + def;
+    for (int i = 0; i < 4; ++i) {
+      const int n = pick(1, 60);
+      whole += " r%" + std::to_string(n);
+      single += " " + Repeat("r%1", n);
+    }
+    SCOPED_TRACE(whole);
+    Compile(whole);
+    const std::string events = EventsText(), errors = ErrorMessages();
+    Compile(single);
+    EXPECT_EQ(EventsText(), events);
+    EXPECT_EQ(ErrorMessages(), errors);
+  }
 }
 
 TEST(Automation, RestartAtEachNewNote) {
