@@ -84,8 +84,9 @@ bool Recalculate(const Capture& capture, int mode, ConvertFields& fields, Conver
 
   const int32_t count = std::clamp(capture.CaptureCount, 0, kMaxCaptureEvents);
   const int32_t span = Elapsed(capture.CaptureStart, capture.CaptureEnd);
-  // Every mode but the last scales by the span; a take of no duration has no scale.
-  if (mode != kModeAllMinimum && span == 0) return false;
+  // A take of no duration has no scale (the timing modes would divide by it): nothing to convert,
+  // in every mode alike.
+  if (span == 0) return false;
 
   int32_t total = *typedTotal;
   std::string tempoText = fields.Tempo;

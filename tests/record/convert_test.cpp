@@ -176,13 +176,15 @@ TEST(Recalculate, UnreadableFieldsAndZeroDivisorsStopSilently) {
   }
 }
 
-TEST(Recalculate, AllMinimumNeedsNoDuration) {
-  Capture take = Take({{500, 60}, {500, 62}}, 500);
+TEST(Recalculate, AllMinimumIgnoresTheTiming) {
+  Capture take = Take({{500, 60}, {500, 62}, {400, 64}}, 501);
   ConvertFields fields{"120", "", "8", "4", "8"};
   ConvertState state;
   ASSERT_TRUE(Recalculate(take, kModeAllMinimum, fields, state));
-  EXPECT_EQ(fields.Length, "4.");
-  EXPECT_EQ(BuildMML(take, state, 0), "c8d8");
+  EXPECT_EQ(fields.Length, "2");
+  EXPECT_EQ(BuildMML(take, state, 0), "c8d8e8");
+  take.CaptureEnd = take.CaptureStart;  // no duration at all: nothing to convert
+  EXPECT_FALSE(Recalculate(take, kModeAllMinimum, fields, state));
 }
 
 TEST(Recalculate, LongTakesScaleIn64Bits) {
