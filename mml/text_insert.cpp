@@ -1,8 +1,10 @@
 // # commands: #INCLUDE splices a file into the working text; #TEXT, #COPYRIGHT and #TITLE add text
 // meta events at tick 0.
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "mml/events.h"
 #include "mml/lexer.h"
@@ -39,7 +41,8 @@ bool HasFolderPart(const std::string& name) {
 #endif
 }
 
-// The file as the compiler reads it: CP932, each line followed by CR LF.
+// The file as the compiler reads it: CP932, each line followed by CR LF. Only regular files are read
+// (a device or a pipe could give bytes without end), and none that could not fit the working text.
 std::string LoadIncludeFile(const std::string& cp932Name) {
   const std::string name = platform::Cp932NameToNative(cp932Name);
   std::string path = name;
@@ -47,6 +50,10 @@ std::string LoadIncludeFile(const std::string& cp932Name) {
     path = "/" + name;
     if (!platform::FileExists(path)) path = platform::ExecutableFolder() + "/" + name;
   }
+  if (!platform::FileExists(path)) throw platform::FileError("cannot include \"" + path + "\"");
+  std::error_code error;
+  const uintmax_t size = std::filesystem::file_size(path, error);
+  if (!error && size > 4 * static_cast<uintmax_t>(kMaxSourceBytes)) CheckSourceGrowth(size);
   std::string text = platform::NormalizeLineBreaks(platform::FileTextToCp932(platform::ReadWholeFile(path)));
   if (!text.empty() && !text.ends_with("\r\n")) text += "\r\n";
   return text;

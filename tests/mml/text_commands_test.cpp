@@ -249,6 +249,12 @@ TEST_F(Include, AMissingFileFailsTheCommandWithoutAMessage) {
   EXPECT_EQ(Melody(r), "c");
 }
 
+TEST_F(Include, OnlyRegularFilesAreRead) {
+  Compiled r = Compile(":1#INCLUDE,/dev/zero\nc");
+  EXPECT_TRUE(r.Errors.empty());
+  EXPECT_EQ(Melody(r), "c");
+}
+
 TEST_F(Include, AtMostEightFiles) {
   Write("x.mml", "c");
   std::string text = ":1";
