@@ -26,7 +26,9 @@ std::string FindProgram(const std::string& program) {
   return {};
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& outputFile) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& outputFile,
+                           std::chrono::milliseconds grace)
+    : grace_(grace) {
   std::vector<char*> args;
   for (const std::string& arg : argv) {
     args.push_back(const_cast<char*>(arg.c_str()));
@@ -54,7 +56,7 @@ void ChildProcess::Stop() {
     return;
   }
   kill(pid_, SIGTERM);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  const auto deadline = std::chrono::steady_clock::now() + grace_;
   int status = 0;
   while (waitpid(pid_, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {

@@ -1,9 +1,10 @@
 // A program the test starts and always stops: SIGTERM when the object goes (or the test process
-// dies), then SIGKILL if it does not end within two seconds.
+// dies), then SIGKILL if it does not end within its grace time.
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,8 @@ std::string FindProgram(const std::string& program);
 class ChildProcess {
  public:
   // Starts `argv` with stdout and stderr going to `outputFile` (or /dev/null when empty).
-  ChildProcess(const std::vector<std::string>& argv, const std::string& outputFile);
+  ChildProcess(const std::vector<std::string>& argv, const std::string& outputFile,
+               std::chrono::milliseconds grace = std::chrono::seconds(2));
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -26,6 +28,7 @@ class ChildProcess {
 
  private:
   pid_t pid_ = -1;
+  std::chrono::milliseconds grace_;
 };
 
 }  // namespace platform::testing_support

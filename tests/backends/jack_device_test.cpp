@@ -104,8 +104,9 @@ TEST(JackMidiDevice, ADumpClientReceivesExactlyTheMessagesInOrder) {
   setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
   setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
   const std::string serverLog = TempPath("jackd");
+  // A server that still has clients takes a few seconds to end; killed, it leaves its shared memory.
   ChildProcess jackServer({jackd, "--no-realtime", "-n", server, "-d", "dummy", "-r", "48000", "-p", "256"},
-                          serverLog);
+                          serverLog, std::chrono::seconds(10));
   ASSERT_TRUE(jackServer.Started());
   JackDeviceOptions options;
   options.serverName = server;
