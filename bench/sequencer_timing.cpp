@@ -126,6 +126,48 @@ void BM_SequencerTiming(benchmark::State& state) {
 }
 BENCHMARK(BM_SequencerTiming)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// A device that only counts, so that the next benchmark measures the tick and not the recording.
+class CountingDevice final : public platform::MidiOutDevice {
+ public:
+  platform::MidiOutCaps Caps() const override { return {}; }
+  bool Open() override { return true; }
+  void Close() override {}
+  void ShortMsg(uint32_t) override { ++messages; }
+  void LongMsg(std::span<const uint8_t>) override { ++messages; }
+  void Reset() override {}
+  void SetVolume(uint32_t) override {}
+  int64_t messages = 0;
+};
+
+// SequencerTick alone: the song above, looped, ticked by hand every 10 ms of a fake clock.
+void BM_SequencerTick(benchmark::State& state) {
+  Song song = MakeSong();
+  song.image.resize(song.image.size() - 3);
+  song.image.insert(song.image.begin(), {0x00, 0xFF, 0x03});
+  song.image.insert(song.image.end(), {0x00, 0xFF, 0x00});
+  auto device = std::make_shared<CountingDevice>();
+  platform::SetMidiOutDevicesForTesting(device, {});
+  platform::FakeClock clock;
+  platform::SetClockForTesting(&clock);
+  platform::ManualTimer timer;
+  midi::SetTimerForTesting(&timer);
+  midi::OpenPort(-1);
+  midi::LoadSong(song.image, kTimeBase);
+  midi::StartPlayback();
+  for (auto _ : state) {
+    clock.Advance(10);
+    timer.Fire();
+  }
+  state.counters["messages_per_tick"] =
+      static_cast<double>(device->messages) / static_cast<double>(state.iterations());
+  clock.SetSleepHook([&timer] { timer.Fire(); });
+  midi::FinalizeMidiDrive();
+  midi::SetTimerForTesting(nullptr);
+  platform::SetClockForTesting(nullptr);
+  platform::ClearMidiOutDevicesForTesting();
+}
+BENCHMARK(BM_SequencerTick);
+
 }  // namespace
 
 BENCHMARK_MAIN();
