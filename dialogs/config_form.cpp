@@ -163,12 +163,8 @@ TFormConfig::TFormConfig(QWidget* parent) : QDialog(parent) {
 }
 
 void TFormConfig::showEvent(QShowEvent* event) {
-  if (!event->spontaneous()) {
-    FormShow();
-    if (parentWidget()) {
-      move(parentWidget()->frameGeometry().center() - rect().center());
-    }
-  }
+  // Qt centres a dialog on its parent window (kept on the screen) at every showing.
+  if (!event->spontaneous()) FormShow();
   QDialog::showEvent(event);
 }
 

@@ -59,6 +59,8 @@ class TFormRec : public QDialog {
   // The save box's file name; also sets the folder the save box starts in.
   void SetFileName(const QString& name);
   QString FileName() const { return fileName_; }
+  // The folder of the file name when it exists, else the home folder.
+  QString InitialFolder() const { return initialFolder_; }
 
   void UpdateControls();
   void Recalculate();

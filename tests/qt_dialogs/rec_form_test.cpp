@@ -451,6 +451,22 @@ TEST_F(RecFormTest, SaveBoxAsksAboutTheFinalName) {
   EXPECT_GT(QFileInfo(dir.path() + "/x.mid").size(), 0);
 }
 
+TEST_F(RecFormTest, SaveBoxStartsInTheFolderOfTheStoredName) {
+  QTemporaryDir dir;
+  const QString home = QDir::homePath();
+  const std::pair<QString, QString> cases[] = {
+      {dir.path() + "/take.mid", dir.path()},
+      {dir.path() + "/gone/take.mid", home},
+      {"", home},
+      {"take.mid", QDir::currentPath()},
+  };
+  for (const auto& [name, folder] : cases) {
+    form_->SetFileName(name);
+    EXPECT_EQ(form_->FileName(), name);
+    EXPECT_EQ(QDir(form_->InitialFolder()).absolutePath(), QDir(folder).absolutePath()) << name.toStdString();
+  }
+}
+
 TEST_F(RecFormTest, CopyPutsTheMemoOnTheClipboard) {
   Open(kOctave, 3000, Values(kModeFromTempo, "120", "", "8", "4"));
   for (const char* text : {"ce8>c.r", "", "あ\nb"}) {
