@@ -117,6 +117,9 @@ void ResetPort() {
 }
 
 void SilenceAllChannels() {
+  if (!Out) {
+    return;
+  }
   for (int32_t channel = 0; channel < 16; ++channel) {
     Out->ShortMsg(Cc(channel, 121, 0));
     Out->ShortMsg(Cc(channel, 123, 0));
