@@ -1,6 +1,6 @@
 // End-to-end tests of `tonvik-mml FILE -o OUT` and `tonvik-mml FILE --events`: the program built next to
-// the tests (TONVIK_BIN_DIR) runs in a fresh folder, and its exit status, standard output, standard
-// error and files are compared.
+// the tests (TONVIK_BIN_DIR, else ../bin beside the test program) runs in a fresh folder, and its exit
+// status, standard output, standard error and files are compared.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,9 +37,10 @@ std::string Quote(const std::string& arg) {
 class CompileCommand : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The tests are built into <build>/tests, the program into <build>/bin.
     const char* bin = std::getenv("TONVIK_BIN_DIR");
-    ASSERT_NE(bin, nullptr) << "TONVIK_BIN_DIR is not set";
-    program_ = std::string(bin) + "/tonvik-mml";
+    program_ = (bin != nullptr ? std::string(bin) : platform::ExecutableFolder() + "/../bin") + "/tonvik-mml";
+    ASSERT_TRUE(fs::exists(program_)) << program_;
     dir_ = fs::temp_directory_path() / ("tonvik-cli-" + std::to_string(::getpid()) + "-" +
                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
