@@ -146,15 +146,8 @@ bool EndsWithNmm(const std::string& name) {
 
 // Writes the compiled events to `path`, a name of the file system as given on the command line.
 void WriteOutput(const std::string& path) {
-  if (EndsWithNmm(path)) {
-    mml::RequireTimebase(path, mml::Timebase, 0xFFFF);
-    mml::NmmStream nmm = mml::BuildNmm(mml::EventList, mml::Timebase, mml::CutTime, mml::EndTime);
-    platform::WriteFileAtomic(path, {nmm.Stream, nmm.Trailer});
-  } else {
-    mml::RequireTimebase(path, mml::Timebase, 0x7FFF);
-    platform::WriteFileAtomic(path,
-                              {mml::BuildSmf(mml::EventList, mml::Timebase, mml::CutTime, mml::EndTime)});
-  }
+  auto write = EndsWithNmm(path) ? mml::WriteNmmFile : mml::WriteSmfFile;
+  write(mml::EventList, mml::Timebase, mml::CutTime, mml::EndTime, path);
 }
 
 void PrintEvents() {

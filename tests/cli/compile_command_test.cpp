@@ -213,6 +213,18 @@ TEST_F(CompileCommand, FailedWriteEndsWithExitTwo) {
   EXPECT_EQ(r.Out, "");
 }
 
+TEST_F(CompileCommand, TimebaseTheFileCannotHoldIsAnError) {
+  Write("in.mml", ":1 C40000 l4c");
+  Result r = Run({"in.mml", "-o", "out.mid"});
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_EQ(r.Err,
+            "tonvik-mml: cannot write \"out.mid\": the file holds a timebase of 1..32767, not 40000\n");
+  EXPECT_FALSE(Exists("out.mid"));
+  r = Run({"in.mml", "-o", "out.nmm"});
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_EQ(ToHex(Read("out.nmm").substr(8, 2)), "40 9C");
+}
+
 TEST_F(CompileCommand, UsageErrorsExitTwoWithAMessage) {
   Write("in.mml", ":1 c");
   const std::vector<std::vector<std::string>> usages = {
