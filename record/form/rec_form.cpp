@@ -12,6 +12,7 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -273,6 +274,9 @@ TFormRec::TFormRec(QWidget* parent) : QDialog(parent) {
   showError = [this](const QString& text) {
     QMessageBox::critical(this, QApplication::applicationName(), text);
   };
+  showMessage = [this](const QString& text) {
+    QMessageBox::information(this, QApplication::applicationName(), text);
+  };
 }
 
 bool TFormRec::eventFilter(QObject* watched, QEvent* event) {
@@ -316,6 +320,15 @@ void TFormRec::SetFileName(const QString& name) {
   fileName_ = name;
   const QString folder = name.isEmpty() ? QString() : QFileInfo(name).absolutePath();
   initialFolder_ = !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QDir::homePath();
+}
+
+void TFormRec::keyPressEvent(QKeyEvent* event) {
+  // Esc presses the close button, which closes with the result OK.
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    Button1->click();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void TFormRec::showEvent(QShowEvent* event) {
@@ -408,6 +421,12 @@ std::string TFormRec::SaveProgramText() const { return SaveText(Header(), MemoCp
 
 bool TFormRec::Compile(const std::function<void()>& run, int headerBytes) {
   QString failure;
+  // The "+" command's boxes, at most kMaxTestMessages per compilation: a "+" inside a repeat must not
+  // bury the user under boxes.
+  int messages = 0;
+  mml::SetMessageHandler([&](const std::string& cp932) {
+    if (++messages <= kMaxTestMessages && showMessage) showMessage(FromCp932(cp932));
+  });
   QApplication::setOverrideCursor(Qt::WaitCursor);
   try {
     run();
@@ -416,6 +435,7 @@ bool TFormRec::Compile(const std::function<void()>& run, int headerBytes) {
     if (failure.isEmpty()) failure = QStringLiteral("?");
   }
   QApplication::restoreOverrideCursor();
+  mml::SetMessageHandler(nullptr);
   ShowErrors(headerBytes);
   if (failure.isEmpty()) return true;
   if (showError) showError(failure);

@@ -78,8 +78,10 @@ class TFormRec : public QDialog {
 
   // Asks for the name to save under; empty when cancelled. Tests replace it.
   std::function<QString()> askSaveName;
-  // Shows an error message box; tests replace it.
+  // Show an error message box, and the box of the "+" command; tests replace them.
   std::function<void(const QString&)> showError;
+  std::function<void(const QString&)> showMessage;
+  static constexpr int kMaxTestMessages = 16;
 
   int RecalcLock = 0;
 
@@ -112,6 +114,7 @@ class TFormRec : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:

@@ -88,6 +88,7 @@ class RecFormTest : public ::testing::Test {
     form_ = std::make_unique<TFormRec>();
     form_->SetCapture(&capture_);
     form_->showError = [this](const QString& text) { shownErrors_.push_back(text); };
+    form_->showMessage = [this](const QString& text) { shownMessages_.push_back(text); };
   }
   ~RecFormTest() override {
     form_.reset();
@@ -134,6 +135,7 @@ class RecFormTest : public ::testing::Test {
   Capture capture_;
   std::unique_ptr<TFormRec> form_;
   std::vector<QString> shownErrors_;
+  std::vector<QString> shownMessages_;
 };
 
 TEST_F(RecFormTest, ShowingConvertsTheTake) {
@@ -280,8 +282,9 @@ TEST_F(RecFormTest, TestPlayPlaysOnThePortAndClosingStopsIt) {
   // Starting again stops the running song first and plays from the start.
   form_->Play1->trigger();
   EXPECT_TRUE(midi::IsPlaying());
-  form_->Button1->click();
+  QTest::keyClick(form_.get(), Qt::Key_Escape);
   EXPECT_FALSE(form_->isVisible());
+  EXPECT_EQ(form_->result(), QDialog::Accepted);
   EXPECT_FALSE(midi::IsPlaying());
 }
 
@@ -295,6 +298,21 @@ TEST_F(RecFormTest, FatalCompileErrorShowsItsMessageAndDoesNotPlay) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   ASSERT_EQ(form_->ListErrors->count(), 16);
   EXPECT_EQ(form_->ListErrors->item(15)->text(), QStringLiteral("1:16 [Part:2]コマンドエラー(~)"));
+}
+
+TEST_F(RecFormTest, TestMessagesAreShownAndCapped) {
+  Open(kOctave, 3000, Values(kModeFromTempo));
+  SetMemo("c\n+7");
+  form_->Play1->trigger();
+  EXPECT_EQ(shownMessages_, std::vector<QString>{"Test TRK:1 %7"});
+  shownMessages_.clear();
+  SetMemo("c\n[+1]100");
+  form_->askSaveName = [] { return QString(); };
+  form_->Save1->trigger();  // cancelled: nothing compiled
+  EXPECT_TRUE(shownMessages_.empty());
+  form_->Play1->trigger();
+  EXPECT_EQ(shownMessages_.size(), static_cast<size_t>(TFormRec::kMaxTestMessages));
+  EXPECT_TRUE(midi::IsPlaying());
 }
 
 TEST_F(RecFormTest, FailedFileWriteShowsItsMessage) {
