@@ -39,6 +39,8 @@ constexpr int kClientWidth = 600;
 constexpr int kClientHeight = 48;
 constexpr int kStripTop = 16;
 constexpr int kLabelHeight = 16;
+// How long a key-up of a held note waits for an auto-repeat press on X11.
+constexpr int kRepeatPairWaitMs = 30;
 
 // Captions: a bold 13-pixel Japanese monospace face.
 QFont CaptionFont() {
@@ -106,6 +108,11 @@ TForm1::TForm1()
   Image1->move(0, kStripTop);
   Image1->setToolTip(QStringLiteral("鍵盤（表示のみ）"));
 
+  keyUpTimer_ = new QTimer(this);
+  keyUpTimer_->setSingleShot(true);
+  keyUpTimer_->setInterval(kRepeatPairWaitMs);
+  connect(keyUpTimer_, &QTimer::timeout, this, &TForm1::FlushPendingKeyUp);
+
   execDialog = [](QDialog* dialog) { return dialog->exec(); };
   showMessage = [this](QMessageBox::Icon icon, const QString& text) {
     QMessageBox box(icon, QStringLiteral("Tonvik"), text, QMessageBox::Ok, this);
@@ -117,6 +124,7 @@ TForm1::TForm1()
   InitKeyState();
   SetKeyboardHost(this);
   qApp->installEventFilter(this);
+  pairRepeats_ = !platform::SetDetectableAutoRepeat(true);
   connect(qApp, &QGuiApplication::applicationStateChanged, this, &TForm1::ApplicationStateChanged);
   {
     const platform::SettingsStore store;
@@ -354,12 +362,43 @@ bool TForm1::HandleKey(QObject* watched, QEvent* event) {
     return false;
   }
   if (release) {
-    FormKeyUp(code);
+    KeyUpOrWait(*key, code);
   } else {
+    if (pendingKeyUp_) {
+      // The press of a release-press pair: an auto-repeat of the held key, which keeps sounding.
+      const bool repeat = pendingKeyUp_->code == code && pendingKeyUp_->timestamp == key->timestamp();
+      if (repeat) {
+        pendingKeyUp_.reset();
+        keyUpTimer_->stop();
+      } else {
+        FlushPendingKeyUp();
+      }
+    }
     const Qt::KeyboardModifiers modifiers = key->modifiers();
     FormKeyDown(code, modifiers.testFlag(Qt::ShiftModifier), modifiers.testFlag(Qt::ControlModifier));
   }
   return true;
+}
+
+void TForm1::KeyUpOrWait(const QKeyEvent& key, uint8_t code) {
+  FlushPendingKeyUp();
+  const int32_t index = FindKey(code);
+  const bool held = index < KeyCount && HeldNote[index] != kNotHeld;
+  if (held && pairRepeats_ && key.timestamp() != 0 &&
+      QGuiApplication::platformName() == QLatin1String("xcb")) {
+    pendingKeyUp_ = PendingKeyUp{code, key.timestamp()};
+    keyUpTimer_->start();
+    return;
+  }
+  FormKeyUp(code);
+}
+
+void TForm1::FlushPendingKeyUp() {
+  if (!pendingKeyUp_) return;
+  const uint8_t code = pendingKeyUp_->code;
+  pendingKeyUp_.reset();
+  keyUpTimer_->stop();
+  FormKeyUp(code);
 }
 
 // ---- KeyboardHost

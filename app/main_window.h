@@ -8,13 +8,16 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "app/keys.h"
 #include "app/settings.h"
 
 class QDialog;
+class QKeyEvent;
 class QLabel;
+class QTimer;
 
 namespace record {
 class TFormRec;
@@ -60,6 +63,9 @@ class TForm1 : public QWidget, public KeyboardHost {
   void AppDeactivate();
   void ApplicationStateChanged(Qt::ApplicationState state);
   bool PortActive() const { return active_; }
+  // Whether a key-up of a held note waits for the press of an X11 auto-repeat pair (on where the server
+  // cannot send repeats as presses only).
+  void SetRepeatPairing(bool on) { pairRepeats_ = on; }
 
   void DrawAllKeys();
   void SetStayOnTop(bool on);
@@ -113,6 +119,8 @@ class TForm1 : public QWidget, public KeyboardHost {
  private:
   void CreateLabels();
   bool HandleKey(QObject* watched, QEvent* event);
+  void KeyUpOrWait(const QKeyEvent& key, uint8_t code);
+  void FlushPendingKeyUp();
   void FirstShow();
 
   std::map<QObject*, std::function<void()>> clickActions_;
@@ -122,6 +130,15 @@ class TForm1 : public QWidget, public KeyboardHost {
   bool closed_ = false;
   bool erased_ = false;
   ConvertValues convert_;  // the `Convert` values while no edit dialog is attached
+  // X11 auto-repeat arrives as a release and a press with the same time stamp, and Qt does not always
+  // see the pair: the key-up of a held note waits a moment for the press that would make it a repeat.
+  struct PendingKeyUp {
+    uint8_t code = 0;
+    quint64 timestamp = 0;
+  };
+  std::optional<PendingKeyUp> pendingKeyUp_;
+  bool pairRepeats_ = false;  // the server sends release-press pairs for repeats
+  QTimer* keyUpTimer_ = nullptr;
 };
 
 // The one keyboard window of the program.

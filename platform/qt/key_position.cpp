@@ -5,6 +5,11 @@
 #include <array>
 #include <optional>
 
+#ifdef TONVIK_HAVE_X11
+#include <QtGui/qguiapplication_platform.h>
+#include <X11/XKBlib.h>
+#endif
+
 namespace platform {
 namespace {
 
@@ -291,6 +296,18 @@ uint8_t VirtualKeyFromQtKey(int qtKey, bool keypad) {
     default:
       return 0;
   }
+}
+
+bool SetDetectableAutoRepeat([[maybe_unused]] bool detectable) {
+#ifdef TONVIK_HAVE_X11
+  const auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  if (!x11 || !x11->display()) return false;
+  Bool supported = False;
+  XkbSetDetectableAutoRepeat(x11->display(), detectable ? True : False, &supported);
+  return supported;
+#else
+  return false;
+#endif
 }
 
 uint8_t VirtualKeyOf(const QKeyEvent& event) {

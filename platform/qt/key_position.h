@@ -33,4 +33,9 @@ uint8_t VirtualKeyFromQtKey(int qtKey, bool keypad);
 // The virtual-key code of a key event, by the source of the running platform.
 uint8_t VirtualKeyOf(const QKeyEvent& event);
 
+// On X11 the server's auto-repeat sends a release and a press for every repeat. With `detectable` on, asks
+// the server to send only the presses (off: the pairs again); true when the server supports it. False on
+// other platforms.
+bool SetDetectableAutoRepeat(bool detectable);
+
 }  // namespace platform

@@ -1,0 +1,121 @@
+// Runs the keyboard window on a real X server (under xvfb-run) against the recording device, types on it
+// with xdotool and prints what reached the device, one message per line, then "autorepeat <n>" with the
+// number of auto-repeated key presses the window saw. With --pairs the server sends its repeats as
+// release-press pairs. Used by x11_keys_test.cpp.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QProcess>
+#include <QSet>
+#include <cstdio>
+#include <memory>
+
+#include "app/main_window.h"
+#include "app/windows.h"
+#include "midi/port.h"
+#include "platform/midi_out.h"
+#include "platform/midi_recording.h"
+#include "platform/qt/key_position.h"
+
+namespace {
+
+// Counts key presses of a key that is already down: the server's auto-repeats.
+class RepeatCounter : public QObject {
+ public:
+  int repeats = 0;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (!qobject_cast<QWidget*>(watched)) return false;
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (event->type() == QEvent::KeyRelease) {
+      if (!key->isAutoRepeat()) down_.remove(key->nativeScanCode());
+    } else if (key->isAutoRepeat() || down_.contains(key->nativeScanCode())) {
+      ++repeats;
+    } else {
+      down_.insert(key->nativeScanCode());
+    }
+    return false;
+  }
+
+ private:
+  QSet<quint32> down_;
+};
+
+void Wait(int ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+bool Run(const QStringList& arguments) {
+  QProcess process;
+  process.start(QStringLiteral("xdotool"), arguments);
+  if (!process.waitForStarted(5000)) return false;
+  while (process.state() != QProcess::NotRunning) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    process.waitForFinished(5);
+  }
+  return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  auto device = std::make_shared<platform::RecordingMidiOut>();
+  platform::SetMidiOutDevicesForTesting(device, {});
+
+  const app::ProgramWindows windows = app::CreateWindows();
+  std::unique_ptr<app::TForm1> form(windows.form1);
+  form->execDialog = [](QDialog*) { return 0; };
+  form->showMessage = [](QMessageBox::Icon, const QString& text) {
+    std::fprintf(stderr, "message: %s\n", text.toUtf8().constData());
+  };
+  RepeatCounter counter;
+  qApp->installEventFilter(&counter);  // after the window's filter, so it sees the keys first
+  if (argc > 1 && QString::fromLocal8Bit(argv[1]) == QStringLiteral("--pairs")) {
+    // The server sends release-press pairs; the window pairs them itself.
+    platform::SetDetectableAutoRepeat(false);
+    form->SetRepeatPairing(true);
+  }
+  form->show();
+  form->activateWindow();
+  Wait(500);
+  if (!form->PortActive()) {
+    std::fprintf(stderr, "the window was not activated\n");
+    return 2;
+  }
+  const QString window = QString::number(form->winId());
+  Run({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
+  Wait(200);
+  device->Clear();
+
+  // Hold C long enough for the server's auto-repeat, then tap E, Shift+C and the key right of P's row end.
+  bool ok = Run({QStringLiteral("keydown"), QStringLiteral("c")});
+  Wait(1500);
+  ok = ok && Run({QStringLiteral("keyup"), QStringLiteral("c")});
+  ok = ok && Run({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("50"), QStringLiteral("e"),
+                  QStringLiteral("shift+c"), QStringLiteral("backslash")});
+  Wait(500);
+  if (!ok) {
+    std::fprintf(stderr, "xdotool failed\n");
+    return 3;
+  }
+  for (const platform::MidiCall& call : device->Messages()) {
+    std::string line;
+    char hex[4];
+    for (uint8_t b : call.bytes) {
+      std::snprintf(hex, sizeof hex, "%02X", b);
+      if (!line.empty()) line += ' ';
+      line += hex;
+    }
+    std::printf("%s\n", line.c_str());
+  }
+  std::printf("autorepeat %d\n", counter.repeats);
+  form->keyboardModifiers = [] { return Qt::KeyboardModifiers(); };
+  form.reset();
+  midi::FinalizeMidiDrive();
+  return 0;
+}
