@@ -56,6 +56,18 @@ TEST(TakeEndToEnd, KeysDialogAndSavedFile) {
   }
   EXPECT_EQ(take.StopMs, 1000u);
 
+  // A third-party reader, where there is one, sees the same notes.
+  if (QProcess::execute("python3", {"-c", "import mido"}) == 0) {
+    QProcess mido;
+    mido.start("python3", {"-c",
+                           "import mido, sys\n"
+                           "f = mido.MidiFile(sys.argv[1])\n"
+                           "print(' '.join(str(m.note) for m in f if m.type == 'note_on' and m.velocity))",
+                           work.filePath("take.mid")});
+    ASSERT_TRUE(mido.waitForFinished(30'000));
+    EXPECT_EQ(mido.readAllStandardOutput().trimmed().toStdString(), "60 64 72");
+  }
+
   // The program saved the dialog's values when it ended.
   QSettings saved(work.filePath("config/Tonvik/Tonvik.conf"), QSettings::IniFormat);
   EXPECT_EQ(saved.value("Convert/FileName").toString(), work.filePath("take.mid"));
