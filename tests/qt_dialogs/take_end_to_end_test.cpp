@@ -17,6 +17,14 @@
 
 namespace {
 
+// The first Python that can import `module`; empty when none can.
+QString PythonWith(const char* module) {
+  for (const char* python : {"python3", "/usr/bin/python3"}) {
+    if (QProcess::execute(python, {"-c", QString("import ") + module}) == 0) return python;
+  }
+  return {};
+}
+
 QString Missing() {
   for (const char* tool : {"xvfb-run", "xdotool", "python3"}) {
     if (QStandardPaths::findExecutable(tool).isEmpty()) return QString(tool) + " is not installed";
@@ -57,13 +65,13 @@ TEST(TakeEndToEnd, KeysDialogAndSavedFile) {
   EXPECT_EQ(take.StopMs, 1000u);
 
   // A third-party reader, where there is one, sees the same notes.
-  if (QProcess::execute("python3", {"-c", "import mido"}) == 0) {
+  if (const QString python = PythonWith("mido"); !python.isEmpty()) {
     QProcess mido;
-    mido.start("python3", {"-c",
-                           "import mido, sys\n"
-                           "f = mido.MidiFile(sys.argv[1])\n"
-                           "print(' '.join(str(m.note) for m in f if m.type == 'note_on' and m.velocity))",
-                           work.filePath("take.mid")});
+    mido.start(python, {"-c",
+                        "import mido, sys\n"
+                        "f = mido.MidiFile(sys.argv[1])\n"
+                        "print(' '.join(str(m.note) for m in f if m.type == 'note_on' and m.velocity))",
+                        work.filePath("take.mid")});
     ASSERT_TRUE(mido.waitForFinished(30'000));
     EXPECT_EQ(mido.readAllStandardOutput().trimmed().toStdString(), "60 64 72");
   }
