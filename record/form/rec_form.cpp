@@ -46,14 +46,7 @@ QString ExceptionText(const std::exception& e) {
   return FromCp932(what);
 }
 
-// Bytes a character of the memo takes in the compiled text: a line break is CR LF.
-int Cp932Bytes(const QString& memo, int pos, int* units) {
-  const QChar c = memo.at(pos);
-  *units = (c.isHighSurrogate() && pos + 1 < memo.size() && memo.at(pos + 1).isLowSurrogate()) ? 2 : 1;
-  if (c == u'\n') return 2;
-  if (c.unicode() < 0x80) return 1;
-  return static_cast<int>(ToCp932(memo.mid(pos, *units)).size());
-}
+bool IsCp932Lead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
 bool EndsWithNmm(const QString& name) { return name.endsWith(QStringLiteral(".nmm"), Qt::CaseInsensitive); }
 
@@ -112,18 +105,24 @@ QAction* NewAction(const QString& caption, const QString& hint, QKeyCombination 
 }  // namespace
 
 std::vector<MemoError> MapCompileErrors(const QString& memo, int headerBytes) {
+  if (mml::ErrorList.empty()) return {};
   // Byte offset in the compiled text behind the header -> position in the memo, for every character
-  // boundary (the last entry is the end of the memo).
+  // boundary (the last entry is the end of the memo). Every character of the memo is one character of
+  // its CP932 text (one CP932 lacks is "?"), and a line break is compiled as CR LF.
+  const std::string cp932 = ToCp932(memo);
   std::vector<int> byteAt;
   std::vector<int> posAt;
   int bytes = 0;
+  size_t at = 0;
   for (int pos = 0; pos < memo.size();) {
-    int units = 1;
-    const int n = Cp932Bytes(memo, pos, &units);
+    const bool pair =
+        memo.at(pos).isHighSurrogate() && pos + 1 < memo.size() && memo.at(pos + 1).isLowSurrogate();
+    const int width = at < cp932.size() && IsCp932Lead(static_cast<uint8_t>(cp932[at])) ? 2 : 1;
+    at += width;
     byteAt.push_back(bytes);
     posAt.push_back(pos);
-    bytes += n;
-    pos += units;
+    bytes += memo.at(pos) == u'\n' ? 2 : width;
+    pos += pair ? 2 : 1;
   }
   byteAt.push_back(bytes);
   posAt.push_back(static_cast<int>(memo.size()));

@@ -30,7 +30,7 @@ namespace record {
 struct MemoError {
   QString message;
   int line = 1;    // 1-based
-  int column = 1;  // 1-based, in characters of the memo
+  int column = 1;  // 1-based, in the editor's positions (UTF-16 units)
   int start = 0;
   int length = 0;
 };

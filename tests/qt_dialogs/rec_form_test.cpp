@@ -386,7 +386,18 @@ TEST(MapCompileErrors, SpansAreClampedToTheMemo) {
     EXPECT_EQ(errors[0].start, c.pos) << c.start;
     EXPECT_EQ(errors[0].length, c.len) << c.start;
   }
+  // A character CP932 lacks is one byte ("?"), a half-width katakana one byte; the column counts the
+  // editor's positions.
+  mml::ErrorList = {"e"};
+  mml::ErrorStart[1] = 2;
+  mml::ErrorLength[1] = 1;
+  const std::vector<MemoError> errors = MapCompileErrors(QStringLiteral("😀ｱx"), 0);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].start, 3);
+  EXPECT_EQ(errors[0].column, 4);
+  EXPECT_EQ(errors[0].length, 1);
   mml::ErrorList.clear();
+  EXPECT_TRUE(MapCompileErrors(memo, 0).empty());
 }
 
 TEST(WithMidExtension, AppendsOnlyWhenTheFileHasNoExtension) {
