@@ -1,14 +1,14 @@
-// Compiling generated songs to a Standard MIDI File: notes per second and peak heap bytes per event.
+// Compiling generated songs to a Standard MIDI File: notes per second and the peak growth of resident
+// memory per event (Linux: the high-water mark of /proc/self/status, reset before each compilation).
 // The songs use four tracks, macros, repeat blocks with alternatives, envelopes and key-follow.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <new>
+#include <fstream>
 #include <string>
 
 #include "mml/conv.h"
@@ -16,31 +16,29 @@
 
 namespace {
 
-// Heap accounting of this program: bytes in use now and the highest mark since the last reset.
-std::atomic<int64_t> HeapInUse{0};
-std::atomic<int64_t> HeapPeak{0};
-
-void Count(int64_t bytes) {
-  int64_t now = HeapInUse.fetch_add(bytes, std::memory_order_relaxed) + bytes;
-  int64_t peak = HeapPeak.load(std::memory_order_relaxed);
-  while (now > peak && !HeapPeak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
+// Resident memory of this process in bytes, from /proc/self/status ("VmRSS:" now, "VmHWM:" peak).
+int64_t StatusBytes(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind(field, 0) == 0) return std::atoll(line.c_str() + std::strlen(field)) * 1024;
   }
+  return -1;
+}
+
+// Starts a new peak: free heap memory goes back to the system, and the high-water mark of resident
+// memory drops to the current size.
+bool ResetPeak() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+  clear.close();
+  return !clear.fail();
 }
 
 }  // namespace
-
-void* operator new(std::size_t size) {
-  void* p = std::malloc(size == 0 ? 1 : size);
-  if (p == nullptr) throw std::bad_alloc();
-  Count(static_cast<int64_t>(malloc_usable_size(p)));
-  return p;
-}
-void operator delete(void* p) noexcept {
-  if (p == nullptr) return;
-  Count(-static_cast<int64_t>(malloc_usable_size(p)));
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
 
 namespace {
 
@@ -78,16 +76,18 @@ void CompileToSmf(benchmark::State& state) {
   int64_t peakBytes = 0;
   const bool cold = state.range(1) != 0;
   for (auto _ : state) {
+    state.PauseTiming();
     if (cold) {
       // As the first compilation of a run: the event list has no storage yet.
-      state.PauseTiming();
       mml::EventList.Release();
-      state.ResumeTiming();
     }
-    int64_t base = HeapInUse.load();
-    HeapPeak.store(base);
+    bool measured = ResetPeak();
+    int64_t base = StatusBytes("VmRSS:");
+    state.ResumeTiming();
     mml::CompileMML(song, output);
-    peakBytes = HeapPeak.load() - base;
+    state.PauseTiming();
+    peakBytes = measured ? StatusBytes("VmHWM:") - base : -1;
+    state.ResumeTiming();
     events = static_cast<int64_t>(mml::EventList.size());
     played = 0;
     for (const mml::TMidiBuffer& e : mml::EventList) {
@@ -107,8 +107,8 @@ void CompileToSmf(benchmark::State& state) {
       events > 0 ? static_cast<double>(peakBytes) / static_cast<double>(events) : 0;
 }
 
-// Arguments: notes; 1 = cold (every compilation starts without list storage, which also makes the
-// peak bytes per event count the list), 0 = warm (the list keeps its storage, as repeated test plays do).
+// Arguments: notes; 1 = cold (every compilation starts without list storage, so the peak counts the
+// list too), 0 = warm (the list keeps its storage, as repeated test plays do).
 BENCHMARK(CompileToSmf)
     ->ArgNames({"notes", "cold"})
     ->Args({10'000, 1})

@@ -50,22 +50,22 @@ void TMidiBufferList::Clear() {
     Release();
     return;
   }
-  entries_.clear();
-  arena_.clear();
+  entries_.Clear();
+  arena_.Clear();
 }
 
 void TMidiBufferList::Release() {
-  std::vector<Entry>().swap(entries_);
-  std::string().swap(arena_);
+  entries_.Release();
+  arena_.Release();
 }
 
 void TMidiBufferList::Add(int32_t time, std::string_view data) {
   if (data.size() >= (size_t{1} << kSizeBits)) {
     throw std::length_error("MIDI event of 16 MiB or more");
   }
-  entries_.push_back(
+  entries_.PushBack(
       Entry{SortKey(time, data), (static_cast<uint64_t>(arena_.size()) << kSizeBits) | data.size()});
-  arena_.append(data);
+  arena_.Append(data.data(), data.size());
 }
 
 void TMidiBufferList::Add(int32_t time, std::span<const uint8_t> data) {
@@ -96,7 +96,7 @@ void SortEvents(TMidiBufferList& list) {
   auto before = [](const Entry& a, const Entry& b) {
     return a.Key != b.Key ? a.Key < b.Key : a.Where < b.Where;
   };
-  std::vector<Entry>& entries = list.entries_;
+  TGrowingArray<Entry>& entries = list.entries_;
   if (!std::is_sorted(entries.begin(), entries.end(), before)) {
     std::sort(entries.begin(), entries.end(), before);
   }

@@ -2,13 +2,19 @@
 // event stream (the play image of test play, or an .NMM file).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <initializer_list>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace mml {
@@ -21,6 +27,62 @@ struct TMidiBuffer {
   std::string_view Data;
 
   uint8_t Byte(size_t i) const { return i < Data.size() ? static_cast<uint8_t>(Data[i]) : 0; }
+};
+
+// A growing array of plain values kept with malloc/realloc: a large array grows in place (the C library
+// remaps its pages) instead of being copied to a new block each time, as a vector would be.
+template <typename T>
+class TGrowingArray {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+ public:
+  TGrowingArray() = default;
+  TGrowingArray(const TGrowingArray& other) { Append(other.data_, other.size_); }
+  TGrowingArray(TGrowingArray&& other) noexcept { Swap(other); }
+  TGrowingArray& operator=(TGrowingArray other) noexcept {
+    Swap(other);
+    return *this;
+  }
+  ~TGrowingArray() { std::free(data_); }
+
+  void Append(const T* items, size_t count) {
+    if (count == 0) return;
+    Reserve(size_ + count);
+    std::memcpy(data_ + size_, items, count * sizeof(T));
+    size_ += count;
+  }
+  void PushBack(const T& item) {
+    if (size_ == capacity_) Reserve(size_ + 1);
+    data_[size_++] = item;
+  }
+  void Clear() { size_ = 0; }
+  void Release() { TGrowingArray().Swap(*this); }
+
+  size_t size() const { return size_; }
+  size_t capacity() const { return capacity_; }
+  T* begin() { return data_; }
+  T* end() { return data_ + size_; }
+  const T* data() const { return data_; }
+  const T& operator[](size_t i) const { return data_[i]; }
+
+ private:
+  void Swap(TGrowingArray& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+  }
+  void Reserve(size_t needed) {
+    if (needed <= capacity_) return;
+    size_t grown = std::max({needed, capacity_ * 2, 4096 / sizeof(T)});
+    void* block = std::realloc(data_, grown * sizeof(T));
+    if (block == nullptr) throw std::bad_alloc();
+    data_ = static_cast<T*>(block);
+    capacity_ = grown;
+  }
+
+  T* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
 };
 
 // All events of one compilation, in insertion order until SortEvents reorders them. The bytes of every
@@ -41,7 +103,7 @@ class TMidiBufferList {
   void Add(int32_t time, std::initializer_list<uint8_t> data);
 
   size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
+  bool empty() const { return entries_.size() == 0; }
   TMidiBuffer operator[](size_t i) const;
   Iterator begin() const;
   Iterator end() const;
@@ -56,8 +118,8 @@ class TMidiBufferList {
     uint64_t Key;    // SortKey: the time in the upper half
     uint64_t Where;  // arena offset << kSizeBits | data size; grows with insertion
   };
-  std::vector<Entry> entries_;
-  std::string arena_;
+  TGrowingArray<Entry> entries_;
+  TGrowingArray<char> arena_;
 };
 
 class TMidiBufferList::Iterator {
