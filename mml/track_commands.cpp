@@ -263,14 +263,13 @@ void PositionCommand() {
     Track().Time = value;
     return;
   }
-  struct MaskKeeper {
-    uint32_t saved = TrackMask;
-    ~MaskKeeper() { TrackMask = saved; }
-  } keeper;
+  // A list that fails halfway leaves the tracks it has listed so far selected, as with `:`.
+  const uint32_t saved = TrackMask;
   ReadTrackList();
-  for (int i = 0; i < 32; ++i) {
+  for (int i = 0; i < kTrackCount; ++i) {
     if (TrackMask & (1u << i)) Tracks[i].Time = value;
   }
+  TrackMask = saved;
 }
 
 // ^: end mark

@@ -181,9 +181,13 @@ TEST(TrackCommands, PositionAndCut) {
 }
 
 TEST(TrackCommands, PositionCopyRestoresTheSelection) {
-  // The failing list leaves no track selected while the error is recorded; the selection comes back.
+  // A complete list gives the selection back; a list that fails halfway is abandoned like `:`, leaving
+  // the tracks listed so far selected (none: the next command has no track).
   RunCases({
-      {":1=5,33 c", "0:90 48 64 | 90:90 48 00", "指定値(33)が範囲外(1..32)です@5+2"},
+      {":1=5,2 c", "0:90 48 64 | 90:90 48 00"},
+      {":1=5,33 c", "", "指定値(33)が範囲外(1..32)です@5+2 | MIDIトラックを指定して下さい@8+1"},
+      {":1=5,2,33 c", "0:91 48 64 | 90:91 48 00", "[Part:1]指定値(33)が範囲外(1..32)です@7+2"},
+      {":1.2=5,3,4.40 c", "0:92 48 64 | 90:92 48 00", "[Part:1]指定値(40)が範囲外(1..32)です@11+2"},
   });
 }
 
