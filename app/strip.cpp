@@ -116,7 +116,7 @@ KeyStripView::KeyStripView(QWidget* parent) : QWidget(parent), picture_(NewStrip
 
 void KeyStripView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  const qreal ratio = devicePixelRatioF();
+  const qreal ratio = painter.device()->devicePixelRatioF();
   if (ratio <= 1.0) {
     painter.drawImage(0, 0, picture_);
     return;

@@ -151,6 +151,28 @@ TEST(StripPicture, BlackKeysShowThroughTheWhiteKeysCorners) {
   EXPECT_EQ(picture.pixel(599, 20), kWhite);
 }
 
+TEST(StripView, ScalesByWholeFactorsWithoutSmoothing) {
+  app::KeyStripView view;
+  uint8_t pressed[128] = {};
+  pressed[60] = 1;
+  app::DrawAllKeys(view.Picture(), pressed);
+  for (int factor : {1, 2, 3}) {
+    QImage target(600 * factor, 32 * factor, QImage::Format_RGB32);
+    target.setDevicePixelRatio(factor);
+    target.fill(Qt::red);
+    view.render(&target);
+    for (int y = 0; y < 32; y += 3) {
+      for (int x = 270; x < 300; ++x) {
+        for (int d = 0; d < factor * factor; ++d) {
+          ASSERT_EQ(target.pixel(x * factor + d % factor, y * factor + d / factor),
+                    view.Picture().pixel(x, y))
+              << factor << ": " << x << ", " << y;
+        }
+      }
+    }
+  }
+}
+
 // The whole strip with a few keys pressed against tests/qt_app/strip_reference.png. Run with
 // TONVIK_UPDATE_REFERENCE=1 to write the picture again after a deliberate change.
 TEST(StripPicture, MatchesTheReferencePicture) {

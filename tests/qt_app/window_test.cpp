@@ -200,6 +200,8 @@ TEST_F(WindowTest, LabelsHaveTheirPlacesTextsColoursAndHints) {
     EXPECT_EQ(c.label->font().underline(), c.clickable);
     EXPECT_EQ(c.label->cursor().shape(), c.clickable ? Qt::PointingHandCursor : Qt::ArrowCursor);
   }
+  // Where boxes overlap, the later label lies on top.
+  EXPECT_EQ(f.childAt(72, 5), f.LabelBankSep);
   EXPECT_EQ(f.Label1->font().pixelSize(), 13);
   EXPECT_EQ(f.LabelProgram->font().pixelSize(), 16);
   EXPECT_TRUE(f.LabelProgram->font().italic());
