@@ -39,23 +39,26 @@ class AutomationBitWriter {
   bool on_;
 };
 
-// ~note1,note2[,low,high]
+// ~note1,note2[,low,high]: the range is taken once both notes are read, the values once both are read.
 void ReadKeyFollow(int k, int32_t keyLowDefault, int32_t keyHighDefault) {
-  TTrackTable& t = Track();
-  t.KeyLowNote[k] = ReadNoteNumber();
+  const int32_t lowNote = ReadNoteNumber();
   ExpectComma();
-  t.KeyHighNote[k] = ReadNoteNumber();
+  const int32_t highNote = ReadNoteNumber();
+  TTrackTable& t = Track();
+  t.KeyLowNote[k] = lowNote;
+  t.KeyHighNote[k] = highNote;
   t.AutoMode[k] = 0;
   t.KeyFollowMask |= 1u << k;
+  int32_t low = keyLowDefault;
+  int32_t high = keyHighDefault;
   if (IsComma()) {
     NextChar();
-    t.KeyLowValue[k] = ReadExpr();
+    low = ReadExpr();
     ExpectComma();
-    t.KeyHighValue[k] = ReadExpr();
-  } else {
-    t.KeyLowValue[k] = keyLowDefault;
-    t.KeyHighValue[k] = keyHighDefault;
+    high = ReadExpr();
   }
+  t.KeyLowValue[k] = low;
+  t.KeyHighValue[k] = high;
 }
 
 // ---- parameter commands ----

@@ -301,6 +301,11 @@ TEST(Automation, KeyFollow) {
       {":1t~c3,c5,0,0c", "0:FF 51 03 93 87 00 | 0:90 48 64 | 90:90 48 00"},
       {":1B~c3,c5,-9000,9000c", "0:E0 00 40 | 0:90 48 64 | 90:90 48 00"},
       {":1B~c3,c5,-9000,9000o3c", "0:E0 00 00 | 0:90 3C 64 | 90:90 3C 00"},
+      // A range that fails at its second note leaves the previous range whole.
+      {":1V~c3,c5,0,100V~d3,x c", "0:B0 07 32 | 0:90 48 64 | 90:90 48 00",
+       "[Part:1]音符記号を指定してください@20+1"},
+      // Values that fail at their comma leave the previous values; the new range is taken.
+      {":1V~c3,c5,0,100V~c4,c5,7c", "0:B0 07 00 | 0:90 48 64 | 90:90 48 00", "[Part:1],が必要です@24+1"},
   });
 }
 
