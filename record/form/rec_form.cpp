@@ -267,6 +267,11 @@ TFormRec::TFormRec(QWidget* parent) : QDialog(parent) {
   layout->addWidget(Panel1, 1);
   layout->addLayout(buttons);
   setFixedSize(520, 340);
+  // Tab goes through the controls as they are laid out.
+  QWidget* order[] = {ComboBox1,     ComboBoxMMLType, EditTempo, EditLength, EditFirst,
+                      EditMinLength, EditDefLength,   MemoMML,   ListErrors, Button4,
+                      ButtonPlay,    ButtonSave,      Button1};
+  for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
   initialFolder_ = QDir::homePath();
   askSaveName = [this] { return RunSaveDialog(); };
