@@ -74,6 +74,8 @@ TEST(TrackCommands, ParameterValuesAndTheirEvents) {
       {":1P1", "0:B0 41 7F | 0:B0 05 00"},
       {":1P128", "0:B0 41 7F | 0:B0 05 7F"},
       {":1EA1EB2EC3ED4", "0:B0 5B 01 | 0:B0 5C 02 | 0:B0 5D 03 | 0:B0 5E 04"},
+      // The effect letter is the next significant character: blanks before it are passed over.
+      {":1E B20", "0:B0 5C 14"},
       {":1t1", "0:FF 51 03 93 87 00"},
       {":1t4194303", "0:FF 51 03 00 00 0E"},
       {":3v5", "0:B2 0B 05"},
@@ -139,6 +141,7 @@ TEST(TrackCommands, RawMessagesLyricsAndMeta) {
       {":1R4,4,%1100", "", "[Part:1]指定値(275)が範囲外(1..255)です@8+4"},
       {":1S", "0:B0 43 7F"},
       {":1S+S-", "0:B0 43 7F | 0:B0 43 00"},
+      {":1S-S", "0:B0 43 00 | 0:B0 43 7F"},
   });
 }
 
@@ -225,6 +228,8 @@ TEST(Notes, PitchLengthGateAndVelocity) {
       {":1c4,%-200", "0:90 48 00 | 0:90 48 64"},
       {":1s~c4,b3,10,20c", "0:90 48 0A | 90:90 48 00"},
       {":1s~c3,c5c", "0:90 48 60 | 90:90 48 00"},
+      // The followed velocity is not clamped: 64 + 20 * 63 / 13 = 160 fails the note.
+      {":1s~c3,c4g4", "", "[Part:1]ベロシティーが1から127の範囲を外れました@10+1"},
   });
 }
 
@@ -241,6 +246,12 @@ TEST(Notes, TiesRestsAndPortamento) {
        "0:90 48 64 | 90:B0 05 14 | 90:B0 41 7F | 90:90 48 00 | 96:90 4A 64 | 186:B0 41 00 | "
        "186:90 4A 00"},
       {":1c~200", "0:90 48 64 | 90:90 48 00", "[Part:1]指定値(200)が範囲外(0..127)です@4+3"},
+      // A rest leaves portamento on; the next note switches it off at the end of its gate.
+      {":1c~r d", "0:90 48 64 | 90:B0 41 7F | 90:90 48 00 | 192:90 4A 64 | 282:B0 41 00 | 282:90 4A 00"},
+      // A tie over the same note twice strikes once; the next other note releases it at its gate end.
+      {":1c$c$d", "0:90 48 64 | 192:90 4A 64 | 282:90 48 00 | 282:90 4A 00"},
+      // In a group the rest releases the tie at its own end, counted from its start in the group.
+      {":1{10c$r}", "0:90 48 64 | 106:90 48 00"},
   });
 }
 
@@ -361,6 +372,11 @@ TEST(Automation, Envelopes) {
        "[Part:1]指定値(65537)が範囲外(0..65536)です@11+5 | [Part:1]コマンドエラー(,)@16+1 | "
        "[Part:1]コマンドエラー(1)@17+1"},
       {":1v100,0,1,1", "0:B0 0B 64", "[Part:1],が必要です@12+1"},
+      // A definition that fails keeps the previous envelope, started again from the value just sent.
+      {":1v10,0,1,2,10v20,1,1,2,10,x r%3", "0:B0 0B 0A | 0:B0 0B 14 | 1:B0 0B 19",
+       "[Part:1]値を指定してください@26+1 | [Part:1]コマンドエラー(x)@27+1"},
+      {":1v10,0,1,2,10v20,3,1,2,10r%3", "0:B0 0B 0A | 0:B0 0B 14 | 1:B0 0B 19",
+       "[Part:1]繰り返すためのパラメータが足りません@24+2"},
   });
 }
 
