@@ -9,6 +9,7 @@
 #include <QShowEvent>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <numeric>
 
 #include "app/settings.h"
 #include "midi/port.h"
@@ -18,6 +19,9 @@ namespace dialogs {
 namespace {
 
 enum Column { kColName, kColType, kColVoices, kColNotes, kColVc, kColumnCount };
+constexpr int kColumnWidths[kColumnCount] = {144, 48, 48, 48, 32};
+constexpr Qt::Alignment kColumnAligns[kColumnCount] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignRight,
+                                                       Qt::AlignRight, Qt::AlignLeft};
 
 // Technology 1..7, four characters each.
 constexpr std::string_view kTypeTexts = "PORTGEN  SQ  FM MAP SW  SW  ";
@@ -97,16 +101,13 @@ TFormConfig::TFormConfig(QWidget* parent) : QDialog(parent) {
       "QTreeWidget::item { border-right: 1px solid palette(mid); border-bottom: 1px solid palette(mid); }"
       "QTreeWidget::item:selected { background: palette(highlight); color: palette(highlighted-text); }");
   ListView1->setToolTip(QStringLiteral("MIDI信号出力先を指定します。"));
-  const int widths[kColumnCount] = {144, 48, 48, 48, 32};
-  const Qt::Alignment aligns[kColumnCount] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignRight, Qt::AlignRight,
-                                              Qt::AlignLeft};
   for (int c = 0; c < kColumnCount; ++c) {
-    ListView1->setColumnWidth(c, widths[c]);
-    ListView1->headerItem()->setTextAlignment(c, aligns[c] | Qt::AlignVCenter);
+    ListView1->setColumnWidth(c, kColumnWidths[c]);
+    ListView1->headerItem()->setTextAlignment(c, kColumnAligns[c] | Qt::AlignVCenter);
   }
   ListView1->header()->setStretchLastSection(false);
   ListView1->header()->setSectionsMovable(false);
-  ListView1->setMinimumWidth(144 + 48 * 3 + 32 + 24);
+  ListView1->setMinimumWidth(std::accumulate(std::begin(kColumnWidths), std::end(kColumnWidths), 24));
   connect(ListView1, &QTreeWidget::itemDoubleClicked, this, [this] { ListView1DblClick(); });
 
   CheckBoxChannel = new QCheckBox(QStringLiteral("&Drum"), this);
@@ -172,24 +173,25 @@ void TFormConfig::FormShow() {
   ListView1->setUpdatesEnabled(false);
   ListView1->clear();
   const int n = platform::MidiOutGetNumDevs();
-  const Qt::Alignment aligns[kColumnCount] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignRight, Qt::AlignRight,
-                                              Qt::AlignLeft};
   for (int d = -1; d < n; ++d) {
     platform::MidiOutCaps caps;
-    if (!platform::MidiOutGetDevCaps(d, &caps)) caps = {};
+    if (!platform::MidiOutGetDevCaps(d, &caps)) {
+      caps = {};
+      caps.technology = 0;  // no such device: no type either
+    }
     const DeviceRowTexts texts = FormatDeviceRow(caps);
     auto* item = new QTreeWidgetItem(ListView1);
     const std::string* cells[kColumnCount] = {&texts.name, &texts.type, &texts.voices, &texts.notes,
                                               &texts.vc};
     for (int c = 0; c < kColumnCount; ++c) {
       item->setText(c, QString::fromStdString(*cells[c]));
-      item->setTextAlignment(c, aligns[c] | Qt::AlignVCenter);
+      item->setTextAlignment(c, kColumnAligns[c] | Qt::AlignVCenter);
     }
   }
   ListView1->setUpdatesEnabled(true);
 
-  // A device that has gone since the settings were read is no row: the default output is shown then,
-  // which is also what the port falls back to.
+  // A device that has gone since the settings were read is no row: the default output is selected then,
+  // so that the dialog can always be closed, and OK makes it the device.
   int row = midi::DeviceId + 1;
   if (row < 0 || row >= ListView1->topLevelItemCount()) row = 0;
   QTreeWidgetItem* item = ListView1->topLevelItem(row);

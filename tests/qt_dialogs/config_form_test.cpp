@@ -163,6 +163,12 @@ TEST_F(ConfigFormTest, NoDeviceListsOnlyTheMapper) {
   form_.FormShow();
   EXPECT_EQ(form_.ListView1->topLevelItemCount(), 1);
   EXPECT_TRUE(form_.FormCloseQuery());
+  // Without a default output its row stays, empty.
+  platform::SetMidiOutDevicesForTesting(nullptr, {a_});
+  form_.FormShow();
+  ASSERT_EQ(form_.ListView1->topLevelItemCount(), 2);
+  EXPECT_EQ(form_.ListView1->topLevelItem(0)->text(0), "");
+  EXPECT_EQ(form_.ListView1->topLevelItem(0)->text(1), "--");
 }
 
 TEST_F(ConfigFormTest, ShowsTheSettings) {
