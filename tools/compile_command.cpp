@@ -1,6 +1,7 @@
 // tonvik-mml FILE -o OUT | FILE --events [--dialect N]: compiles an MML file of the own dialect (or of
 // dialect N, turned into the own one first) and writes a Standard MIDI File or an NMM file, or lists
 // the sorted events. Compile errors go to standard error as FILE:LINE:COL: MESSAGE.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -130,8 +131,10 @@ void PrintErrors(const std::string& fileLabel, std::string_view text) {
   for (size_t n = 1; n <= mml::ErrorList.size(); ++n) {
     int32_t start = n < 17 ? mml::ErrorStart[n] : 0;
     LineColumn at = Locate(text, start < 0 ? 0 : static_cast<size_t>(start));
-    std::fprintf(stderr, "%s:%zu:%zu: %s\n", fileLabel.c_str(), at.Line, at.Column,
-                 platform::Cp932ToUtf8(mml::ErrorList[n - 1]).c_str());
+    // Written whole: a message may quote text of the file, zero bytes included.
+    std::string line = fileLabel + ":" + std::to_string(at.Line) + ":" + std::to_string(at.Column) + ": " +
+                       platform::Cp932ToUtf8(mml::ErrorList[n - 1]) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
   }
 }
 
