@@ -4,10 +4,12 @@
 # (Ctrl+W, read back from the clipboard), saves (Ctrl+S, Return in the save box) and closes (Alt+X);
 # Escape ends the program, which saves its settings. (Test play is left to the offscreen tests, which
 # play on a recording device instead of the loudspeakers.)
-# Usage: take_end_to_end.sh TONVIK WORKDIR   (writes WORKDIR/clipboard.txt, WORKDIR/take.mid)
+# Usage: take_end_to_end.sh TONVIK CLIPBOARD_READER WORKDIR
+# (writes WORKDIR/clipboard.txt and WORKDIR/take.mid)
 set -u
 tonvik=$1
-work=$2
+clipboard_reader=$2
+work=$3
 export XDG_CONFIG_HOME=$work/config
 export QT_QPA_PLATFORM=xcb
 mkdir -p "$XDG_CONFIG_HOME/Tonvik"
@@ -58,8 +60,7 @@ xdotool key --delay 200 Return c b slash space Return
 dlg=$(wait_focus "入力内容編集" "$win") || fail "the edit dialog did not open"
 xdotool key ctrl+w
 sleep 0.3
-python3 -c 'import tkinter; r = tkinter.Tk(); r.withdraw(); print(r.clipboard_get())' >"$work/clipboard.txt" ||
-  fail "the clipboard could not be read"
+"$clipboard_reader" >"$work/clipboard.txt" || fail "the clipboard could not be read"
 xdotool key ctrl+s
 wait_focus "Save As" "$dlg" >/dev/null || wait_focus "名前を付けて保存" "$dlg" >/dev/null || fail "no save box"
 xdotool key Return
