@@ -41,6 +41,7 @@ constexpr int kStripTop = 16;
 constexpr int kLabelHeight = 16;
 // How long a key-up of a held note waits for an auto-repeat press on X11.
 constexpr int kRepeatPairWaitMs = 30;
+constexpr int kFirstActivationLatestMs = 500;
 
 // Captions: a bold 13-pixel Japanese monospace face.
 QFont CaptionFont() {
@@ -313,9 +314,18 @@ void TForm1::FirstShow() {
                                "正式版より致命的なバグが潜んでいる可能性があるので注意してください。\r\n"
                                "なお、なるべく動作報告をお願いいたします。"));
   }
-  // The first show counts as an activation even when the window manager gives no focus; it runs once the
-  // window is on the screen, so that opening the output never delays the window.
-  QTimer::singleShot(0, this, [this] { AppActivate(); });
+  // The first show counts as an activation even when the window manager gives no focus. It runs once the
+  // window has been painted, so that opening the output (a soundfont to load) never delays the window;
+  // at the latest after a moment, should the window not be painted at all (started minimised).
+  QTimer::singleShot(kFirstActivationLatestMs, this, [this] { AppActivate(); });
+}
+
+void TForm1::paintEvent(QPaintEvent* event) {
+  QWidget::paintEvent(event);
+  if (!painted_ && settingsLoaded_) {
+    painted_ = true;
+    QTimer::singleShot(0, this, [this] { AppActivate(); });
+  }
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

@@ -63,6 +63,8 @@ class TForm1 : public QWidget, public KeyboardHost {
   void AppDeactivate();
   void ApplicationStateChanged(Qt::ApplicationState state);
   bool PortActive() const { return active_; }
+  // The window has been painted once (the first activation follows).
+  bool Painted() const { return painted_; }
   // Whether a key-up of a held note waits for the press of an X11 auto-repeat pair (on where the server
   // cannot send repeats as presses only).
   void SetRepeatPairing(bool on) { pairRepeats_ = on; }
@@ -115,6 +117,7 @@ class TForm1 : public QWidget, public KeyboardHost {
   bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   void CreateLabels();
@@ -125,6 +128,7 @@ class TForm1 : public QWidget, public KeyboardHost {
 
   std::map<QObject*, std::function<void()>> clickActions_;
   bool shown_ = false;
+  bool painted_ = false;
   bool settingsLoaded_ = false;
   bool active_ = false;
   bool closed_ = false;

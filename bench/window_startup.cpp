@@ -1,5 +1,6 @@
 // Start-up: from the program's start to the keyboard window on the screen (exposed), with the real output
 // devices, so that opening the default output (loading its soundfont) is seen not to hold the window back.
+// "On the screen" is the window's first paint.
 // Target: within 300 ms. The first run includes the application's own start (fonts, platform plugin); the
 // repetitions measure creating and showing the windows again.
 #include <benchmark/benchmark.h>
@@ -7,7 +8,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QWindow>
 #include <memory>
 
 #include "app/main_window.h"
@@ -18,20 +18,40 @@ namespace {
 
 QElapsedTimer sinceStart;
 double coldMs = 0;
+double firstActivationMs = 0;
 
-// Creates the windows, shows the keyboard window and waits until it is exposed; milliseconds taken.
-double ShowWindow(std::unique_ptr<app::TForm1>& form) {
-  QElapsedTimer timer;
-  timer.start();
+// Notes the time of the window's first paint.
+class PaintWatch : public QObject {
+ public:
+  explicit PaintWatch(const QElapsedTimer& timer) : timer_(timer) {}
+  double paintedMs = -1;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint && paintedMs < 0)
+      paintedMs = static_cast<double>(timer_.nsecsElapsed()) / 1e6;
+    return false;
+  }
+
+ private:
+  const QElapsedTimer& timer_;
+};
+
+// Creates the windows, shows the keyboard window and waits until it has been painted; milliseconds from
+// `timer`'s start to the first paint.
+double ShowWindow(std::unique_ptr<app::TForm1>& form, const QElapsedTimer& timer) {
+  PaintWatch watch(timer);
   form.reset(app::CreateWindows().form1);
+  form->installEventFilter(&watch);
   form->showMessage = [](QMessageBox::Icon, const QString&) {};
   form->keyboardModifiers = [] { return Qt::KeyboardModifiers(); };
   form->show();
-  while (!form->windowHandle() || !form->windowHandle()->isExposed()) {
+  QElapsedTimer limit;
+  limit.start();
+  while (!form->Painted() && limit.elapsed() < 10000)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    if (timer.elapsed() > 10000) break;
-  }
-  return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+  form->removeEventFilter(&watch);
+  return watch.paintedMs;
 }
 
 void Close(std::unique_ptr<app::TForm1>& form) {
@@ -44,12 +64,15 @@ void Close(std::unique_ptr<app::TForm1>& form) {
 void BM_WindowShown(benchmark::State& state) {
   for (auto _ : state) {
     std::unique_ptr<app::TForm1> form;
-    state.SetIterationTime(ShowWindow(form) / 1e3);
+    QElapsedTimer timer;
+    timer.start();
+    state.SetIterationTime(ShowWindow(form, timer) / 1e3);
     state.PauseTiming();
     Close(form);
     state.ResumeTiming();
   }
   state.counters["cold_start_ms"] = coldMs;
+  state.counters["port_open_ms"] = firstActivationMs;
 }
 BENCHMARK(BM_WindowShown)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
 
@@ -65,8 +88,10 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   {
     std::unique_ptr<app::TForm1> form;
-    ShowWindow(form);
-    coldMs = static_cast<double>(sinceStart.nsecsElapsed()) / 1e6;
+    coldMs = ShowWindow(form, sinceStart);
+    // The first activation opens the default output after the first paint; when it is done.
+    while (!form->PortActive() && sinceStart.elapsed() < 20000) QCoreApplication::processEvents();
+    firstActivationMs = static_cast<double>(sinceStart.nsecsElapsed()) / 1e6;
     Close(form);
   }
   benchmark::Initialize(&argc, argv);

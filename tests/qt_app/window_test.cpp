@@ -70,10 +70,14 @@ class WindowTest : public KeyboardFixture {
 
   // Shows the window and lets the first activation run.
   void Start() {
-    form_->show();
-    QCoreApplication::processEvents();
+    ShowAndActivate();
     ASSERT_TRUE(form_->PortActive());
     Sent();
+  }
+
+  void ShowAndActivate() {
+    form_->show();
+    for (int i = 0; i < 100 && !form_->PortActive(); ++i) QTest::qWait(5);
   }
 
   void Key(QEvent::Type type, uint32_t scan, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
@@ -209,7 +213,8 @@ TEST_F(WindowTest, LabelsHaveTheirPlacesTextsColoursAndHints) {
 
 TEST_F(WindowTest, FirstStartShowsDefaultsAndSendsTheState) {
   form_->show();
-  QCoreApplication::processEvents();
+  EXPECT_FALSE(form_->PortActive()) << "activated before the window was on the screen";
+  ShowAndActivate();
   ASSERT_TRUE(form_->PortActive());
   const Bytes sent = Sent();
   // After the port's reset: no reset message for type 0, volume, bank and program, notes off.
