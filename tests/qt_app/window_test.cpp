@@ -388,6 +388,29 @@ TEST_F(WindowTest, SettingsAreWrittenAndReadBack) {
   EXPECT_EQ(form_->LabelVelocity->text(), "064");
 }
 
+TEST_F(WindowTest, ConvertValuesGoThroughTheEditDialog) {
+  {
+    QSettings file(SettingsFile(), QSettings::IniFormat);
+    file.setValue("Convert/Tempo", "96");
+    file.setValue("Convert/MinLength", "16");
+    file.setValue("Convert/MMLType", 3);
+    file.setValue("Convert/Mode", 9);  // no such item: the first
+  }
+  form_->LoadSettings();
+  const app::ConvertValues shown = windows_.formRec->ConvertValuesNow();
+  EXPECT_EQ(shown.Tempo, "96");
+  EXPECT_EQ(shown.MinLength, "16");
+  EXPECT_EQ(shown.DefLength, "4");
+  EXPECT_EQ(shown.MMLType, 3);
+  EXPECT_EQ(shown.Mode, 0);
+  form_->SaveSettings();
+  QSettings file(SettingsFile(), QSettings::IniFormat);
+  EXPECT_EQ(file.value("Convert/Tempo").toString(), "96");
+  EXPECT_EQ(file.value("Convert/FirstLength").toString(), "8");
+  EXPECT_EQ(file.value("Convert/MMLType").toInt(), 3);
+  EXPECT_EQ(file.value("Convert/Mode").toInt(), 0);
+}
+
 TEST_F(WindowTest, BadStoredValuesReadAsDefaultsOrClampWhereTheyIndex) {
   {
     QSettings file(SettingsFile(), QSettings::IniFormat);
