@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
   }
   form->show();
   form->activateWindow();
-  Wait(500);
+  for (int i = 0; i < 100 && !form->PortActive(); ++i) Wait(50);
   if (!form->PortActive()) {
     std::fprintf(stderr, "the window was not activated\n");
     return 2;
@@ -98,7 +98,9 @@ int main(int argc, char** argv) {
   ok = ok && Run({QStringLiteral("keyup"), QStringLiteral("c")});
   ok = ok && Run({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("50"), QStringLiteral("e"),
                   QStringLiteral("shift+c"), QStringLiteral("backslash")});
-  Wait(500);
+  // Eight messages are expected; wait for them under load, then a moment for any that should not come.
+  for (int i = 0; i < 100 && device->Messages().size() < 8; ++i) Wait(50);
+  Wait(300);
   if (!ok) {
     std::fprintf(stderr, "xdotool failed\n");
     return 3;
