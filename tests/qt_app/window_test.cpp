@@ -388,6 +388,24 @@ TEST_F(WindowTest, SettingsAreWrittenAndReadBack) {
   EXPECT_EQ(form_->LabelVelocity->text(), "064");
 }
 
+TEST_F(WindowTest, StayOnTopComesFromTheStoreAndFollowsTheConfiguration) {
+  EXPECT_FALSE(form_->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  Start();
+  form_->SetStayOnTop(true);
+  EXPECT_TRUE(form_->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_TRUE(form_->isVisible()) << "shown again after the flag changed";
+  EXPECT_TRUE(Settings.StayOnTop);
+  form_->FormClose();
+
+  form_.reset();
+  windows_ = app::CreateWindows();
+  form_.reset(windows_.form1);
+  EXPECT_TRUE(form_->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_TRUE(Settings.StayOnTop);
+  form_->SetStayOnTop(false);
+  EXPECT_FALSE(form_->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+}
+
 TEST_F(WindowTest, ConvertValuesGoThroughTheEditDialog) {
   {
     QSettings file(SettingsFile(), QSettings::IniFormat);
