@@ -247,7 +247,7 @@ void TForm1::SaveSettings() {
   WriteSettings(store, Settings, dialogs::CurrentDeviceName(), convert_);
   if (!store.Flush()) {
     showMessage(QMessageBox::Warning,
-                QStringLiteral("設定を保存できませんでした。\r\n%1").arg(Text(store.Location())));
+                QStringLiteral("設定を保存できませんでした。\n%1").arg(Text(store.Location())));
   }
 }
 
@@ -259,7 +259,7 @@ void TForm1::EraseSettings() {
     showMessage(QMessageBox::Information, QStringLiteral("レジストリを消去しました。"));
   } else {
     showMessage(QMessageBox::Warning,
-                QStringLiteral("設定を消去できませんでした。\r\n%1").arg(Text(location)));
+                QStringLiteral("設定を消去できませんでした。\n%1").arg(Text(location)));
   }
 }
 
@@ -310,8 +310,8 @@ void TForm1::FirstShow() {
   settingsLoaded_ = true;
   if (QString::fromUtf8(kVersionText).contains(QStringLiteral("β"))) {
     showMessage(QMessageBox::Warning,
-                QStringLiteral("このプログラムはβバージョンです。\r\n"
-                               "正式版より致命的なバグが潜んでいる可能性があるので注意してください。\r\n"
+                QStringLiteral("このプログラムはβバージョンです。\n"
+                               "正式版より致命的なバグが潜んでいる可能性があるので注意してください。\n"
                                "なお、なるべく動作報告をお願いいたします。"));
   }
   // The first show counts as an activation even when the window manager gives no focus. It runs once the
