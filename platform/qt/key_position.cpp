@@ -1,11 +1,13 @@
 #include "platform/qt/key_position.h"
 
+#include <QtGui/qtguiglobal.h>
+
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <array>
 #include <optional>
-
-#ifdef TONVIK_HAVE_X11
+#if defined(TONVIK_HAVE_X11) && QT_CONFIG(xcb)
+#define TONVIK_X11_REPEAT 1
 #include <QtGui/qguiapplication_platform.h>
 #include <X11/XKBlib.h>
 #endif
@@ -299,7 +301,7 @@ uint8_t VirtualKeyFromQtKey(int qtKey, bool keypad) {
 }
 
 bool SetDetectableAutoRepeat([[maybe_unused]] bool detectable) {
-#ifdef TONVIK_HAVE_X11
+#ifdef TONVIK_X11_REPEAT
   const auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
   if (!x11 || !x11->display()) return false;
   Bool supported = False;
