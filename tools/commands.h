@@ -18,6 +18,16 @@ int RunPlay(const Args& args);
 int RunRecordToMml(const Args& args);
 int RunFromMidi(const Args& args);
 
+// Reads an MML file ("-" = standard input) as the compiler takes it: CP932 with CR LF line breaks.
+// Throws platform::FileError when it cannot be read.
+std::string ReadMmlInput(const std::string& path);
+
+// Compiles `text` with `outputName`: the + command's text goes to standard output, every recorded
+// error to standard error as FILE:LINE:COL: MESSAGE. Returns "" or the message (UTF-8) that ended the
+// compilation. (tools/compile_command.cpp)
+std::string CompileAndReport(const std::string& fileLabel, const std::string& text,
+                             const std::string& outputName);
+
 // Lines for --help, one block per command file.
 extern const char* const kCompileHelp;
 extern const char* const kPlayHelp;

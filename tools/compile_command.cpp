@@ -168,32 +168,20 @@ void PrintEvents() {
 
 }  // namespace
 
-int RunCompile(const Args& args) {
-  CompileOptions options;
-  std::string usage = ParseArgs(args, options);
-  if (!usage.empty()) return Fail(usage);
+std::string ReadMmlInput(const std::string& path) {
+  std::string text = path == "-" ? ReadStandardInput() : platform::ReadWholeFile(path);
+  return platform::NormalizeLineBreaks(platform::FileTextToCp932(text));
+}
 
-  bool fromStdin = options.Input == "-";
-  std::string fileLabel = fromStdin ? "<stdin>" : options.Input;
-  std::string text;
-  try {
-    text = fromStdin ? ReadStandardInput() : platform::ReadWholeFile(options.Input);
-  } catch (const std::exception& e) {
-    return Fail(e.what());
-  }
-  text = platform::NormalizeLineBreaks(platform::FileTextToCp932(text));
-  if (options.Dialect != record::kOwnDialect) {
-    text = record::TurnDialectToOwn(text, options.Dialect);
-  }
-
+std::string CompileAndReport(const std::string& fileLabel, const std::string& text,
+                             const std::string& outputName) {
   mml::SetMessageHandler([](const std::string& cp932) {
     std::string line = platform::Cp932ToUtf8(cp932) + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
   });
-  // Build only: the output file is written here, under the name exactly as given.
   std::string ended;
   try {
-    mml::CompileMML(text, std::string(1, '\0'));
+    mml::CompileMML(text, outputName);
   } catch (const mml::EScriptError& e) {
     ended = platform::Cp932ToUtf8(e.what());
   } catch (const std::exception& e) {
@@ -201,7 +189,28 @@ int RunCompile(const Args& args) {
   }
   mml::SetMessageHandler(nullptr);
   std::fflush(stdout);
+  PrintErrors(fileLabel, text);
+  return ended;
+}
 
+int RunCompile(const Args& args) {
+  CompileOptions options;
+  std::string usage = ParseArgs(args, options);
+  if (!usage.empty()) return Fail(usage);
+
+  std::string fileLabel = options.Input == "-" ? "<stdin>" : options.Input;
+  std::string text;
+  try {
+    text = ReadMmlInput(options.Input);
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
+  if (options.Dialect != record::kOwnDialect) {
+    text = record::TurnDialectToOwn(text, options.Dialect);
+  }
+
+  // Build only: the output file is written here, under the name exactly as given.
+  std::string ended = CompileAndReport(fileLabel, text, std::string(1, '\0'));
   if (ended.empty() && options.Output) {
     try {
       WriteOutput(*options.Output);
@@ -209,7 +218,6 @@ int RunCompile(const Args& args) {
       ended = e.what();
     }
   }
-  PrintErrors(fileLabel, text);
   if (!ended.empty()) return Fail(ended);
   if (options.ListEvents) PrintEvents();
   return mml::ErrorList.empty() ? kExitOk : kExitErrors;

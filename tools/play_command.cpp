@@ -107,29 +107,6 @@ std::shared_ptr<platform::MidiOutDevice> ChooseDevice(const std::string& choice,
   return device;
 }
 
-// Compiles for test play: the image lands in the song buffer. Prints the errors; "" or the message that
-// ended the compilation.
-std::string CompileForPlay(const std::string& label, const std::string& text) {
-  mml::SetMessageHandler([](const std::string& cp932) {
-    std::string line = platform::Cp932ToUtf8(cp932) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stdout);
-  });
-  std::string ended;
-  try {
-    mml::CompileMML(text, std::string(1, '\xFF'));
-  } catch (const mml::EScriptError& e) {
-    ended = platform::Cp932ToUtf8(e.what());
-  } catch (const std::exception& e) {
-    ended = e.what();
-  }
-  mml::SetMessageHandler(nullptr);
-  std::fflush(stdout);
-  for (const std::string& message : mml::ErrorList) {
-    std::fprintf(stderr, "%s: %s\n", label.c_str(), platform::Cp932ToUtf8(message).c_str());
-  }
-  return ended;
-}
-
 std::string TraceText(const std::vector<platform::MidiCall>& calls, uint32_t start) {
   std::string text;
   char hex[4];
@@ -183,18 +160,21 @@ int RunPlay(const Args& args) {
 
   std::string text;
   try {
-    text = platform::ReadWholeFile(options.Input);
+    text = ReadMmlInput(options.Input);
   } catch (const std::exception& e) {
     return Fail(e.what());
   }
-  text = platform::NormalizeLineBreaks(platform::FileTextToCp932(text));
 
   std::string error;
   std::shared_ptr<platform::MidiOutDevice> device = ChooseDevice(options.Device, error);
   if (!error.empty()) return Fail(error);
 
   midi::ConnectCompilerHandOver();
-  if (std::string ended = CompileForPlay(options.Input, text); !ended.empty()) return Fail(ended);
+  // Test play: the image lands in the song buffer.
+  const std::string label = options.Input == "-" ? "<stdin>" : options.Input;
+  if (std::string ended = CompileAndReport(label, text, std::string(1, '\xFF')); !ended.empty()) {
+    return Fail(ended);
+  }
   const bool hadErrors = !mml::ErrorList.empty();
 
   // The recorder passes everything on to the device (or nowhere for "none") and keeps the trace.
