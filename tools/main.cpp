@@ -7,9 +7,10 @@
 namespace {
 
 void PrintHelp() {
-  std::fputs("usage: tonvik-mml FILE -o OUT | FILE --events | --play FILE | --list-devices |\n"
-             "                  --record-to-mml TAKE | --from-midi FILE.mid   (FILE \"-\" = standard input)\n\n",
-             stdout);
+  std::fputs(
+      "usage: tonvik-mml FILE -o OUT | FILE --events | --play FILE | --list-devices |\n"
+      "                  --record-to-mml TAKE | --from-midi FILE.mid   (FILE \"-\" = standard input)\n\n",
+      stdout);
   std::fputs(tools::kCompileHelp, stdout);
   std::fputs(tools::kPlayHelp, stdout);
   std::fputs(tools::kRecordHelp, stdout);
