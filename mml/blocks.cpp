@@ -1,4 +1,5 @@
 // Comments, track selection, and repeat blocks with alternatives.
+#include <cstddef>
 #include <cstdint>
 
 #include "mml/lexer.h"
@@ -9,8 +10,13 @@ namespace mml {
 
 namespace {
 
-// The end of what may be read: the end of the text, or the end of the macro expansion being read.
-bool IsEndOfText(uint8_t c) { return c == 0x00 || c == 0x1A || (c == 0x1B && CurMacro >= 0); }
+// The end of what a scan may read, `c` just read by NextChar: the end mark, the end of the macro
+// expansion being read, or the end of the working text itself (a lone lead byte can step over the end
+// mark). A 0x00 byte within the text is no end for a scan.
+bool IsEndOfText(uint8_t c) {
+  return c == 0x1A || (c == 0x1B && CurMacro >= 0) ||
+         (c == 0x00 && static_cast<size_t>(ReadPos - 1) >= Source.size());
+}
 
 [[noreturn]] void MissingBlockEnd() { ScriptError(Cp932Text("[に対する]がありません")); }
 

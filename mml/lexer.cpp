@@ -67,13 +67,19 @@ int32_t ReadDecimal() {
   return static_cast<int32_t>(value);
 }
 
-// hexdigits behind "&H": none gives 0; more than 32 bits end the command.
+// hexdigits behind "&H": none gives 0. The number is made of all the digits; more than 32 bits end
+// the command, with ReadPos behind the last digit.
 int32_t ReadHex() {
   uint64_t value = 0;
+  bool tooLarge = false;
   for (int d; (d = HexDigit(PeekChar())) >= 0; ++ReadPos) {
     value = value * 16 + d;
-    if (value > 0xFFFFFFFFu) throw ECommandAborted("hexadecimal number too large");
+    if (value > 0xFFFFFFFFu) {
+      tooLarge = true;
+      value &= 0xFFFFFFFFu;
+    }
   }
+  if (tooLarge) throw ECommandAborted("hexadecimal number too large");
   return static_cast<int32_t>(static_cast<uint32_t>(value));
 }
 

@@ -31,7 +31,7 @@ constexpr std::string_view kKeywords =
 static_assert(kKeywords.size() == 29);
 constexpr uint8_t kIncludeCode = 1;
 // What an inclusion counts as work besides the bytes it inserts and moves: the file access.
-constexpr int64_t kIncludeCost = 64 * 1024;
+constexpr int64_t kIncludeCost = 4 * 1024;
 
 bool HasFolderPart(const std::string& name) {
 #ifdef _WIN32

@@ -142,6 +142,25 @@ TEST(ReadExpr, ArithmeticFaultsEndTheCommandWithoutAMessage) {
   }
 }
 
+// The reader that fails leaves ReadPos where it stopped: a hexadecimal number is made of all its
+// digits before it is found too large.
+TEST(ReadExpr, ArithmeticFaultsLeaveTheReaderBehindTheOperand) {
+  struct Case {
+    const char* Text;
+    int32_t EndPos;
+  };
+  const Case cases[] = {{"&H100000000 c", 11}, {"&H1FFFFFFFFF", 12}, {"7\\0 c", 3}, {"&H00000000FF", 12}};
+  for (const Case& c : cases) {
+    Prepare(c.Text);
+    try {
+      ReadExpr();
+    } catch (...) {
+    }
+    EXPECT_EQ(ReadPos, c.EndPos) << c.Text;
+    EXPECT_TRUE(ErrorList.empty()) << c.Text;
+  }
+}
+
 TEST(ReadExpr, RandomDrawsStayInRangeAndTheOperatorFollowsTheDraw) {
   for (int i = 0; i < 50; ++i) {
     Prepare("%r3");

@@ -12,6 +12,7 @@
 namespace mml_test {
 namespace {
 
+using namespace std::string_literals;
 using Errors = std::vector<CompiledError>;
 using Lines = std::vector<std::string>;
 
@@ -158,6 +159,26 @@ TEST(Comments, LineAndBracketComments) {
     EXPECT_EQ(Melody(r), c.Melody) << c.Text;
     EXPECT_TRUE(r.Errors.empty()) << c.Text;
     EXPECT_EQ(r.Raised, "") << c.Text;
+  }
+}
+
+// A 0x00 byte inside the text ends the main loop, but not the scan of a comment, a block or an
+// alternative: those end only at the end mark, the end of an expansion or the end of the working text.
+TEST(Comments, AZeroByteInsideTheTextIsSkippedByScans) {
+  struct Case {
+    std::string Text;
+    const char* Melody;
+    const char* Raised;
+  };
+  const Case cases[] = {
+      {":1c;[ \0 ]d"s, "c d", ""},          {":1c; \0 e\r\nd"s, "c d", ""},
+      {":1[c;[\0]]2d"s, "c c d", ""},       {":1c;\x82"s, "c", "コンパイルエラー"},
+      {":1c\0d"s, "c", "コンパイルエラー"},
+  };
+  for (const Case& c : cases) {
+    Compiled r = CompileRaw(c.Text);
+    EXPECT_EQ(Melody(r), c.Melody) << c.Text;
+    EXPECT_EQ(r.Raised, c.Raised) << c.Text;
   }
 }
 
