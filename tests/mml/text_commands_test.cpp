@@ -78,6 +78,8 @@ TEST(Macros, DefinitionAndCallErrors) {
         {"コマンドエラー(0)", 6, 1},
         {"]に対応する[がありません", 7, 1}}},
       {"!m[c] ", {{",が必要です", 6, 1}}},  // brackets are part of a word
+      // The span counts from the first byte behind "[", blanks that the body loses included.
+      {"!m,[  Z]\n:1c!m", {{"[Part:1]コマンドエラー(Z)(展開した!m内(Z)でエラー)", 4, 1}}},
   };
   for (const Case& c : cases) {
     Compiled r = Compile(c.Text);
@@ -253,6 +255,24 @@ TEST_F(Include, ErrorsInsideAFileArePlacedAtTheDirective) {
   EXPECT_EQ(r.Errors,
             (Errors{{"[File:x.mml][Part:1]コマンドエラー(Z)", 16, 1}, {"[Part:1]コマンドエラー(Z)", 19, 1}}));
   EXPECT_EQ(Melody(r), "c d");
+}
+
+// Every inserted text before the error's end is taken out of its span, and so is every other one: a
+// macro body written before an insertion is reported that many bytes earlier.
+TEST_F(Include, SpansLeaveOutTheLengthOfEveryInsertedText) {
+  Write("x.mml", "c");
+  struct Case {
+    const char* Text;
+    Errors Expected;
+  };
+  const Case cases[] = {
+      {":1#INCLUDE,x.mml\nZ", {{"[Part:1]コマンドエラー(Z)", 18, 1}}},
+      {":!m,[Z]\n:1#INCLUDE,x.mml\n!m", {{"[Part:1]コマンドエラー(Z)(展開した!m内(Z)でエラー)", 2, 1}}},
+  };
+  for (const Case& c : cases) {
+    Compiled r = Compile(c.Text);
+    EXPECT_EQ(r.Errors, c.Expected) << c.Text;
+  }
 }
 
 TEST_F(Include, NestedFilesWidenTheirOuterEntry) {
