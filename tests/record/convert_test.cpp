@@ -176,6 +176,64 @@ TEST(Recalculate, UnreadableFieldsAndZeroDivisorsStopSilently) {
   }
 }
 
+TEST(Recalculate, FirstNoteGapAndTempoFollowTheTake) {
+  // Mode 2 looks for the first onset more than MinLen milliseconds after the start (MinLen "8" is 48,
+  // compared as a plain number), or the stop when there is none; the tempo is truncated.
+  struct Case {
+    const char* what;
+    Capture take;
+    int mode;
+    ConvertFields fields;
+    const char* tempo;
+    const char* length;
+    const char* mml;
+  } cases[] = {
+      {"onsets up to 48 ms belong to the opening chord",
+       Take({{1000, 60}, {1030, 64}, {1048, 67}, {1500, 62}}, 3000),
+       kModeFromFirst,
+       {"1", "", "8", "4", "4"},
+       "120",
+       "1",
+       "{ceg}d2."},
+      {"no later onset: the gap runs to the stop",
+       Take({{1000, 60}, {1020, 62}}, 2000),
+       kModeFromFirst,
+       {"1", "", "8", "4", "2"},
+       "120",
+       "2",
+       "{c2d2}"},
+      {"16th minimum: 30 ms is beyond 24",
+       Take({{0, 60}, {30, 62}}, 60),
+       kModeFromFirst,
+       {"1", "", "16", "4", "16"},
+       "500",
+       "8",
+       "c16d16"},
+      {"as typed: the tempo is truncated",
+       Take({{0, 60}}, 2001),
+       kModeAsTyped,
+       {"1", "1", "8", "4", "8"},
+       "119",
+       "1",
+       "c1"},
+      {"as typed: a negative span gives a negative tempo",
+       Take({{1000, 60}}, 500),
+       kModeAsTyped,
+       {"1", "1", "8", "4", "8"},
+       "-480",
+       "1",
+       "c1"},
+  };
+  for (const Case& c : cases) {
+    ConvertFields fields = c.fields;
+    ConvertState state;
+    ASSERT_TRUE(Recalculate(c.take, c.mode, fields, state)) << c.what;
+    EXPECT_EQ(fields.Tempo, c.tempo) << c.what;
+    EXPECT_EQ(fields.Length, c.length) << c.what;
+    EXPECT_EQ(BuildMML(c.take, state, 0), c.mml) << c.what;
+  }
+}
+
 TEST(Recalculate, AllMinimumIgnoresTheTiming) {
   Capture take = Take({{500, 60}, {500, 62}, {400, 64}}, 501);
   ConvertFields fields{"120", "", "8", "4", "8"};

@@ -63,6 +63,20 @@ TEST(RecordToMml, PrintsTheMmlAndTheComputedFields) {
   }
 }
 
+TEST(RecordToMml, TakeLinesMayEndInCrLfAndBlankLinesAreSkipped) {
+  const char* takes[] = {
+      "1000 60\r\n1500 62\r\n1750 64\r\n2500 65\r\n3000 stop\r\n",
+      "\n1000 60\n\n1500\t62\n  1750 64  \n2500 65\n3000 stop\n\n",
+      "1000 60\n1500 62\n1750 64\n2500 65\n3000 stop",
+  };
+  int i = 0;
+  for (const char* take : takes) {
+    ToolRun run = Tool("--record-to-mml " + WriteTemp("lines" + std::to_string(i++), take));
+    EXPECT_EQ(run.status, 0) << take << run.err;
+    EXPECT_EQ(run.out, "cd8e.f\ntempo=120 length=1\n") << take;
+  }
+}
+
 TEST(RecordToMml, SilentStopsAndErrors) {
   struct Case {
     const char* take;
