@@ -1,5 +1,6 @@
 // tonvik-mml: compile MML to MIDI files, play it, and turn takes or MIDI files into MML.
 #include <cstdio>
+#include <set>
 #include <string>
 
 #include "tools/commands.h"
@@ -24,18 +25,27 @@ int main(int argc, char** argv) {
     PrintHelp();
     return 2;
   }
-  for (const std::string& a : args) {
+  // The first mode option decides the command; everything else is the compiler. Values of options
+  // are skipped, so a take named "--play" or a field text "-h" is taken as the value it is.
+  static const std::set<std::string> kTakesValue = {
+      "-o",    "--dialect", "--device", "--trace", "--mode",          "--tempo",    "--length",
+      "--min", "--default", "--first",  "--play",  "--record-to-mml", "--from-midi"};
+  std::string mode;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
     if (a == "--help" || a == "-h") {
       PrintHelp();
       return 0;
     }
+    if (mode.empty() &&
+        (a == "--list-devices" || a == "--play" || a == "--record-to-mml" || a == "--from-midi")) {
+      mode = a;
+    }
+    if (kTakesValue.count(a) != 0) ++i;
   }
-  // The first mode option decides the command; everything else is the compiler.
-  for (const std::string& a : args) {
-    if (a == "--list-devices") return tools::RunListDevices(args);
-    if (a == "--play") return tools::RunPlay(args);
-    if (a == "--record-to-mml") return tools::RunRecordToMml(args);
-    if (a == "--from-midi") return tools::RunFromMidi(args);
-  }
+  if (mode == "--list-devices") return tools::RunListDevices(args);
+  if (mode == "--play") return tools::RunPlay(args);
+  if (mode == "--record-to-mml") return tools::RunRecordToMml(args);
+  if (mode == "--from-midi") return tools::RunFromMidi(args);
   return tools::RunCompile(args);
 }
