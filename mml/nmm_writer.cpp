@@ -22,17 +22,13 @@ void PutLittle(std::string& out, size_t at, uint32_t value, int bytes) {
   }
 }
 
-// A lyric FF 05 <length> <text> whose text begins with "*LOOP" in any case. The length is read as
-// the variable-length quantity it is, so a lyric of 128 bytes or more is judged by its text too.
+// A lyric FF 05 <length> <text> whose text begins with "*LOOP" in any case: the five bytes behind
+// FF 05 and a one-byte length are compared, so a lyric of 128 bytes or more (two length bytes) never
+// matches by its text.
 bool IsLoopMark(const TMidiBuffer& e) {
   static constexpr char kMark[] = "*LOOP";
-  size_t text = 2;
-  while (text < 6 && (e.Byte(text) & 0x80) != 0) {
-    ++text;
-  }
-  ++text;
   for (size_t i = 0; i < 5; ++i) {
-    uint8_t c = e.Byte(text + i);
+    uint8_t c = e.Byte(3 + i);
     if (c >= 'a' && c <= 'z') {
       c = static_cast<uint8_t>(c - 'a' + 'A');
     }

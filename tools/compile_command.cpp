@@ -98,16 +98,15 @@ std::string ReadStandardInput() {
   return text;
 }
 
-bool IsCp932Lead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-bool IsCp932Trail(uint8_t b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
-
 struct LineColumn {
   size_t Line = 1;
   size_t Column = 1;
 };
 
 // The 1-based line and column of byte `pos` of `text`: CR LF, LF and a lone CR each end a line; a
-// two-byte character counts as one column. A position beyond the text is taken as its end.
+// two-byte character counts as one column. Characters are taken as the compiler reads them: every
+// byte of 0x80 or above starts a two-byte character, whatever byte follows it. A position beyond the
+// text is taken as its end.
 LineColumn Locate(std::string_view text, size_t pos) {
   LineColumn at;
   pos = std::min(pos, text.size());
@@ -120,8 +119,7 @@ LineColumn Locate(std::string_view text, size_t pos) {
       at.Column = 1;
       continue;
     }
-    bool twoBytes = IsCp932Lead(b) && i + 1 < text.size() && IsCp932Trail(static_cast<uint8_t>(text[i + 1]));
-    i += twoBytes ? 2 : 1;
+    i += b >= 0x80 ? 2 : 1;
     ++at.Column;
   }
   return at;
