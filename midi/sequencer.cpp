@@ -196,11 +196,13 @@ void EndTick() {
   ReleaseBusy();
 }
 
-// The caller holds Busy: the timer is killed, the song ends and the port is reset.
+// The caller holds Busy: the timer is killed, the port is reset and the song ends. The playing flag is
+// cleared only after the reset: until then the UI side waits for Busy instead of sending straight to the
+// device, so nothing it sends lands inside the reset sequence.
 void StopSong() {
   Timer().Kill();
-  PlayFlags.fetch_and(~kPlaying, std::memory_order_acq_rel);
   ResetPort();
+  PlayFlags.fetch_and(~kPlaying, std::memory_order_acq_rel);
   PlayFlags.fetch_and(~kLoopedThisTick, std::memory_order_acq_rel);
   ReleaseBusy();
 }

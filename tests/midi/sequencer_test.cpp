@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <span>
+#include <thread>
 
 #include "midi/drive_state.h"
 #include "midi_test_util.h"
@@ -191,6 +194,73 @@ TEST_F(SequencerTest, TheEndOfTheSongStopsTheTimerAndResetsThePort) {
   EXPECT_FALSE(midi::IsPlaying());
   EXPECT_FALSE(timer_.Alive());
   EXPECT_EQ(SentBytes(), Concat({"short 90 3C 7F", "short 90 3C 00"}, ResetPortLines()));
+}
+
+// Passes every call on to a recorder; at the first F5 02 it lets another thread act as the UI side and
+// gives it a moment to get its calls through.
+class InterruptingDevice final : public platform::MidiOutDevice {
+ public:
+  InterruptingDevice(std::shared_ptr<platform::MidiOutDevice> to, std::function<void()> ui)
+      : to_(std::move(to)), ui_(std::move(ui)) {}
+  ~InterruptingDevice() override {
+    if (thread_.joinable()) thread_.join();
+  }
+  platform::MidiOutCaps Caps() const override { return to_->Caps(); }
+  bool Open() override { return to_->Open(); }
+  void Close() override { to_->Close(); }
+  void ShortMsg(uint32_t packed) override {
+    to_->ShortMsg(packed);
+    if (packed == 0x02F5 && armed_) {
+      armed_ = false;
+      std::promise<void> done;
+      std::future<void> finished = done.get_future();
+      thread_ = std::thread([this, done = std::move(done)]() mutable {
+        ui_();
+        done.set_value();
+      });
+      finished.wait_for(std::chrono::milliseconds(100));
+    }
+  }
+  void LongMsg(std::span<const uint8_t> bytes) override { to_->LongMsg(bytes); }
+  void Reset() override { to_->Reset(); }
+  void SetVolume(uint32_t leftRight) override { to_->SetVolume(leftRight); }
+  void Arm() { armed_ = true; }
+  void JoinUi() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::shared_ptr<platform::MidiOutDevice> to_;
+  std::function<void()> ui_;
+  bool armed_ = false;
+  std::thread thread_;
+};
+
+TEST_F(SequencerTest, UiMessagesNeverLandInsideTheResetAtTheEndOfTheSong) {
+  struct Case {
+    const char* name;
+    std::function<void()> ui;
+    std::string uiLine;
+  };
+  const Case cases[] = {
+      {"a short message", [] { midi::SendShort(0x05C1); }, "short C1 05"},
+      {"a master volume change", [] { midi::SetMasterVolume(64); }, "volume 81FF81FF"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto device = std::make_shared<InterruptingDevice>(device_, c.ui);
+    midi::OpenPortOn(device);
+    midi::LoadSong(Bytes{0x00, 0x90, 0x3C, 0x7F, 0x00, 0xFF, 0x00}, 96);
+    start_ = clock_.Now();
+    midi::StartPlayback();
+    device_->Clear();
+    device->Arm();
+    Run(200, 10);
+    device->JoinUi();
+    EXPECT_FALSE(midi::IsPlaying());
+    EXPECT_EQ(SentBytes(), Concat(Concat({"short 90 3C 7F"}, ResetPortLines()), {c.uiLine}));
+    midi::ClosePort();
+  }
 }
 
 TEST_F(SequencerTest, ImagesTheTickCannotReadToTheEndStopLikeAnEndOfSong) {
