@@ -76,6 +76,7 @@ TEST_F(SequencerTest, EventTimes) {
     Bytes image;
     std::vector<std::string> expected;  // the messages before the stop's reset
     int32_t timebase = 96;
+    uint32_t clockAtStart = 1000;
   };
   const Case cases[] = {
       {"first delta 0 sounds 100 ms after the start",
@@ -108,9 +109,15 @@ TEST_F(SequencerTest, EventTimes) {
        {0x00, 0x90, 0x3C, 0x7F, 0x00, 0xFF, 0x00},
        {At(100, "short 90 3C 7F")},
        0},
+      {"the song's clock runs on across the wrap of the millisecond clock",
+       {0x00, 0x90, 0x3C, 0x7F, 0x30, 0x90, 0x3C, 0x00, 0x00, 0xFF, 0x00},  // the wrap comes between them
+       {At(100, "short 90 3C 7F"), At(350, "short 90 3C 00")},
+       96,
+       0xFFFFFF00u},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    clock_.Set(c.clockAtStart);
     Play(c.image, c.timebase);
     Run(3000);
     EXPECT_FALSE(midi::IsPlaying());
