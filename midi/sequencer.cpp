@@ -262,7 +262,9 @@ void StopPlayback() {
     platform::SleepMilliseconds(kStopSleepMs);
   }
   if (Playing() && !Timer().Alive() && TryTakeBusy()) {
-    // The timer is gone without stopping the song: stop it here.
+    // The timer is gone without stopping the song: stop it here as its last tick would have, with what
+    // SendShort queued for that tick sent first.
+    SendPendingQueue();
     StopSong();
   }
   if (!Playing()) {

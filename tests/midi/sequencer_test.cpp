@@ -479,6 +479,15 @@ TEST_F(SequencerTest, StopPlaybackStopsTheSongItselfWhenTheTimerIsGone) {
   EXPECT_EQ(SentBytes(), ResetPortLines());
 }
 
+TEST_F(SequencerTest, StopPlaybackSendsTheQueueBeforeStoppingASongWhoseTimerIsGone) {
+  Play({0x00, 0x90, 0x3C, 0x7F, 0x60, 0xFF, 0x00});
+  midi::SendShort(0x05C1);
+  timer_.Kill();
+  midi::StopPlayback();
+  EXPECT_FALSE(midi::IsPlaying());
+  EXPECT_EQ(SentBytes(), Concat({"short C1 05"}, ResetPortLines()));
+}
+
 TEST_F(SequencerTest, StopPlaybackGivesUpOnATimerThatNeverTicks) {
   Play({0x00, 0x90, 0x3C, 0x7F, 0x60, 0xFF, 0x00});
   midi::StopPlayback();  // no sleep hook: the timer is alive but never fires
