@@ -1,6 +1,8 @@
 // tonvik-mml --record-to-mml and --from-midi, run as a program.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -19,15 +21,20 @@ std::string Slurp(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// CTest runs the tests of this program in parallel processes: every file name carries the process id.
+std::string TempPath(const std::string& name) {
+  return testing::TempDir() + "record_command_" + std::to_string(getpid()) + "_" + name;
+}
+
 std::string WriteTemp(const std::string& name, const std::string& bytes) {
-  std::string path = testing::TempDir() + "record_command_" + name;
+  std::string path = TempPath(name);
   std::ofstream(path, std::ios::binary) << bytes;
   return path;
 }
 
 ToolRun Tool(const std::string& args) {
   const char* bin = std::getenv("TONVIK_BIN_DIR");
-  std::string errPath = testing::TempDir() + "record_command_stderr";
+  std::string errPath = TempPath("stderr");
   std::string command = std::string(bin ? bin : ".") + "/tonvik-mml " + args + " 2>" + errPath;
   FILE* pipe = popen(command.c_str(), "r");
   ToolRun run{-1, "", ""};
