@@ -10,6 +10,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <numeric>
+#include <optional>
 
 #include "app/settings.h"
 #include "midi/port.h"
@@ -23,54 +24,21 @@ constexpr int kColumnWidths[kColumnCount] = {144, 48, 48, 48, 32};
 constexpr Qt::Alignment kColumnAligns[kColumnCount] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignRight,
                                                        Qt::AlignRight, Qt::AlignLeft};
 
-// Technology 1..7, four characters each.
-constexpr std::string_view kTypeTexts = "PORTGEN  SQ  FM MAP SW  SW  ";
-
-std::string CountText(uint16_t n) { return n == 0 ? "--" : std::to_string(n); }
-
-bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; }
-
 }  // namespace
 
 DeviceRowTexts FormatDeviceRow(const platform::MidiOutCaps& caps) {
-  DeviceRowTexts row;
-  row.name = caps.name.substr(0, caps.name.find('\0'));
-  if (caps.technology >= 1 && caps.technology * 4 <= kTypeTexts.size()) {
-    row.type = std::string(kTypeTexts.substr(caps.technology * 4 - 4, 4));
-  } else {
-    row.type = "--";
-  }
-  row.voices = CountText(caps.voices);
-  row.notes = CountText(caps.notes);
-  if (!(caps.support & platform::kMidiCapsVolume)) {
-    row.vc = "×";
-  } else {
-    row.vc = (caps.support & platform::kMidiCapsLrVolume) ? "◎" : "○";
-  }
-  return row;
-}
-
-std::string TrimDeviceName(std::string_view name) {
-  name = name.substr(0, name.find('\0'));
-  size_t begin = 0;
-  size_t end = name.size();
-  while (begin < end && IsTrimmed(name[begin])) ++begin;
-  while (end > begin && IsTrimmed(name[end - 1])) --end;
-  return std::string(name.substr(begin, end - begin));
+  midi::DeviceRow row = midi::FormatDeviceRow(0, caps);
+  return {std::move(row.Name), std::move(row.Type), std::move(row.Voices), std::move(row.Notes),
+          std::move(row.VC)};
 }
 
 bool FindDeviceByName(const std::string& name) {
   midi::DeviceId = -1;
   if (name.empty()) return true;
-  const int n = platform::MidiOutGetNumDevs();
-  for (int d = 0; d < n; ++d) {
-    platform::MidiOutCaps caps;
-    if (platform::MidiOutGetDevCaps(d, &caps) && TrimDeviceName(caps.name) == name) {
-      midi::DeviceId = d;
-      return true;
-    }
-  }
-  return false;
+  const std::optional<int32_t> id = midi::FindDeviceNumberByName(name);
+  if (!id) return false;
+  midi::DeviceId = *id;
+  return true;
 }
 
 std::string CurrentDeviceName() {

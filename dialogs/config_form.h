@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "midi/device_list.h"
 #include "platform/midi_out.h"
 
 class QCheckBox;
@@ -17,7 +18,7 @@ class QTreeWidget;
 
 namespace dialogs {
 
-// Texts of one row of the device list, in column order.
+// Texts of one row of the device list, in column order (the row texts of midi/device_list.h).
 struct DeviceRowTexts {
   std::string name;    // as reported, not trimmed
   std::string type;    // four characters for technology codes 1..7, "--" for any other code
@@ -29,7 +30,7 @@ DeviceRowTexts FormatDeviceRow(const platform::MidiOutCaps& caps);
 
 // A device name as stored: up to the first zero byte, without leading and trailing spaces and control
 // characters.
-std::string TrimDeviceName(std::string_view name);
+using midi::TrimDeviceName;
 
 // Sets midi::DeviceId from a stored name: -1 for the empty name, else the first device 0..n-1 whose
 // trimmed name equals `name` exactly. Returns false (and sets -1) when no device has that name; the

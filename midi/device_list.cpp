@@ -44,6 +44,7 @@ std::vector<DeviceRow> ListDeviceRows() {
 }
 
 std::string TrimDeviceName(std::string_view name) {
+  name = name.substr(0, name.find('\0'));
   size_t begin = 0;
   size_t end = name.size();
   while (begin < end && IsTrimmed(static_cast<unsigned char>(name[begin]))) ++begin;

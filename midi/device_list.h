@@ -26,7 +26,7 @@ DeviceRow FormatDeviceRow(int32_t number, const platform::MidiOutCaps& caps);
 // Every device, -1 first, enumerated anew. A missing default output still gets its row (empty name).
 std::vector<DeviceRow> ListDeviceRows();
 
-// The name without leading and trailing spaces and control characters.
+// The name up to its first zero byte, without leading and trailing spaces and control characters.
 std::string TrimDeviceName(std::string_view name);
 // The first device 0..n-1 (as last enumerated) whose trimmed name equals `name` exactly; none when no
 // device has it or the name is empty.
