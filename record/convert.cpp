@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "record/dialect.h"
 #include "record/length_text.h"
@@ -38,6 +39,28 @@ int32_t FirstGap(const Capture& capture, int32_t count, int32_t minLen) {
   return Elapsed(capture.CaptureStart, capture.CaptureTimes[i]);
 }
 
+// `pieces` (a LengthToText) rearranged for a compiler that reads a tie's length in steps after a step
+// piece and a bare dot after a tie as the default length: the step piece ("%n") goes last, then every
+// dot-only piece but the first is written as the default length's text with its dots. "%2&6" becomes
+// "6&%2", "32&." becomes "32&4.", "%2&." becomes ".&%2".
+std::string StepPieceLast(std::string_view pieces, int32_t defaultTicks) {
+  std::vector<std::string_view> list;
+  for (size_t start = 0;;) {
+    size_t end = pieces.find('&', start);
+    list.push_back(pieces.substr(start, end == std::string_view::npos ? end : end - start));
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  std::stable_partition(list.begin(), list.end(), [](std::string_view p) { return !p.starts_with('%'); });
+  std::string text;
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (i > 0) text += '&';
+    if (i > 0 && (list[i] == "." || list[i] == "..")) text += DefaultLengthText(defaultTicks);
+    text += list[i];
+  }
+  return text;
+}
+
 }  // namespace
 
 const char* NoteName(int note) {
@@ -59,6 +82,7 @@ std::string NoteLengthText(int32_t ticks, int32_t defaultTicks, int dialect, con
   if (ticks == 0) return "0";
   dialect = CheckedDialect(dialect);
   std::string pieces = LengthToText(ticks, defaultTicks);
+  if (MMLStepPieceLast[dialect]) pieces = StepPieceLast(pieces, defaultTicks);
   std::string text;
   text.reserve(pieces.size());
   for (char c : pieces) {
@@ -137,15 +161,18 @@ bool Recalculate(const Capture& capture, int mode, ConvertFields& fields, Conver
 }
 
 // Octave changes are measured from note to note (rests keep the reference; the first note gets none).
-// A chord is a run of notes of length 0. With brackets, its notes but the last are written bare and the
-// last carries the chord's length twice: before its octave change and name, and after its name. Without
-// brackets every chord note is written with length 0. A rest of length 0 in a dialect with brackets is
-// a bare "r" (it lasts the default length when read back).
+// A chord is a run of notes of length 0, ended by the next event. With brackets, its notes but the last
+// are written bare. The own dialect's last note carries the chord's length twice: before its octave
+// change and name (not after a rest "r0", whose "0" it would extend) and after its name. In a dialect
+// with the length behind the bracket, the last note is bare too and the whole length, with no default
+// left out, follows the closing bracket. Without brackets every chord note is written with length 0. A
+// rest of length 0 is "r0" in every dialect: a bare "r" would last the default length.
 std::string BuildMML(const Capture& capture, const ConvertState& state, int dialect) {
   dialect = CheckedDialect(dialect);
   const char up = MMLOctaveChars[dialect][0];
   const char down = MMLOctaveChars[dialect][1];
   const bool brackets = HasChordBrackets(dialect);
+  const bool lengthBehind = MMLChordLengthBehind[dialect];
   const char open = MMLChordChars[dialect][0];
   const char close = brackets ? MMLChordChars[dialect][1] : '\0';
   const int32_t count = std::clamp(capture.CaptureCount, 0, kMaxCaptureEvents);
@@ -153,11 +180,13 @@ std::string BuildMML(const Capture& capture, const ConvertState& state, int dial
   std::string mml;
   int prevNote = -1;
   bool inChord = false;
+  bool zeroRestBefore = false;
   for (int32_t i = 0; i < count; ++i) {
     const int32_t len = i < static_cast<int32_t>(state.Lengths.size()) ? state.Lengths[i] : 0;
     const uint8_t code = capture.CaptureNotes[i];
+    const bool rest = code == kRestCode;
     std::string name;
-    if (code == kRestCode) {
+    if (rest) {
       name = "r";
       mml += name;
     } else {
@@ -173,20 +202,26 @@ std::string BuildMML(const Capture& capture, const ConvertState& state, int dial
           mml += open;
           inChord = true;
         }
-      } else if (inChord) {
-        mml += NoteLengthText(len, state.DefaultTicks, dialect, name);
+      } else if (inChord && !lengthBehind) {
+        if (!zeroRestBefore) mml += NoteLengthText(len, state.DefaultTicks, dialect, name);
         mml += prefix;
         prefix.clear();
       }
       mml += prefix;
       mml += name;
     }
-    if (len != 0 || !brackets) {
-      mml += NoteLengthText(len, state.DefaultTicks, dialect, name);
-      if (inChord) {
-        inChord = false;
+    zeroRestBefore = rest && len == 0;
+    if (len != 0 && inChord) {
+      inChord = false;
+      if (lengthBehind) {
+        mml += close;
+        mml += NoteLengthText(len, -1, dialect, name);
+      } else {
+        mml += NoteLengthText(len, state.DefaultTicks, dialect, name);
         mml += close;
       }
+    } else if (len != 0 || !brackets || rest) {
+      mml += NoteLengthText(len, state.DefaultTicks, dialect, name);
     }
   }
   // A take that ends inside a chord (its last event has length 0): the bracket is closed.

@@ -66,7 +66,8 @@ int32_t RoundToStep(int32_t value, int32_t step);
 
 // The length text of one event in `dialect`: "0" for 0 ticks, otherwise LengthToText with its ties
 // written the dialect's way; `name` is the event's symbol ("c+", "r", ...), repeated after each tie
-// in the dialects that need it.
+// in the dialects that need it. In a dialect with MMLStepPieceLast the step piece comes last and a
+// dot-only piece after the first is written in full ("6^%2", "32^4.").
 std::string NoteLengthText(int32_t ticks, int32_t defaultTicks, int dialect, const std::string& name);
 
 // The note name of a pitch class (note mod 12), the same in every dialect.

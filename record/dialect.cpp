@@ -1,5 +1,6 @@
 #include "record/dialect.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace record {
@@ -58,16 +59,34 @@ std::string TurnDialectToOwn(std::string_view text, int dialect) {
   if (tie != '&') {
     ReplaceCharacters(own, [](char c) { return c == '^' ? '&' : c; });
   }
-  // 4. One bracket character for both ends of a chord: opening and closing in turn.
+  // 4. One bracket character for both ends of a chord: opening and closing in turn. The own dialect
+  //    reads a group's length from its last note, so a length behind the closing bracket goes in
+  //    front of the "}".
   std::string_view chord = MMLChordChars[dialect];
   if (chord.size() == 2 && chord[0] == chord[1]) {
+    const bool lengthBehind = MMLChordLengthBehind[dialect];
+    std::string paired;
+    paired.reserve(own.size());
     bool open = true;
-    ReplaceCharacters(own, [&open, bracket = chord[0]](char c) {
-      if (c != bracket) return c;
-      char own = open ? '{' : '}';
-      open = !open;
-      return own;
-    });
+    for (size_t i = 0; i < own.size(); ++i) {
+      if (static_cast<unsigned char>(own[i]) >= 0x80) {
+        paired.append(own, i, 2);
+        ++i;
+      } else if (own[i] != chord[0]) {
+        paired += own[i];
+      } else if (open) {
+        paired += '{';
+        open = false;
+      } else {
+        size_t end =
+            lengthBehind ? std::min(own.find_first_not_of("0123456789.%&", i + 1), own.size()) : i + 1;
+        paired.append(own, i + 1, end - (i + 1));
+        paired += '}';
+        i = end - 1;
+        open = true;
+      }
+    }
+    own = std::move(paired);
   }
   return own;
 }

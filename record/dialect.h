@@ -23,6 +23,15 @@ inline constexpr std::array<bool, kDialectCount> MMLTieJoinsLength = {true,  tru
 inline constexpr std::array<char, kDialectCount> MMLTieChars = {'&', '^', '^', '&', '&', '&', '&'};
 // The opening and closing chord bracket, or "0": no brackets, chord notes are written with length 0.
 inline constexpr std::array<const char*, kDialectCount> MMLChordChars = {"{}", "''", "0", "0", "0", "0", "0"};
+// Set: the dialect's compiler takes a chord's length from behind its closing bracket and ignores the
+// lengths inside: a chord is written with bare notes and its whole length behind ("'ceg'8^2").
+inline constexpr std::array<bool, kDialectCount> MMLChordLengthBehind = {false, true,  false, false,
+                                                                         false, false, false};
+// Set: the dialect's compiler reads a tie's length in steps after a step piece ("%n") and a bare dot
+// after a tie as the default length: the step piece is written last, and a dot-only piece after the
+// first in full, as the default length's text and its dots ("c32^4.").
+inline constexpr std::array<bool, kDialectCount> MMLStepPieceLast = {false, true,  false, false,
+                                                                     false, false, false};
 
 // A dialect index clamped into 0..6 (anything else is the own dialect).
 int CheckedDialect(int dialect);
@@ -32,8 +41,11 @@ bool HasChordBrackets(int dialect);
 // it. In this order: the Hatena octave characters are swapped ("#" also becomes ">"); in dialects that
 // repeat the note name after a tie, the tie becomes "$" (a tie followed by "r" joins lengths: "r8&r2"
 // becomes "r8&2"); a "^" tie becomes "&"; a chord bracket used for both ends becomes "{" and "}" in
-// turn. Only whole characters are replaced: a byte of 0x80 or above starts a two-byte character, whose
-// second byte is copied unchanged.
+// turn, and in a dialect with the chord's length behind the bracket, the length text right behind a
+// closing bracket (the longest run of "0123456789.%&") moves in front of the "}", onto the chord's last
+// note: "'ceg'8^2" becomes "{ceg8&2}" ("'ce4g4'" becomes "{ce4g4}" as before). Only whole characters
+// are replaced: a byte of 0x80 or above starts a two-byte character, whose second byte is copied
+// unchanged.
 std::string TurnDialectToOwn(std::string_view text, int dialect);
 
 // The values of the own-dialect header put in front of the text for test play and saving. All texts

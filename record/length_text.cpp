@@ -22,12 +22,15 @@ const TLenChar* LongestPieceFor(int32_t remaining) {
 
 }  // namespace
 
+std::string DefaultLengthText(int32_t defaultTicks) {
+  // Only an n-th note has a text that names it exactly. A dotted or tied default ("4." is 144, and
+  // 384 div 144 = 2) would otherwise name another length.
+  return defaultTicks > 0 && 384 % defaultTicks == 0 ? std::to_string(384 / defaultTicks) : std::string();
+}
+
 std::string LengthToText(int32_t ticks, int32_t defaultTicks) {
-  // The default length is left out only where its text names it exactly: an n-th note (384 a multiple
-  // of it). A dotted or tied default ("4." is 144, and 384 div 144 = 2) would otherwise omit pieces
-  // that read back as another length.
-  std::string defText =
-      defaultTicks > 0 && 384 % defaultTicks == 0 ? std::to_string(384 / defaultTicks) : std::string();
+  // The default length is left out only where its text names it exactly.
+  const std::string defText = DefaultLengthText(defaultTicks);
   // The longest row fits any remainder of its size or more, on either grid, and is never the default:
   // its pieces, the last ones written, are counted at once.
   const TLenChar& longest = LengthTable.front();

@@ -34,6 +34,10 @@ inline constexpr std::array<TLenChar, 27> LengthTable = {{
 // Examples with the default 96: 96 "", 144 ".", 120 "16&", 240 "8&2", 1248 "&1.&1.", 2 "%2".
 std::string LengthToText(int32_t ticks, int32_t defaultTicks);
 
+// The text that names the default length, as "l" takes it: the n of an n-th note ("4" for 96), or ""
+// for no default (<= 0) and for a default that is no n-th note (384 not a multiple of it).
+std::string DefaultLengthText(int32_t defaultTicks);
+
 // Reads a length text with the compiler's length reader (time base 96, no track selected) and returns
 // its ticks; a syntax or range error raises the compiler's mml::EScriptError. The compiler's error list
 // is left as it was, so reads outside a compilation never fill it.

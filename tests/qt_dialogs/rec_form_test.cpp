@@ -236,6 +236,31 @@ TEST_F(RecFormTest, DialectChangeRewritesTheTextOnly) {
   }
 }
 
+TEST_F(RecFormTest, SakuraChordsAndZeroRestsInTheMemoAndInTestPlay) {
+  // A rest 9 ticks before a chord (rounded to 0), C E G for five eighths, then C an octave up for a
+  // dotted quarter: one whole note in two seconds.
+  Open({{255, 1000}, {60, 1050}, {64, 1050}, {67, 1050}, {72, 2300}}, 3000, Values(kModeFromTempo));
+  struct Case {
+    int dialect;
+    const char* memo;
+    const char* play;
+  };
+  const Case cases[] = {
+      {0, "r0{ce8&2g8&2}>c.", ":2t120i15s100v127V90@1o3l4r0{ce8&2g8&2}>c."},
+      {1, "r0'ceg'8^2>c.", ":2t120i15s100v127V90@1o3l4r0{ceg8&2}>c."},
+      {3, "r0c0e0g8&2>c.", ":2t120i15s100v127V90@1o3l4r0c0e0g8&2>c."},
+  };
+  for (const Case& c : cases) {
+    SelectDialect(c.dialect);
+    EXPECT_EQ(Memo(), c.memo) << c.dialect;
+    EXPECT_EQ(form_->PlayProgramText(), c.play) << c.dialect;
+    device_->Clear();
+    form_->Play1->trigger();
+    EXPECT_TRUE(form_->ListErrors->isHidden()) << c.dialect;
+    EXPECT_TRUE(NoteOnArrives(72)) << c.dialect;
+  }
+}
+
 TEST_F(RecFormTest, ProgramTextsOfTestPlayAndSave) {
   struct Case {
     std::vector<Event> events;
@@ -251,6 +276,7 @@ TEST_F(RecFormTest, ProgramTextsOfTestPlayAndSave) {
       {kOctave, 4, "4", "c8&c2", ":2t120i15s100v127V90@1o3l4c8$c2", ":1i16s100o3@1t120l4c8&c2"},
       {kOctave, 1, "4", "'ce4g4'c8^2", ":2t120i15s100v127V90@1o3l4{ce4g4}c8&2",
        ":1i16s100o3@1t120l4'ce4g4'c8^2"},
+      {kOctave, 1, "4", "'ceg'8^2c", ":2t120i15s100v127V90@1o3l4{ceg8&2}c", ":1i16s100o3@1t120l4'ceg'8^2c"},
       {kOctave, 0, "", "c", ":2t120i15s100v127V90@1o3c", ":1i16s100o3@1t120c"},
       // The octave is the first note's, not the rest's.
       {{{255, 1000}, {48, 1500}}, 0, "8", "rc", ":2t120i15s100v127V90@1o2l8rc", ":1i16s100o2@1t120l8rc"},

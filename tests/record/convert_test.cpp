@@ -50,6 +50,44 @@ TEST(NoteLengthText, WritesTiesTheDialectsWay) {
   }
 }
 
+TEST(NoteLengthText, SakuraPutsTheStepPieceLastAndWritesLaterDotsInFull) {
+  struct Case {
+    int32_t ticks, defaultTicks;
+    int dialect;
+    const char* text;
+  } cases[] = {
+      // The step piece last: 66 and 98 ticks; the other dialects keep it first.
+      {66, 96, 1, "6^%2"},
+      {66, -1, 1, "6^%2"},
+      {98, 96, 1, "^%2"},
+      {66, 96, 0, "%2&6"},
+      {66, 96, 2, "%2^6"},
+      {98, 96, 2, "%2^"},
+      // A dot-only piece after the first is the default length's text with its dots.
+      {156, 96, 1, "32^4."},
+      {180, 96, 1, "32^4.."},
+      {156, 96, 0, "32&."},
+      {156, 96, 2, "32^."},
+      {76, 48, 1, "96^8."},
+      {88, 48, 1, "96^8.."},
+      // First it stays a bare dot, also where the step piece moved away from the front.
+      {144, 96, 1, "."},
+      {168, 96, 1, ".."},
+      {146, 96, 1, ".^%2"},
+      // Pieces without a step or a later dot are as in the other dialects.
+      {240, 96, 1, "8^2"},
+      {240, 48, 1, "^2"},
+      {1248, 96, 1, "^1.^1."},
+      {120, 96, 1, "16^"},
+      {98, 2, 1, "^4"},
+      {0, 96, 1, "0"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(NoteLengthText(c.ticks, c.defaultTicks, c.dialect, "c"), c.text)
+        << c.ticks << " ticks, default " << c.defaultTicks << ", dialect " << c.dialect;
+  }
+}
+
 struct BuildCase {
   const char* what;
   std::initializer_list<int> notes;
@@ -59,18 +97,28 @@ struct BuildCase {
   const char* mml;
 };
 
+template <size_t N>
+void ExpectBuilt(const BuildCase (&cases)[N]) {
+  for (const BuildCase& c : cases) {
+    Capture capture;
+    for (int note : c.notes) capture.CaptureNotes[capture.CaptureCount++] = static_cast<uint8_t>(note);
+    ConvertState state{std::vector<int32_t>(c.lengths), 0, c.defaultTicks};
+    EXPECT_EQ(BuildMML(capture, state, c.dialect), c.mml) << c.what;
+  }
+}
+
 TEST(BuildMML, WritesEveryDialect) {
   const BuildCase cases[] = {
       {"own example", {60, 64, 72, 255}, {96, 48, 144, 96}, 96, 0, "ce8>c.r"},
       {"chord, own", {60, 64, 67, 60}, {0, 0, 96, 96}, 48, 0, "{ce4g4}c4"},
-      {"chord, Sakura", {60, 64, 67}, {0, 0, 96}, 48, 1, "'ce4g4'"},
+      {"chord, Sakura", {60, 64, 67}, {0, 0, 96}, 48, 1, "'ceg'4"},
       {"chord, mml2mid", {60, 64, 67}, {0, 0, 96}, 48, 2, "c0e0g4"},
       {"chord, Mabinogi", {60, 64, 67}, {0, 0, 96}, 48, 6, "c0e0g4"},
       {"chord with an octave change", {60, 76}, {0, 96}, 48, 0, "{c4>e4}"},
       {"Hatena octaves", {60, 72, 60}, {96, 96, 96}, 96, 5, "c<c>c"},
       {"octaves measured note to note", {36, 72, 255, 60}, {96, 96, 96, 96}, 96, 0, "c>>>cr<c"},
       {"rest first gives no octave change", {255, 72}, {48, 96}, 96, 0, "r8c"},
-      {"zero rest with brackets", {255, 60}, {0, 96}, 96, 0, "rc"},
+      {"zero rest with brackets", {255, 60}, {0, 96}, 96, 0, "r0c"},
       {"zero rest without brackets", {255, 60}, {0, 96}, 96, 3, "r0c"},
       {"long rest, PMD", {255}, {240}, 96, 4, "r8&r2"},
       {"five eighths, PMD", {60}, {240}, 96, 4, "c8&c2"},
@@ -83,12 +131,43 @@ TEST(BuildMML, WritesEveryDialect) {
       {"unknown dialect is the own one", {60, 64}, {0, 96}, 96, 9, "{ce}"},
       {"sharps", {61, 66, 70}, {96, 96, 96}, 96, 0, "c+f+a+"},
   };
-  for (const BuildCase& c : cases) {
-    Capture capture;
-    for (int note : c.notes) capture.CaptureNotes[capture.CaptureCount++] = static_cast<uint8_t>(note);
-    ConvertState state{std::vector<int32_t>(c.lengths), 0, c.defaultTicks};
-    EXPECT_EQ(BuildMML(capture, state, c.dialect), c.mml) << c.what;
-  }
+  ExpectBuilt(cases);
+}
+
+TEST(BuildMML, SakuraChordsCarryTheirWholeLengthBehindTheQuote) {
+  const BuildCase cases[] = {
+      {"five eighths", {60, 64, 67}, {0, 0, 240}, 96, 1, "'ceg'8^2"},
+      {"the default length is written", {60, 64}, {0, 96}, 96, 1, "'ce'4"},
+      {"a dotted default is written", {60, 64}, {0, 144}, 96, 1, "'ce'4."},
+      {"the step piece last", {60, 64}, {0, 66}, 96, 1, "'ce'6^%2"},
+      {"octave changes stay with their notes", {60, 76, 55}, {0, 0, 96}, 48, 1, "'c>e<<g'4"},
+      {"closed by a rest", {60, 255}, {0, 96}, 48, 1, "'cr'4"},
+      {"then the next note", {60, 64, 72}, {0, 48, 96}, 96, 1, "'ce'8>c"},
+      {"two chords", {60, 64, 67, 71}, {0, 96, 0, 48}, 96, 1, "'ce'4'gb'8"},
+      {"a note after a tie", {60}, {156}, 96, 1, "c32^4."},
+      {"take ending in a chord", {60, 64, 67}, {96, 0, 0}, 96, 1, "c'eg'"},
+      // The own dialect keeps the chord's length on its last note, twice.
+      {"five eighths, own", {60, 64, 67}, {0, 0, 240}, 96, 0, "{ce8&2g8&2}"},
+  };
+  ExpectBuilt(cases);
+}
+
+TEST(BuildMML, ARestOfLengthZeroIsWrittenR0InEveryDialect) {
+  const BuildCase cases[] = {
+      {"own", {255, 60}, {0, 96}, 96, 0, "r0c"},
+      {"Sakura", {255, 60}, {0, 96}, 96, 1, "r0c"},
+      {"mml2mid", {255, 60}, {0, 96}, 96, 2, "r0c"},
+      {"PMD", {255, 60}, {0, 96}, 96, 4, "r0c"},
+      {"Hatena", {255, 60}, {0, 96}, 96, 5, "r0c"},
+      {"at the end", {60, 255}, {96, 0}, 96, 0, "cr0"},
+      {"two of them", {255, 255, 60}, {0, 0, 48}, 96, 1, "r0r0c8"},
+      // Inside a chord: the own dialect's first copy of the chord's length would run into the "0".
+      {"inside a chord, own", {60, 255, 64}, {0, 0, 96}, 48, 0, "{cr0e4}"},
+      {"inside a chord, Sakura", {60, 255, 64}, {0, 0, 96}, 48, 1, "'cr0e'4"},
+      {"inside a chord, FMP", {60, 255, 64}, {0, 0, 96}, 48, 3, "c0r0e4"},
+      {"take ending in it", {60, 255}, {0, 0}, 96, 0, "{cr0}"},
+  };
+  ExpectBuilt(cases);
 }
 
 TEST(Recalculate, FromTheTempoGivesTheWorkedExample) {

@@ -5,12 +5,21 @@
 namespace record {
 namespace {
 
+struct TurnCase {
+  int dialect;
+  std::string text;
+  std::string own;
+};
+
+template <size_t N>
+void ExpectTurned(const TurnCase (&cases)[N]) {
+  for (const TurnCase& c : cases) {
+    EXPECT_EQ(TurnDialectToOwn(c.text, c.dialect), c.own) << "dialect " << c.dialect << ": " << c.text;
+  }
+}
+
 TEST(TurnDialectToOwn, ReplacesInOrderOnWholeCharacters) {
-  struct Case {
-    int dialect;
-    std::string text;
-    std::string own;
-  } cases[] = {
+  const TurnCase cases[] = {
       {0, "c<d&e'^#{}$", "c<d&e'^#{}$"},
       {5, "c<c>c", "c>c<c"},
       {5, "#<>", ">><"},
@@ -35,9 +44,28 @@ TEST(TurnDialectToOwn, ReplacesInOrderOnWholeCharacters) {
       {1, "^\x81", "&\x81"},
       {0, "", ""},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(TurnDialectToOwn(c.text, c.dialect), c.own) << "dialect " << c.dialect << ": " << c.text;
-  }
+  ExpectTurned(cases);
+}
+
+TEST(TurnDialectToOwn, SakuraChordLengthMovesInFrontOfTheClosingBrace) {
+  const TurnCase cases[] = {
+      {1, "'ceg'8^2", "{ceg8&2}"},
+      {1, "'ceg'4>c", "{ceg4}>c"},
+      {1, "'c>e'4.r8", "{c>e4.}r8"},
+      {1, "'ce'6^%2c", "{ce6&%2}c"},
+      {1, "'ce'4'gb'8", "{ce4}{gb8}"},
+      {1, "'cr0e'4", "{cr0e4}"},
+      {1, "c'eg'", "c{eg}"},
+      // The old form, with the lengths inside, reads as before.
+      {1, "'ce4g4'c8^2", "{ce4g4}c8&2"},
+      // The run stops at the first other character, and before a two-byte character.
+      {1, "'ce'8^2$c", "{ce8&2}$c"},
+      {1, "'ce'8\x81^4", "{ce8}\x81^4"},
+      // Only the Sakura dialect has such chords.
+      {0, "'ce'8", "'ce'8"},
+      {2, "'ce'8^2", "'ce'8&2"},
+  };
+  ExpectTurned(cases);
 }
 
 TEST(Header, TestPlayAndSaveTexts) {
