@@ -35,5 +35,5 @@ echo "== the window's offscreen tests under ASan/UBSan (build-sanitize-qt/)"
 cmake -S . -B build-sanitize-qt -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DTONVIK_WITH_BENCH=OFF -DTONVIK_SANITIZE=address,undefined >/dev/null
 cmake --build build-sanitize-qt -j "$jobs" --target qt_app_test qt_dialogs_test
-QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-sanitize-qt --output-on-failure -j "$jobs" -L '^qt$' --timeout 900
