@@ -109,7 +109,7 @@ void ReleaseAllKeys() {
 
 void ReleaseSoundingKeys() {
   for (int32_t note = 0; note < 128; ++note) {
-    if (Pressed[note] != 0) midi::NoteOff(Settings.Channel, note);
+    if (Pressed[note] != 0) NoteOff(note);
   }
   ReleaseAllKeys();
 }

@@ -160,14 +160,15 @@ void TFormProg::showEvent(QShowEvent* event) {
 }
 
 bool TFormProg::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Button3 &&
-      (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease)) {
-    if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-      if (event->type() == QEvent::MouseButtonPress) {
-        if (!testNote_) TestNoteOn();
-      } else {
-        TestNoteOff();
-      }
+  const QEvent::Type type = event->type();
+  // The second press of a double click comes as a double-click event.
+  const bool press = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick;
+  if (watched == Button3 && (press || type == QEvent::MouseButtonRelease) &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    if (!press) {
+      TestNoteOff();
+    } else if (!testNote_) {
+      TestNoteOn();
     }
   }
   return QDialog::eventFilter(watched, event);

@@ -883,6 +883,16 @@ TEST_F(WindowTest, PaletteTestNoteLastsFromMouseDownToMouseUpOnce) {
   EXPECT_TRUE(Sent().empty()) << "dragging off and back neither ends nor repeats the note";
   QTest::mouseRelease(button, Qt::LeftButton, Qt::NoModifier, outside);
   EXPECT_EQ(Sent(), (Bytes{"9F 40 00"}));
+  // The second click of a double click sounds as well.
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                            QEvent::MouseButtonRelease}) {
+    const bool down = type != QEvent::MouseButtonRelease;
+    QMouseEvent event(type, inside, button->mapToGlobal(inside), Qt::LeftButton,
+                      down ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(button, &event);
+  }
+  EXPECT_EQ(Sent(), (Bytes{"CF 00", "BF 0B 7F", "BF 07 7F", "9F 40 7F", "9F 40 00", "CF 00", "BF 0B 7F",
+                           "BF 07 7F", "9F 40 7F", "9F 40 00"}));
   // Space on the focused button plays nothing.
   button->setFocus();
   QTest::keyPress(button, Qt::Key_Space);
