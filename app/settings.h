@@ -51,15 +51,13 @@ int32_t ClampedProgram(int32_t program);
 void KeepSettingsInRange(SettingsRecord& settings);
 
 // Reads every value of the store with the defaults for missing or non-numeric ones, kept in range
-// (KeepSettingsInRange): `settings` except
-// StayOnTop, ForcePC98x1 and Mapping (read at window creation, ReadStartValues), the stored device
-// name into `deviceName` and the `Convert` section into `convert`.
+// (KeepSettingsInRange): `settings` except StayOnTop, ForcePC98x1 and Mapping (read at window creation,
+// ReadStartValues), the stored device name into `deviceName` and the `Convert` section into `convert`.
 void ReadSettings(const platform::SettingsStore& store, SettingsRecord& settings, std::string& deviceName,
                   ConvertValues& convert);
 
 // StayOnTop (`View`/`Top`), ForcePC98x1 and Mapping (an unknown layout is the standard one), as read at
-// window creation. ForcePC98x1 is also
-// set when `pc98Keyboard` reports a PC-98 series keyboard.
+// window creation. ForcePC98x1 is also set when `pc98Keyboard` reports a PC-98 series keyboard.
 void ReadStartValues(const platform::SettingsStore& store, SettingsRecord& settings, bool pc98Keyboard);
 
 // Writes all twenty values in their order; missing sections are created.
