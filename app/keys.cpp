@@ -44,15 +44,14 @@ void CaptureNote(uint8_t note) {
   }
 }
 
-// Sounds note n (before transposition); returns the note struck.
-int32_t NoteOn(int32_t n) {
-  const int32_t m = n + Settings.Transpose;
-  if (m < 0 || m > 127 || Pressed[m] != 0) return m;
+// Sounds the struck note m. The capture comes last: its overflow box runs an event loop, in which the
+// key's release may already arrive.
+void NoteOn(int32_t m) {
+  if (m < 0 || m > 127 || Pressed[m] != 0) return;
   Pressed[m] = 1;
   midi::NoteOn(Settings.Channel, m, Settings.Velocity);
   if (Host) Host->NoteDrawn(m);
   CaptureNote(static_cast<uint8_t>(m));
-  return m;
 }
 
 // Releases the struck note m.
@@ -108,6 +107,13 @@ void ReleaseAllKeys() {
   std::fill(std::begin(Pressed), std::end(Pressed), 0);
 }
 
+void ReleaseSoundingKeys() {
+  for (int32_t note = 0; note < 128; ++note) {
+    if (Pressed[note] != 0) NoteOff(note);
+  }
+  ReleaseAllKeys();
+}
+
 int32_t FindKey(uint32_t code) {
   const uint8_t low = static_cast<uint8_t>(code & 0xFF);
   for (int32_t i = 0; i < KeyCount; ++i) {
@@ -135,8 +141,10 @@ void FormKeyDown(uint32_t key, bool shift, bool ctrl) {
     HeldNote[i] = kNotHeld;
     return;
   }
+  // The key owns its note before anything can open a box.
   HeldNote[i] = static_cast<uint8_t>(n);
-  StruckNote[i] = NoteOn(n);
+  StruckNote[i] = n + Settings.Transpose;
+  NoteOn(StruckNote[i]);
 }
 
 bool ReleaseHeldKey(uint32_t key) {

@@ -83,6 +83,9 @@ void InitKeyState();
 void BuildKeyTable();
 // Forgets every held key and pressed note (after the layout changed; the port has been reset).
 void ReleaseAllKeys();
+// Ends every note that sounds from the keyboard (a note-off each) and forgets every held key and pressed
+// note: the window loses the keys' releases when another program becomes active.
+void ReleaseSoundingKeys();
 // Index of the first key of the table whose code equals the low byte of `code`; KeyCount when none.
 int32_t FindKey(uint32_t code);
 

@@ -5,6 +5,7 @@
 
 #include "app/icon.h"
 #include "app/main_window.h"
+#include "app/translations.h"
 #include "app/windows.h"
 #include "midi/port.h"
 #include "midi/sequencer.h"
@@ -12,6 +13,7 @@
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tonvik"));
+  app::LoadQtTranslations();
   QApplication::setWindowIcon(app::AppIcon());
   midi::ConnectCompilerHandOver();
 

@@ -258,8 +258,7 @@ void TForm1::EraseSettings() {
   if (store.EraseAll()) {
     showMessage(QMessageBox::Information, QStringLiteral("レジストリを消去しました。"));
   } else {
-    showMessage(QMessageBox::Warning,
-                QStringLiteral("設定を消去できませんでした。\n%1").arg(Text(location)));
+    showMessage(QMessageBox::Warning, QStringLiteral("設定を消去できませんでした。\n%1").arg(Text(location)));
   }
 }
 
@@ -286,10 +285,23 @@ void TForm1::AppActivate() {
 void TForm1::AppDeactivate() {
   if (!active_) return;
   active_ = false;
+  // The releases of keys held now go to another program: the keys are let go here, so that no note
+  // stays on and the next press of such a key sounds.
+  pendingKeyUp_.reset();
+  keyUpTimer_->stop();
+  ReleaseSoundingKeys();
+  DrawAllKeys();
   midi::ClosePort();
 }
 
+void TForm1::FirstActivation() {
+  // A stand-in for an activation the window manager may not report; after a real deactivation it would
+  // open the port while another program is the active one.
+  if (!lastState_ || *lastState_ == Qt::ApplicationActive) AppActivate();
+}
+
 void TForm1::ApplicationStateChanged(Qt::ApplicationState state) {
+  lastState_ = state;
   if (state == Qt::ApplicationActive) {
     AppActivate();
   } else {
@@ -317,14 +329,14 @@ void TForm1::FirstShow() {
   // The first show counts as an activation even when the window manager gives no focus. It runs once the
   // window has been painted, so that opening the output (a soundfont to load) never delays the window;
   // at the latest after a moment, should the window not be painted at all (started minimised).
-  QTimer::singleShot(kFirstActivationLatestMs, this, [this] { AppActivate(); });
+  QTimer::singleShot(kFirstActivationLatestMs, this, [this] { FirstActivation(); });
 }
 
 void TForm1::paintEvent(QPaintEvent* event) {
   QWidget::paintEvent(event);
   if (!painted_ && settingsLoaded_) {
     painted_ = true;
-    QTimer::singleShot(0, this, [this] { AppActivate(); });
+    QTimer::singleShot(0, this, [this] { FirstActivation(); });
   }
 }
 

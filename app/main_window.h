@@ -125,6 +125,9 @@ class TForm1 : public QWidget, public KeyboardHost {
   void KeyUpOrWait(const QKeyEvent& key, uint8_t code);
   void FlushPendingKeyUp();
   void FirstShow();
+  // The activation at start-up (after the first paint, at the latest after a moment): only while no
+  // deactivation has been reported.
+  void FirstActivation();
 
   std::map<QObject*, std::function<void()>> clickActions_;
   bool shown_ = false;
@@ -133,7 +136,8 @@ class TForm1 : public QWidget, public KeyboardHost {
   bool active_ = false;
   bool closed_ = false;
   bool erased_ = false;
-  ConvertValues convert_;  // the `Convert` values while no edit dialog is attached
+  std::optional<Qt::ApplicationState> lastState_;  // the last state change reported
+  ConvertValues convert_;                          // the `Convert` values while no edit dialog is attached
   // X11 auto-repeat arrives as a release and a press with the same time stamp, and Qt does not always
   // see the pair: the key-up of a held note waits a moment for the press that would make it a repeat.
   struct PendingKeyUp {

@@ -8,7 +8,26 @@ namespace app {
 
 SettingsRecord Settings;
 
+namespace {
+
+// An index into a list of `count` items; anything outside the list selects the first item.
+int32_t ListIndex(int32_t value, int32_t count) { return value >= 0 && value < count ? value : 0; }
+
+}  // namespace
+
 int32_t ClampedProgram(int32_t program) { return std::clamp(program, 1, 128); }
+
+void KeepSettingsInRange(SettingsRecord& settings) {
+  settings.DeviceType = ListIndex(settings.DeviceType, 4);
+  settings.Channel = settings.Channel == 9 ? 9 : 0;
+  settings.Volume = std::clamp(settings.Volume, 0, 127);
+  settings.Program = ClampedProgram(settings.Program);
+  settings.Bank = std::clamp(settings.Bank, 0, 127);
+  settings.Octave = std::clamp(settings.Octave, 0, 10);
+  settings.Transpose = std::clamp(settings.Transpose, -127, 127);
+  settings.Velocity = std::clamp(settings.Velocity, 0, 127);
+  settings.Mapping = ListIndex(settings.Mapping, 2);
+}
 
 void ReadSettings(const platform::SettingsStore& store, SettingsRecord& settings, std::string& deviceName,
                   ConvertValues& convert) {
@@ -16,13 +35,13 @@ void ReadSettings(const platform::SettingsStore& store, SettingsRecord& settings
   settings.DeviceType = store.ReadInt("Device", "DeviceType", 0);
   settings.Channel = store.ReadInt("Device", "Channel", 0);
   settings.Volume = store.ReadInt("Controls", "Volume", 127);
-  // Voice is stored zero-based; an absurd hand-edited value must not overflow.
-  const int32_t voice = store.ReadInt("Controls", "Voice", 0);
-  settings.Program = voice == INT32_MAX ? voice : voice + 1;
+  // Voice is stored zero-based.
+  settings.Program = std::clamp(store.ReadInt("Controls", "Voice", 0), 0, 127) + 1;
   settings.Bank = store.ReadInt("Controls", "Bank", 0);
   settings.Octave = store.ReadInt("Controls", "Octave", 5);
   settings.Transpose = store.ReadInt("Controls", "Transpose", 0);
   settings.Velocity = store.ReadInt("Controls", "Velocity", 127);
+  KeepSettingsInRange(settings);
 
   const ConvertValues defaults;
   convert.Mode = store.ReadInt("Convert", "Mode", defaults.Mode);
@@ -38,7 +57,7 @@ void ReadSettings(const platform::SettingsStore& store, SettingsRecord& settings
 void ReadStartValues(const platform::SettingsStore& store, SettingsRecord& settings, bool pc98Keyboard) {
   settings.StayOnTop = store.ReadFlag("View", "Top", false);
   settings.ForcePC98x1 = store.ReadFlag("Keyboard", "ForcePC98x1", false) || pc98Keyboard;
-  settings.Mapping = store.ReadInt("Keyboard", "Mapping", 0);
+  settings.Mapping = ListIndex(store.ReadInt("Keyboard", "Mapping", 0), 2);
 }
 
 void WriteSettings(platform::SettingsStore& store, const SettingsRecord& settings,
@@ -47,8 +66,7 @@ void WriteSettings(platform::SettingsStore& store, const SettingsRecord& setting
   store.WriteInt("Device", "DeviceType", settings.DeviceType);
   store.WriteInt("Device", "Channel", settings.Channel);
   store.WriteInt("Controls", "Volume", settings.Volume);
-  store.WriteInt("Controls", "Voice",
-                 settings.Program == INT32_MIN ? settings.Program : settings.Program - 1);
+  store.WriteInt("Controls", "Voice", ClampedProgram(settings.Program) - 1);
   store.WriteInt("Controls", "Bank", settings.Bank);
   store.WriteInt("Controls", "Octave", settings.Octave);
   store.WriteInt("Controls", "Transpose", settings.Transpose);

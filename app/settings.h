@@ -16,7 +16,7 @@ struct SettingsRecord {
   int32_t DeviceType = 0;  // 0 no reset, 1 GM, 2 XG, 3 GS
   int32_t Channel = 0;     // 0, or 9 in drum mode
   int32_t Volume = 127;    // 0..127
-  int32_t Program = 1;     // 1..128 (a hand-edited store may hold anything; see ClampedProgram)
+  int32_t Program = 1;     // 1..128
   int32_t Bank = 0;        // 0..127
   int32_t Octave = 5;      // 0..10; C plays note Octave * 12
   int32_t Transpose = 0;   // -127..127
@@ -30,7 +30,9 @@ extern SettingsRecord Settings;
 // The values of the store's `Convert` section. They belong to the MML edit dialog's controls and are
 // only carried here between the store and that dialog. Texts are UTF-8.
 struct ConvertValues {
-  int32_t Mode = 0;
+  // With nothing stored the lengths come from the tempo ("テンポから計算"): as typed ("そのまま") would
+  // need a total length, which a first take has not got.
+  int32_t Mode = 1;
   std::string Tempo = "120";
   std::string AllLength;
   std::string MinLength = "8";
@@ -43,14 +45,19 @@ struct ConvertValues {
 // `Program` clamped into 1..128, for indexing the program-name table.
 int32_t ClampedProgram(int32_t program);
 
-// Reads every value of the store with the defaults for missing or non-numeric ones: `settings` except
-// StayOnTop, ForcePC98x1 and Mapping (read at window creation, ReadStartValues), the stored device
-// name into `deviceName` and the `Convert` section into `convert`.
+// Brings every value into the range that the command keys and the configuration dialog keep it in, so
+// that what is shown is what is sent and what is saved: numbers are clamped, a list index outside its
+// list (DeviceType, Mapping) selects the first item, and a channel other than the drum channel 9 is 0.
+void KeepSettingsInRange(SettingsRecord& settings);
+
+// Reads every value of the store with the defaults for missing or non-numeric ones, kept in range
+// (KeepSettingsInRange): `settings` except StayOnTop, ForcePC98x1 and Mapping (read at window creation,
+// ReadStartValues), the stored device name into `deviceName` and the `Convert` section into `convert`.
 void ReadSettings(const platform::SettingsStore& store, SettingsRecord& settings, std::string& deviceName,
                   ConvertValues& convert);
 
-// StayOnTop (`View`/`Top`), ForcePC98x1 and Mapping, as read at window creation. ForcePC98x1 is also
-// set when `pc98Keyboard` reports a PC-98 series keyboard.
+// StayOnTop (`View`/`Top`), ForcePC98x1 and Mapping (an unknown layout is the standard one), as read at
+// window creation. ForcePC98x1 is also set when `pc98Keyboard` reports a PC-98 series keyboard.
 void ReadStartValues(const platform::SettingsStore& store, SettingsRecord& settings, bool pc98Keyboard);
 
 // Writes all twenty values in their order; missing sections are created.

@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -110,8 +111,9 @@ TFormProg::TFormProg(QWidget* parent) : QDialog(parent) {
   buttons->addWidget(Button1);
   buttons->addWidget(Button2);
   layout->addLayout(buttons);
-  connect(Button3, &QPushButton::pressed, this, &TFormProg::TestNoteOn);
-  connect(Button3, &QPushButton::released, this, &TFormProg::TestNoteOff);
+  // The test note follows the mouse button itself, not the button's pressed state, which also changes
+  // when the mouse is dragged off and back, and with Space.
+  Button3->installEventFilter(this);
   connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
   connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -147,12 +149,29 @@ void TFormProg::FillProgramList() {
 void TFormProg::TabControl1Change() { FillProgramList(); }
 
 void TFormProg::showEvent(QShowEvent* event) {
-  // A stored program outside 1..128 opens the nearest family.
-  const int32_t program = app::ClampedProgram(app::Settings.Program);
-  SetTabIndex((program - 1) / kFamilySize);
-  SetItemIndex((program - 1) % kFamilySize);
-  FillProgramList();
+  // Only when the dialog is opened; a window manager restoring it from minimised leaves the choice as is.
+  if (!event->spontaneous()) {
+    const int32_t program = app::ClampedProgram(app::Settings.Program);
+    SetTabIndex((program - 1) / kFamilySize);
+    SetItemIndex((program - 1) % kFamilySize);
+    FillProgramList();
+  }
   QDialog::showEvent(event);
+}
+
+bool TFormProg::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  // The second press of a double click comes as a double-click event.
+  const bool press = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick;
+  if (watched == Button3 && (press || type == QEvent::MouseButtonRelease) &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    if (!press) {
+      TestNoteOff();
+    } else if (!testNote_) {
+      TestNoteOn();
+    }
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void TFormProg::hideEvent(QHideEvent* event) {

@@ -49,6 +49,8 @@ class TFormProg : public QDialog {
  protected:
   // FormShow: the tab and item of the main window's program.
   void showEvent(QShowEvent* event) override;
+  // The test note: from the left mouse button's press on "♪" to its release.
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void hideEvent(QHideEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 

@@ -11,8 +11,11 @@
 //  - Out, SupportsVolumeFlag, the song buffer, SongTimeBase and the player state: written by the UI only
 //    while no tick can run (before the timer starts, or after StopPlayback has joined it); the tick
 //    reads them (and owns the player state) while it runs.
-//  - The device (Out) is called by the tick while kPlaying is set, by the UI otherwise. The UI side
-//    calls it during playback only while holding Busy and after seeing kPlaying cleared.
+//  - The device (Out) is called by the tick while kPlaying is set, by the UI otherwise. During playback
+//    the UI side calls it only while holding Busy: its short messages go into PendingQueue (or straight
+//    out after seeing kPlaying cleared), a long message goes out after the queue has been sent.
+//  - Out, the song buffer and the player state change only after StopPlayback has ended the timer
+//    (killed and joined): never under a tick.
 #pragma once
 
 #include <atomic>

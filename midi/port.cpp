@@ -55,11 +55,45 @@ uint32_t Cc(int32_t channel, int32_t controller, int32_t value) {
   return PackShort(Status(kControlChange, channel), Data(controller), Data(value));
 }
 
-void SendDirect(uint32_t msg) {
-  if (Out) Out->ShortMsg(msg);
+// A short message of the UI side on the device, in order with everything else the UI side sends: at
+// once while no song plays; during a song queued for the tick, or, when the song ended while Busy was
+// awaited, sent under Busy.
+void SendInOrder(uint32_t msg) {
+  if (!Out) {
+    return;
+  }
+  if (!Playing()) {
+    Out->ShortMsg(msg);
+    return;
+  }
+  TakeBusy();
+  // The song may have ended while we waited; then nobody would send the queue.
+  if (Playing()) {
+    PendingQueue[PendingCount] = msg;
+    PendingCount = (PendingCount + 1) & (kPendingQueueSize - 1);
+  } else {
+    Out->ShortMsg(msg);
+  }
+  ReleaseBusy();
 }
-void SendDirect(const std::vector<uint32_t>& msgs) {
-  for (uint32_t msg : msgs) SendDirect(msg);
+
+// A long message of the UI side: during a song sent under Busy, after what is queued for the tick.
+void SendLongInOrder(std::span<const uint8_t> message) {
+  if (!Out) {
+    return;
+  }
+  if (!Playing()) {
+    Out->LongMsg(message);
+    return;
+  }
+  TakeBusy();
+  SendPendingQueue();
+  Out->LongMsg(message);
+  ReleaseBusy();
+}
+
+void SendInOrder(const std::vector<uint32_t>& msgs) {
+  for (uint32_t msg : msgs) SendInOrder(msg);
 }
 
 constexpr std::array<uint8_t, 6> kGmSystemOn = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
@@ -131,19 +165,7 @@ void SendShort(uint32_t msg) {
   if (!PortOpenFlag) {
     return;
   }
-  if (!Playing()) {
-    Out->ShortMsg(msg);
-    return;
-  }
-  TakeBusy();
-  // The song may have ended while we waited; then nobody would send the queue.
-  if (Playing()) {
-    PendingQueue[PendingCount] = msg;
-    PendingCount = (PendingCount + 1) & (kPendingQueueSize - 1);
-  } else {
-    Out->ShortMsg(msg);
-  }
-  ReleaseBusy();
+  SendInOrder(msg);
 }
 
 void SetMasterVolume(int32_t volume) {
@@ -237,21 +259,23 @@ std::span<const uint8_t> ResetMessage(int32_t deviceType) {
 }
 
 void NoteOn(int32_t channel, int32_t note, int32_t velocity) {
-  SendDirect(NoteOnMessage(channel, note, velocity));
+  SendInOrder(NoteOnMessage(channel, note, velocity));
 }
-void NoteOff(int32_t channel, int32_t note) { SendDirect(NoteOffMessage(channel, note)); }
-void SetVolumeControl(int32_t channel, int32_t volume) { SendDirect(VolumeControlMessages(channel, volume)); }
+void NoteOff(int32_t channel, int32_t note) { SendInOrder(NoteOffMessage(channel, note)); }
+void SetVolumeControl(int32_t channel, int32_t volume) {
+  SendInOrder(VolumeControlMessages(channel, volume));
+}
 void SelectProgram(int32_t deviceType, int32_t channel, int32_t program, int32_t bank) {
-  SendDirect(SelectProgramMessages(deviceType, channel, program, bank));
+  SendInOrder(SelectProgramMessages(deviceType, channel, program, bank));
 }
-void EndSendState(int32_t channel) { SendDirect(EndSendStateMessages(channel)); }
+void EndSendState(int32_t channel) { SendInOrder(EndSendStateMessages(channel)); }
 
 void SendReset(int32_t deviceType) {
   const std::span<const uint8_t> message = ResetMessage(deviceType);
   if (message.empty() || !Out) {
     return;
   }
-  Out->LongMsg(message);
+  SendLongInOrder(message);
   const uint32_t start = platform::TimeGetTime();
   for (uint32_t passed; (passed = platform::TimeGetTime() - start) < kResetWaitMs;) {
     platform::SleepMilliseconds(kResetWaitMs - passed);

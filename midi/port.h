@@ -53,8 +53,10 @@ void ApplyMasterVolume();
 // Program end: closes the port, frees the song buffer and ends the timer thread.
 void FinalizeMidiDrive();
 
-// ---- Messages of the main window. They go straight to the open device (not through SendShort) and do
-// nothing while the port is closed. Values are taken as the window holds them; every data byte is kept
+// ---- Messages of the main window. They go to the open device at once and do nothing while the port is
+// closed. While a song plays they keep to SendShort's rule (queued for the tick; the reset message sent
+// while holding Busy, after the queue), so that only one thread calls the device at a time and the
+// messages keep their order. Values are taken as the window holds them; every data byte is kept
 // to 7 bits and every channel to 4, so a hand-edited setting cannot produce a status byte.
 
 uint32_t PackShort(uint8_t status, uint8_t data1 = 0, uint8_t data2 = 0);

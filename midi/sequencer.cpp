@@ -23,7 +23,7 @@ constexpr uint32_t kTimerPeriodMs = 10;
 constexpr uint32_t kFirstEventMs = 100;
 constexpr int32_t kLookAheadMs = 5;
 constexpr uint32_t kStopSleepMs = 100;
-// StopPlayback gives a live timer this long to stop the song before it gives up waiting.
+// StopPlayback gives a live timer this long to stop the song before it ends the timer itself.
 constexpr uint32_t kStopWaitLimitMs = 3000;
 // Longest wait a single delta may add; keeps the signed "ahead" comparison meaningful.
 constexpr uint64_t kMaxDeltaMs = 1u << 30;
@@ -261,14 +261,14 @@ void StopPlayback() {
     }
     platform::SleepMilliseconds(kStopSleepMs);
   }
-  if (Playing() && !Timer().Alive() && TryTakeBusy()) {
+  // Whatever the wait gave, the timer ends here: a tick stalled in a slow device finishes first, and no
+  // tick runs after this point, so the song buffer and the device can be let go.
+  Timer().Join();
+  if (Playing() && TryTakeBusy()) {
     // The timer is gone without stopping the song: stop it here as its last tick would have, with what
     // SendShort queued for that tick sent first.
     SendPendingQueue();
     StopSong();
-  }
-  if (!Playing()) {
-    Timer().Join();
   }
   PlayFlags.fetch_and(~kStopRequest, std::memory_order_acq_rel);
 }

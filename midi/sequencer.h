@@ -33,9 +33,10 @@ int32_t SongSize();
 // Starts playing the song buffer from its beginning; only while the port is open. The first event
 // sounds 100 ms after the start plus its own delta.
 void StartPlayback();
-// Asks the tick to stop and waits (100 ms sleeps) until it has stopped the timer and reset the port;
-// only while the port is open. Returns at once when nothing plays, and never waits more than a bounded
-// time: when the timer is gone the song is stopped here.
+// Asks the tick to stop and waits (100 ms sleeps, up to 3 s) until it has stopped the timer and reset
+// the port; only while the port is open. Returns at once when nothing plays. Afterwards no tick runs:
+// a timer that has not stopped by then is killed and joined (a tick stalled in the device is waited
+// for), and a song it left playing is stopped here.
 void StopPlayback();
 // The timer callback (timer thread).
 void SequencerTick();

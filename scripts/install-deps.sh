@@ -10,6 +10,8 @@ packages=(
   qt6-base-dev libgl-dev libasound2-dev libjack-jackd2-dev libfluidsynth-dev
   # sound at run time: a General MIDI soundfont, Japanese fonts for the window
   timgm6mb-soundfont fonts-ipafont-gothic
+  # Qt's own dialog texts (file dialog, standard buttons) in the user's language
+  qt6-translations-l10n
   # tests, fuzzing and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # checks against real peers: X server, key injection, JACK, offline synth, MIDI parser

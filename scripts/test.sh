@@ -2,7 +2,9 @@
 # Installs what is missing, builds Tonvik and runs every test:
 #  1. the normal build (build/) and all its tests;
 #  2. the fuzz corpora replayed under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/, clang);
-#  3. the sequencer's thread tests under ThreadSanitizer (build-tsan/).
+#  3. the sequencer's thread tests under ThreadSanitizer (build-tsan/);
+#  4. the window's offscreen tests under AddressSanitizer and UndefinedBehaviorSanitizer, any report
+#     failing the test (build-sanitize-qt/, clang, Debug).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,3 +30,10 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTONVIK_WITH_QT=OFF 
 cmake --build build-tsan -j "$jobs"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L tsan --timeout 900
+
+echo "== the window's offscreen tests under ASan/UBSan (build-sanitize-qt/)"
+cmake -S . -B build-sanitize-qt -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
+  -DCMAKE_CXX_COMPILER=clang++ -DTONVIK_WITH_BENCH=OFF -DTONVIK_SANITIZE=address,undefined >/dev/null
+cmake --build build-sanitize-qt -j "$jobs" --target qt_app_test qt_dialogs_test
+QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-sanitize-qt --output-on-failure -j "$jobs" -L '^qt$' --timeout 900

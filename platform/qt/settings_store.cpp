@@ -5,12 +5,33 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QString>
+#include <optional>
+#include <utility>
+
+#if defined(Q_OS_UNIX)
+#include <sys/stat.h>
+#endif
 
 namespace platform {
 namespace {
 
 QString Key(const char* section, const char* name) {
   return QString::fromLatin1(section) + QLatin1Char('/') + QString::fromLatin1(name);
+}
+
+// Which file a path names: its device and inode where the system has them, else its change time.
+using FileIdentity = std::pair<uint64_t, uint64_t>;
+std::optional<FileIdentity> IdentityOf(const QString& path) {
+#if defined(Q_OS_UNIX)
+  struct stat info {};
+  if (::stat(QFile::encodeName(path).constData(), &info) != 0) return std::nullopt;
+  return FileIdentity{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+#else
+  const QFileInfo info(path);
+  if (!info.exists()) return std::nullopt;
+  return FileIdentity{static_cast<uint64_t>(info.metadataChangeTime().toMSecsSinceEpoch()),
+                      static_cast<uint64_t>(info.size())};
+#endif
 }
 
 }  // namespace
@@ -56,8 +77,19 @@ void SettingsStore::WriteText(const char* section, const char* name, const std::
 
 bool SettingsStore::Flush() {
   if (!settings_) return false;
+  // Sections are parsed when first used, and the write parses the rest to merge them: a format error of
+  // the file shows here, before the write, rather than as the write's outcome.
+  settings_->allKeys();
+  if (settings_->status() == QSettings::NoError) {
+    settings_->sync();
+    return settings_->status() == QSettings::NoError;
+  }
+  // QSettings keeps the first error it met, so its status now says nothing about the write. The file does:
+  // a write replaces it with a new file.
+  const std::optional<FileIdentity> before = IdentityOf(settings_->fileName());
   settings_->sync();
-  return settings_->status() == QSettings::NoError;
+  const std::optional<FileIdentity> after = IdentityOf(settings_->fileName());
+  return after && after != before;
 }
 
 bool SettingsStore::EraseAll() {

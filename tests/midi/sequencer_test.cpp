@@ -488,12 +488,35 @@ TEST_F(SequencerTest, StopPlaybackSendsTheQueueBeforeStoppingASongWhoseTimerIsGo
   EXPECT_EQ(SentBytes(), Concat({"short C1 05"}, ResetPortLines()));
 }
 
-TEST_F(SequencerTest, StopPlaybackGivesUpOnATimerThatNeverTicks) {
+TEST_F(SequencerTest, StopPlaybackEndsATimerThatNeverTicks) {
   Play({0x00, 0x90, 0x3C, 0x7F, 0x60, 0xFF, 0x00});
+  midi::SendShort(0x05C1);
   midi::StopPlayback();  // no sleep hook: the timer is alive but never fires
   EXPECT_LE(clock_.Slept(), 3100u);
   EXPECT_GE(clock_.Slept(), 100u);
-  clock_.SetSleepHook([this] { timer_.Fire(); });
+  // After the wait the timer is ended and the song stopped here: nothing can tick on the buffer.
+  EXPECT_FALSE(timer_.Alive());
+  EXPECT_FALSE(midi::IsPlaying());
+  EXPECT_EQ(SentBytes(), Concat({"short C1 05"}, ResetPortLines()));
+}
+
+TEST_F(SequencerTest, WindowMessagesDuringASongGoOutWithTheTickInOrder) {
+  Play({0x00, 0x90, 0x3C, 0x7F, 0x60, 0xFF, 0x00});
+  midi::NoteOn(0, 0x40, 0x50);
+  midi::SetVolumeControl(0, 90);
+  midi::NoteOff(0, 0x40);
+  EXPECT_TRUE(device_->Calls().empty()) << "nothing reaches the device from the UI thread";
+  clock_.Advance(1);
+  timer_.Fire();
+  EXPECT_EQ(SentBytes(), (std::vector<std::string>{"short 90 40 50", "short B0 0B 7F", "short B0 07 5A",
+                                                   "short 90 40 00"}));
+  // A reset message goes out at once, while the tick is kept out, after what was queued before it.
+  device_->Clear();
+  midi::SelectProgram(0, 0, 3, 0);
+  midi::SendReset(1);
+  EXPECT_EQ(SentBytes(), (std::vector<std::string>{"short B0 20 00", "short B0 00 00", "short C0 02",
+                                                   "long F0 7E 7F 09 01 F7"}));
+  EXPECT_EQ(midi::detail::Busy.load(), 0);
 }
 
 TEST_F(SequencerTest, ClosingThePortStopsThePlayback) {

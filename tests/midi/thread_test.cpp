@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "midi_test_util.h"
@@ -42,6 +44,69 @@ TEST(ThreadTimer, RefusesAZeroPeriod) {
   EXPECT_FALSE(timer.Start(0, 1, [] {}));
   EXPECT_FALSE(timer.Alive());
 }
+
+// A device that takes one writer at a time, as an ALSA sequencer handle or the JACK ring does: it counts
+// calls that begin while another is still inside (each stays inside a moment, so that an overlap has room
+// to happen) and keeps a plain counter that ThreadSanitizer sees written from both threads. While stalled,
+// short messages wait inside until Release.
+class SingleWriterDevice final : public platform::MidiOutDevice {
+ public:
+  platform::MidiOutCaps Caps() const override { return midi_test::Caps(platform::kMidiCapsVolume); }
+  bool Open() override { return true; }
+  void Close() override { Call(); }
+  void ShortMsg(uint32_t) override {
+    Enter();
+    std::unique_lock lock(mutex_);
+    waiting_ = stalled_;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return !stalled_; });
+    waiting_ = false;
+    lock.unlock();
+    Leave();
+  }
+  void LongMsg(std::span<const uint8_t>) override { Call(); }
+  void Reset() override { Call(); }
+  void SetVolume(uint32_t) override { Call(); }
+
+  int Overlaps() const { return overlaps_.load(); }
+  void Stall() {
+    std::lock_guard lock(mutex_);
+    stalled_ = true;
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    stalled_ = false;
+    changed_.notify_all();
+  }
+  void WaitUntilAShortMessageWaits() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return waiting_; });
+  }
+  bool AShortMessageWaits() {
+    std::lock_guard lock(mutex_);
+    return waiting_;
+  }
+
+ private:
+  void Enter() {
+    if (inside_.fetch_add(1) != 0) ++overlaps_;
+    ++writes_;
+    std::this_thread::sleep_for(std::chrono::microseconds(20));
+  }
+  void Leave() { inside_.fetch_sub(1); }
+  void Call() {
+    Enter();
+    Leave();
+  }
+
+  std::atomic<int> inside_{0};
+  std::atomic<int> overlaps_{0};
+  uint64_t writes_ = 0;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stalled_ = false;
+  bool waiting_ = false;
+};
 
 class ThreadedPlayback : public ::testing::Test {
  protected:
@@ -130,6 +195,93 @@ TEST_F(ThreadedPlayback, ClosingThePortDuringPlayback) {
     EXPECT_FALSE(midi::IsPlaying());
     EXPECT_EQ(device_->Calls().back().kind, platform::MidiCall::Kind::kClose);
   }
+}
+
+class SingleWriterPlayback : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    writer_ = std::make_shared<SingleWriterDevice>();
+    device_ = std::make_shared<platform::RecordingMidiOut>(platform::MidiOutCaps{}, writer_);
+    platform::SetMidiOutDevicesForTesting(device_, {});
+  }
+  void TearDown() override {
+    writer_->Release();
+    midi::FinalizeMidiDrive();
+    platform::ClearMidiOutDevicesForTesting();
+    platform::SetClockForTesting(nullptr);
+  }
+  std::shared_ptr<SingleWriterDevice> writer_;
+  std::shared_ptr<platform::RecordingMidiOut> device_;
+  platform::FakeClock clock_{1000};  // for the tests that set it
+};
+
+TEST_F(SingleWriterPlayback, WindowMessagesNeverMeetTheTickAndKeepTheirOrder) {
+  midi::OpenPort(-1);
+  ASSERT_TRUE(midi::PortIsOpen());
+  midi::LoadSong(LoopingSong(), 96);
+  midi::StartPlayback();
+  ASSERT_TRUE(midi::IsPlaying());
+  // What the keyboard window sends while the edit dialog plays: notes, volume, program, the state's end
+  // and a reset message, all on channel 15 (the song uses channel 0).
+  std::vector<uint32_t> notes;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
+  for (int i = 0; std::chrono::steady_clock::now() < until; ++i) {
+    const int32_t note = i & 0x7F;
+    midi::NoteOn(15, note, 1);
+    midi::NoteOff(15, note);
+    notes.push_back(midi::NoteOnMessage(15, note, 1));
+    notes.push_back(midi::NoteOffMessage(15, note));
+    if (i % 50 == 0) {
+      midi::SetVolumeControl(15, 100);
+      midi::SelectProgram(2, 15, 5, 1);
+      midi::EndSendState(15);
+    }
+    if (i == 100) midi::SendReset(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(midi::IsPlaying());
+  midi::StopPlayback();
+  EXPECT_EQ(writer_->Overlaps(), 0);
+
+  // The window's notes arrive in the order sent (a queue that wrapped between two ticks may drop some).
+  size_t next = 0, arrived = 0;
+  bool inOrder = true;
+  for (const platform::MidiCall& call : device_->Calls()) {
+    if (call.kind != platform::MidiCall::Kind::kShort || call.bytes[0] != 0x9F) continue;
+    ++arrived;
+    while (next < notes.size() && notes[next] != call.value) ++next;
+    if (next == notes.size()) inOrder = false;
+    ++next;
+  }
+  EXPECT_TRUE(inOrder);
+  EXPECT_GT(arrived, notes.size() / 2);
+}
+
+TEST_F(SingleWriterPlayback, StopPlaybackEndsTheTimerOfATickStalledInTheDevice) {
+  // A fake clock: StopPlayback's 3 s of waiting pass at once, while the tick really waits in the device.
+  platform::SetClockForTesting(&clock_);
+  midi::OpenPort(-1);
+  midi::LoadSong(Bytes{0x00, 0x90, 0x3C, 0x40, 0x60, 0x90, 0x3C, 0x00, 0x00, 0xFF, 0x00}, 96);
+  writer_->Stall();
+  midi::StartPlayback();
+  clock_.Advance(200);  // the note is due: the next tick sends it and stays in the device
+  writer_->WaitUntilAShortMessageWaits();
+  std::thread device([&] {
+    while (clock_.Slept() < 3000) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    writer_->Release();
+  });
+  midi::StopPlayback();
+  const bool tickStillInTheDevice = writer_->AShortMessageWaits();
+  device.join();
+  EXPECT_FALSE(tickStillInTheDevice) << "StopPlayback returned under a running tick";
+  EXPECT_FALSE(midi::IsPlaying());
+  // The song stopped as a tick would have stopped it: the port's reset comes last.
+  const auto calls = device_->Calls();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back().kind, platform::MidiCall::Kind::kReset);
+  midi::FreeSongBuffer();
+  EXPECT_EQ(midi::SongSize(), -1);
 }
 
 }  // namespace

@@ -1,21 +1,27 @@
 // The keyboard window offscreen: labels, title, keys through the event filter, activation, settings,
 // close, capture and the palette, against the recording device and a temporary settings folder.
+#include <QtTest/qtestspontaneevent.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QTest>
+#include <QTranslator>
 #include <memory>
 
 #include "app/main_window.h"
 #include "app/strip.h"
+#include "app/translations.h"
 #include "app/windows.h"
 #include "dialogs/about.h"
 #include "dialogs/config_form.h"
@@ -325,7 +331,6 @@ TEST_F(WindowTest, ActivationOpensAndDeactivationCloses) {
   form_->ApplicationStateChanged(Qt::ApplicationInactive);
   EXPECT_FALSE(form_->PortActive());
   EXPECT_FALSE(midi::PortIsOpen());
-  Key(QEvent::KeyPress, kScanC);  // held across the switch
   Sent();
   Settings.DeviceType = 1;
   form_->ApplicationStateChanged(Qt::ApplicationActive);
@@ -333,12 +338,54 @@ TEST_F(WindowTest, ActivationOpensAndDeactivationCloses) {
   const Bytes sent = Sent();
   ASSERT_FALSE(sent.empty());
   EXPECT_EQ(sent[sent.size() - 8], "F0 7E 7F 09 01 F7");
-  EXPECT_EQ(form_->Image1->Picture().pixel(282, 29), qRgb(255, 255, 255)) << "still pressed";
-  Key(QEvent::KeyPress, kScanC);  // held: ignored
-  Key(QEvent::KeyRelease, kScanC);
-  EXPECT_EQ(Sent(), (Bytes{"90 3C 00"}));
   form_->ApplicationStateChanged(Qt::ApplicationActive);  // already active: nothing again
   EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(WindowTest, DeactivationLetsGoOfHeldKeys) {
+  constexpr uint32_t kScanSlash = 53 + 8;  // the same note as E
+  Start();
+  // C and E held; the other program gets their releases.
+  Key(QEvent::KeyPress, kScanC);
+  Key(QEvent::KeyPress, kScanE);
+  EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 48 7F"}));
+  form_->ApplicationStateChanged(Qt::ApplicationInactive);
+  const Bytes closing = Sent();
+  ASSERT_GE(closing.size(), 2u);
+  EXPECT_EQ(Bytes(closing.begin(), closing.begin() + 2), (Bytes{"90 3C 00", "90 48 00"}))
+      << "note-offs before the port closes";
+  EXPECT_EQ(form_->Image1->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "drawn released";
+  EXPECT_EQ(app::Pressed[60], 0);
+  EXPECT_EQ(app::Pressed[72], 0);
+  form_->ApplicationStateChanged(Qt::ApplicationActive);
+  Sent();
+  // The next press sounds, and so does another key on a note that was held.
+  Tap(kScanC);
+  Tap(kScanSlash);
+  EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 3C 00", "90 48 7F", "90 48 00"}));
+}
+
+TEST_F(WindowTest, StartUpActivationDoesNotFollowADeactivation) {
+  // The states come from the test alone, as from a window manager that reports them late.
+  QObject::disconnect(qApp, &QGuiApplication::applicationStateChanged, form_.get(), nullptr);
+  Sent();
+  form_->show();
+  form_->ApplicationStateChanged(Qt::ApplicationInactive);  // switched away at once
+  QTest::qWait(700);
+  EXPECT_FALSE(form_->PortActive());
+  EXPECT_TRUE(Sent().empty()) << "no state sent while another program is active";
+  form_->ApplicationStateChanged(Qt::ApplicationActive);
+  EXPECT_TRUE(form_->PortActive());
+  const Bytes sent = Sent();
+  ASSERT_GE(sent.size(), 2u);
+  EXPECT_EQ(sent.back(), "B0 79 00") << "switching back sends the state";
+}
+
+TEST_F(WindowTest, AnActivationBeforeTheSettingsAreLoadedIsNotLost) {
+  form_->ApplicationStateChanged(Qt::ApplicationActive);  // before the first show: ignored for now
+  EXPECT_FALSE(form_->PortActive());
+  ShowAndActivate();
+  EXPECT_TRUE(form_->PortActive());
 }
 
 TEST_F(WindowTest, SettingsAreWrittenAndReadBack) {
@@ -429,6 +476,40 @@ TEST_F(WindowTest, ConvertValuesGoThroughTheEditDialog) {
   EXPECT_EQ(file.value("Convert/Mode").toInt(), 0);
 }
 
+TEST_F(WindowTest, AFirstTakeWithNothingStoredHasItsRhythm) {
+  Start();
+  record::TFormRec* formRec = windows_.formRec;
+  EXPECT_EQ(formRec->ComboBox1->currentText(), QStringLiteral("テンポから計算"));
+  // Return, C, Space, C, Return at 120 quarter notes a minute: eighths, not one chord of length 0.
+  Tap(kScanReturn);
+  const uint32_t times[] = {5000, 5250, 5500, 5750};
+  clock_->Set(times[0]);
+  Tap(kScanC);
+  clock_->Set(times[1]);
+  Tap(kScanSpace);
+  clock_->Set(times[2]);
+  Tap(kScanC);
+  clock_->Set(times[3]);
+  QString memo;
+  dialogResult_ = [&](QDialog*) {
+    formRec->show();
+    memo = formRec->MemoMML->toPlainText();
+    formRec->hide();
+    return int(QDialog::Accepted);
+  };
+  Tap(kScanReturn);
+  EXPECT_EQ(memo, QStringLiteral("c8r8c8"));
+}
+
+TEST_F(WindowTest, AStoredLengthModeIsUsedAsItIs) {
+  {
+    QSettings file(SettingsFile(), QSettings::IniFormat);
+    file.setValue("Convert/Mode", 0);
+  }
+  form_->LoadSettings();
+  EXPECT_EQ(windows_.formRec->ConvertValuesNow().Mode, 0);
+}
+
 TEST_F(WindowTest, BadStoredValuesReadAsDefaultsOrClampWhereTheyIndex) {
   {
     QSettings file(SettingsFile(), QSettings::IniFormat);
@@ -439,14 +520,121 @@ TEST_F(WindowTest, BadStoredValuesReadAsDefaultsOrClampWhereTheyIndex) {
   form_->LoadSettings();
   EXPECT_EQ(Settings.Octave, 5);
   EXPECT_EQ(Settings.Velocity, 127);
-  EXPECT_EQ(Settings.Program, 500);
+  EXPECT_EQ(Settings.Program, 128);
   app::SelectProgram(Settings.Program, Settings.Bank);
-  EXPECT_EQ(form_->LabelProgram->text(), "500");
+  EXPECT_EQ(form_->LabelProgram->text(), "128");
   EXPECT_EQ(form_->windowTitle(), QStringLiteral("Tonvik Ver1.70 [Prog.:Gun Shot]"));
   windows_.formProg->show();
   EXPECT_EQ(windows_.formProg->TabIndex(), 15);
   EXPECT_EQ(windows_.formProg->ItemIndex(), 7);
   windows_.formProg->hide();
+}
+
+TEST_F(WindowTest, OutOfRangeStoredValuesAreKeptInTheRangesOfTheirKeys) {
+  // Shown, sent and saved alike: each value as the command keys would have left it at its limit.
+  {
+    QSettings file(SettingsFile(), QSettings::IniFormat);
+    file.setValue("Device/DeviceType", 7);
+    file.setValue("Device/Channel", -1);
+    file.setValue("Controls/Volume", 2147483647);
+    file.setValue("Controls/Voice", -7);
+    file.setValue("Controls/Bank", 500);
+    file.setValue("Controls/Octave", 2147483647);
+    file.setValue("Controls/Transpose", 2147483647);
+    file.setValue("Controls/Velocity", -1);
+    file.setValue("Keyboard/Mapping", 5);
+  }
+  {
+    const platform::SettingsStore store;
+    app::ReadStartValues(store, Settings, false);
+  }
+  EXPECT_EQ(Settings.Mapping, 0);
+  Start();
+  struct Case {
+    const char* name;
+    int32_t value, expected;
+  };
+  for (const Case& c : {Case{"DeviceType", Settings.DeviceType, 0}, Case{"Channel", Settings.Channel, 0},
+                        Case{"Volume", Settings.Volume, 127}, Case{"Program", Settings.Program, 1},
+                        Case{"Bank", Settings.Bank, 127}, Case{"Octave", Settings.Octave, 10},
+                        Case{"Transpose", Settings.Transpose, 127}, Case{"Velocity", Settings.Velocity, 0}}) {
+    EXPECT_EQ(c.value, c.expected) << c.name;
+  }
+  EXPECT_EQ(form_->LabelOctave->text(), "+8");
+  EXPECT_EQ(form_->LabelTrans->text(), "+127");
+  EXPECT_EQ(form_->LabelVelocity->text(), "000");
+  EXPECT_EQ(form_->LabelVolume->text(), "127");
+  EXPECT_EQ(form_->LabelProgram->text(), "001");
+
+  // Octave 10 and transposition +127: C is out of range and silent.
+  Tap(kScanC);
+  EXPECT_TRUE(Sent().empty());
+
+  form_->SaveSettings();
+  QSettings file(SettingsFile(), QSettings::IniFormat);
+  struct Stored {
+    const char* key;
+    int value;
+  };
+  for (const Stored& c :
+       {Stored{"Device/DeviceType", 0}, Stored{"Device/Channel", 0}, Stored{"Controls/Volume", 127},
+        Stored{"Controls/Voice", 0}, Stored{"Controls/Bank", 127}, Stored{"Controls/Octave", 10},
+        Stored{"Controls/Transpose", 127}, Stored{"Controls/Velocity", 0}, Stored{"Keyboard/Mapping", 0}}) {
+    EXPECT_EQ(file.value(QString::fromLatin1(c.key)).toInt(), c.value) << c.key;
+  }
+}
+
+TEST_F(WindowTest, TheLowestStoredValuesAreKeptInRangeToo) {
+  {
+    QSettings file(SettingsFile(), QSettings::IniFormat);
+    file.setValue("Controls/Octave", QString::number(INT32_MIN));
+    file.setValue("Controls/Transpose", QString::number(INT32_MIN));
+    file.setValue("Controls/Voice", 2147483647);
+    file.setValue("Controls/Bank", -3);
+    file.setValue("Controls/Volume", -9);
+    file.setValue("Device/DeviceType", -1);
+    file.setValue("Device/Channel", 9);
+  }
+  Start();
+  EXPECT_EQ(Settings.Octave, 0);
+  EXPECT_EQ(Settings.Transpose, -127);
+  EXPECT_EQ(Settings.Program, 128);
+  EXPECT_EQ(Settings.Bank, 0);
+  EXPECT_EQ(Settings.Volume, 0);
+  EXPECT_EQ(Settings.DeviceType, 0);
+  EXPECT_EQ(Settings.Channel, 9);
+  EXPECT_EQ(form_->LabelOctave->text(), "-2");
+  EXPECT_EQ(form_->LabelTrans->text(), "-127");
+  EXPECT_EQ(form_->LabelVolume->text(), "000");
+}
+
+TEST_F(WindowTest, SavingAfterACorruptFileReportsTheWriteItself) {
+  const QString path = SettingsFile();
+  {
+    QFile corrupt(path);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    ASSERT_TRUE(corrupt.open(QIODevice::WriteOnly));
+    // A section that nothing reads, with a line that is no value: the error shows only when the save
+    // merges the file.
+    corrupt.write("[Controls]\nVolume=33\n[Junk]\nno value here\n");
+  }
+  form_->LoadSettings();
+  Settings.Velocity = 55;
+  form_->SaveSettings();
+  EXPECT_TRUE(messages_.empty());
+  QSettings file(path, QSettings::IniFormat);
+  EXPECT_EQ(file.value("Controls/Velocity").toInt(), 55);
+  EXPECT_EQ(file.value("Controls/Volume").toInt(), 33);
+}
+
+TEST_F(WindowTest, AFailedWriteAfterAReadErrorIsStillReported) {
+  // The store's path is a folder: it can be neither read nor written.
+  ASSERT_TRUE(QDir().mkpath(SettingsFile()));
+  form_->LoadSettings();
+  form_->SaveSettings();
+  QDir(SettingsFile()).removeRecursively();
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_TRUE(messages_[0].text.startsWith(QStringLiteral("設定を保存できませんでした。")));
 }
 
 TEST_F(WindowTest, UnknownDeviceNameIsReportedAfterEverythingIsRead) {
@@ -560,6 +748,30 @@ TEST_F(WindowTest, OverflowShowsItsMessageAndLosesTheTake) {
   EXPECT_EQ(Colour(form_->LabelRec), QColor(128, 0, 0));
 }
 
+TEST_F(WindowTest, OverflowBoxThatDeliversTheReleaseLeavesNoNoteSounding) {
+  Start();
+  Tap(kScanReturn);
+  for (int i = 0; i < record::kMaxCaptureEvents; ++i) Key(QEvent::KeyPress, kScanSpace, Qt::NoModifier, true);
+  // The box runs an event loop; the key is let go while it is open.
+  form_->showMessage = [this](QMessageBox::Icon icon, const QString& text) {
+    messages_.push_back({icon, text});
+    QWidget box;
+    box.show();
+    QCoreApplication::postEvent(
+        &box, new QKeyEvent(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, kScanC, 0, 0));
+    QCoreApplication::processEvents();
+  };
+  Sent();
+  Key(QEvent::KeyPress, kScanC);  // the 4096th event
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].text, QStringLiteral("バッファオーバー"));
+  EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 3C 00"}));
+  EXPECT_EQ(app::Pressed[60], 0);
+  EXPECT_EQ(form_->Image1->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "drawn released";
+  Tap(kScanC);
+  EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 3C 00"})) << "the next strike sounds";
+}
+
 TEST_F(WindowTest, ConfigCommandReopensThePortWhateverTheResult) {
   Start();
   Key(QEvent::KeyPress, 107 + 8);  // End ("Help")
@@ -649,6 +861,77 @@ TEST_F(WindowTest, PaletteShowsFamiliesAndPlaysItsTestNoteOnChannel16) {
   Sent();
   palette->hide();  // closing while held ends the note
   EXPECT_EQ(Sent(), (Bytes{"9F 40 00"}));
+}
+
+TEST_F(WindowTest, PaletteTestNoteLastsFromMouseDownToMouseUpOnce) {
+  Start();
+  dialogs::TFormProg* palette = windows_.formProg;
+  palette->show();
+  QPushButton* button = palette->Button3;
+  const QPoint inside = button->rect().center();
+  const QPoint outside = button->rect().bottomRight() + QPoint(40, 40);
+  auto move = [button](QPoint at) {
+    QMouseEvent event(QEvent::MouseMove, at, button->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(button, &event);
+  };
+  QTest::mousePress(button, Qt::LeftButton, Qt::NoModifier, inside);
+  EXPECT_EQ(Sent(), (Bytes{"CF 00", "BF 0B 7F", "BF 07 7F", "9F 40 7F"}));
+  move(outside);
+  move(inside);
+  move(outside);
+  EXPECT_TRUE(Sent().empty()) << "dragging off and back neither ends nor repeats the note";
+  QTest::mouseRelease(button, Qt::LeftButton, Qt::NoModifier, outside);
+  EXPECT_EQ(Sent(), (Bytes{"9F 40 00"}));
+  // The second click of a double click sounds as well.
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                            QEvent::MouseButtonRelease}) {
+    const bool down = type != QEvent::MouseButtonRelease;
+    QMouseEvent event(type, inside, button->mapToGlobal(inside), Qt::LeftButton,
+                      down ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(button, &event);
+  }
+  EXPECT_EQ(Sent(), (Bytes{"CF 00", "BF 0B 7F", "BF 07 7F", "9F 40 7F", "9F 40 00", "CF 00", "BF 0B 7F",
+                           "BF 07 7F", "9F 40 7F", "9F 40 00"}));
+  // Space on the focused button plays nothing.
+  button->setFocus();
+  QTest::keyPress(button, Qt::Key_Space);
+  QTest::keyRelease(button, Qt::Key_Space);
+  EXPECT_TRUE(Sent().empty());
+  palette->hide();
+}
+
+TEST_F(WindowTest, PaletteKeepsItsChoiceWhenTheWindowManagerShowsItAgain) {
+  dialogs::TFormProg* palette = windows_.formProg;
+  Settings.Program = 1;
+  palette->show();
+  palette->Tabs[2]->click();
+  palette->SetItemIndex(4);
+  // Restored from minimised: a spontaneous show.
+  QShowEvent restored;
+  QSpontaneKeyEvent::setSpontaneous(&restored);
+  qApp->notify(palette, &restored);  // sendEvent would make it a non-spontaneous one
+  EXPECT_EQ(palette->TabIndex(), 2);
+  EXPECT_EQ(palette->ItemIndex(), 4);
+  palette->hide();
+  palette->show();  // opened again: the current program
+  EXPECT_EQ(palette->TabIndex(), 0);
+  EXPECT_EQ(palette->ItemIndex(), 0);
+  palette->hide();
+}
+
+TEST(QtTranslations, JapaneseDesktopGetsQtsOwnTextsInJapanese) {
+  const QString english = QCoreApplication::translate("QPlatformTheme", "Cancel");
+  ASSERT_EQ(english, QStringLiteral("Cancel"));
+  ASSERT_TRUE(app::LoadQtTranslations(QLocale(QLocale::Japanese, QLocale::Japan)));
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("キャンセル"));
+  EXPECT_NE(QCoreApplication::translate("QFileDialog", "Save As"), QStringLiteral("Save As"));
+  EXPECT_FALSE(app::LoadQtTranslations(QLocale(QLocale::Zulu)));
+  // Back to Qt's English for the other tests.
+  for (QTranslator* translator : QCoreApplication::instance()->findChildren<QTranslator*>()) {
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
+  }
 }
 
 TEST_F(WindowTest, AboutBoxShowsNameVersionAndItsButton) {

@@ -1,7 +1,9 @@
 // Runs the keyboard window on a real X server (under xvfb-run) against the recording device, types on it
 // with xdotool and prints what reached the device, one message per line, then "autorepeat <n>" with the
 // number of auto-repeated key presses the window saw. With --pairs the server sends its repeats as
-// release-press pairs. Used by x11_keys_test.cpp.
+// release-press pairs. With --focus a held key's release goes to another program's window (xev) instead:
+// the window loses the focus with the key down and gets it back before the key is struck again.
+// Used by x11_keys_test.cpp.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -49,7 +51,7 @@ void Wait(int ms) {
   while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-bool Run(const QStringList& arguments) {
+bool Run(const QStringList& arguments, QString* output = nullptr) {
   QProcess process;
   process.start(QStringLiteral("xdotool"), arguments);
   if (!process.waitForStarted(5000)) return false;
@@ -57,7 +59,38 @@ bool Run(const QStringList& arguments) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     process.waitForFinished(5);
   }
+  if (output) *output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
   return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// Waits until the window's port is open (`active`) or closed.
+bool WaitActive(const app::TForm1& form, bool active) {
+  for (int i = 0; i < 100 && form.PortActive() != active; ++i) Wait(50);
+  return form.PortActive() == active;
+}
+
+// Z held while another program's window takes the focus; its release goes there; back to the window, Z
+// is struck again.
+bool HeldKeyAcrossAFocusChange(const QString& window) {
+  QProcess other;
+  other.start(QStringLiteral("xev"), {QStringLiteral("-name"), QStringLiteral("OtherProgram")});
+  if (!other.waitForStarted(5000)) return false;
+  QString otherWindow;
+  bool ok = Run({QStringLiteral("keydown"), QStringLiteral("z")});
+  ok = ok && Run({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--name"),
+                  QStringLiteral("^OtherProgram$")},
+                 &otherWindow);
+  otherWindow = otherWindow.section(QLatin1Char('\n'), 0, 0);
+  ok = ok && Run({QStringLiteral("windowfocus"), QStringLiteral("--sync"), otherWindow});
+  ok = ok && WaitActive(*app::Form1, false);
+  ok = ok && Run({QStringLiteral("keyup"), QStringLiteral("z")});
+  Wait(200);
+  ok = ok && Run({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
+  ok = ok && WaitActive(*app::Form1, true);
+  ok = ok && Run({QStringLiteral("key"), QStringLiteral("z")});
+  other.kill();
+  other.waitForFinished(5000);
+  return ok;
 }
 
 }  // namespace
@@ -75,7 +108,8 @@ int main(int argc, char** argv) {
   };
   RepeatCounter counter;
   qApp->installEventFilter(&counter);  // after the window's filter, so it sees the keys first
-  if (argc > 1 && QString::fromLocal8Bit(argv[1]) == QStringLiteral("--pairs")) {
+  const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+  if (mode == QStringLiteral("--pairs")) {
     // The server sends release-press pairs; the window pairs them itself.
     platform::SetDetectableAutoRepeat(false);
     form->SetRepeatPairing(true);
@@ -92,12 +126,18 @@ int main(int argc, char** argv) {
   Wait(200);
   device->Clear();
 
-  // Hold C long enough for the server's auto-repeat, then tap E, Shift+C and the key right of P's row end.
-  bool ok = Run({QStringLiteral("keydown"), QStringLiteral("c")});
-  Wait(1500);
-  ok = ok && Run({QStringLiteral("keyup"), QStringLiteral("c")});
-  ok = ok && Run({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("50"), QStringLiteral("e"),
-                  QStringLiteral("shift+c"), QStringLiteral("backslash")});
+  bool ok = true;
+  if (mode == QStringLiteral("--focus")) {
+    ok = HeldKeyAcrossAFocusChange(window);
+  } else {
+    // Hold C long enough for the server's auto-repeat, then tap E, Shift+C and the key right of P's row
+    // end.
+    ok = Run({QStringLiteral("keydown"), QStringLiteral("c")});
+    Wait(1500);
+    ok = ok && Run({QStringLiteral("keyup"), QStringLiteral("c")});
+    ok = ok && Run({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("50"),
+                    QStringLiteral("e"), QStringLiteral("shift+c"), QStringLiteral("backslash")});
+  }
   // Eight messages are expected; wait for them under load, then a moment for any that should not come.
   for (int i = 0; i < 100 && device->Messages().size() < 8; ++i) Wait(50);
   Wait(300);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -63,6 +64,15 @@ TEST_F(X11Keys, ReleasePressPairsOfTheServerAreRepeatsToo) {
   if (HasFatalFailure() || IsSkipped()) return;
   EXPECT_GT(repeats_, 0) << "the held key was not auto-repeated by the server";
   EXPECT_EQ(lines_, kExpected);
+}
+
+TEST_F(X11Keys, AKeyHeldWhileAnotherProgramTakesTheFocusIsLetGo) {
+  RunProbe({QStringLiteral("--focus")});
+  if (HasFatalFailure() || IsSkipped()) return;
+  // Only the notes: the port's reset and the state of the switch back are not of interest here.
+  const QStringList notes = lines_.filter(QRegularExpression(QStringLiteral("^9")));
+  // Let go at the switch, then struck again.
+  EXPECT_EQ(notes.join(QLatin1Char('|')).toStdString(), "90 39 7F|90 39 00|90 39 7F|90 39 00");
 }
 
 }  // namespace
