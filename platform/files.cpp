@@ -65,7 +65,7 @@ std::string RealPath(const std::string& path, int& err) {
 
 }  // namespace
 
-OutputFile::OutputFile(const std::string& path) : path_(path) {
+OutputFile::OutputFile(const std::string& path, bool streamed) : path_(path) {
   auto fail = [&](int err) { return FileError("cannot create \"" + path + "\": " + Reason(err)); };
   struct stat st {};
   const bool exists = ::stat(path.c_str(), &st) == 0;
@@ -79,6 +79,11 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
   int err = 0;
   target_ = exists ? RealPath(path, err) : FollowDanglingLinks(path, err);
   if (target_.empty()) throw fail(err);
+  if (streamed) {
+    fd_ = ::open(target_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0) throw fail(errno);
+    return;
+  }
   temp_ = target_ + ".tmp-XXXXXX";
   fd_ = ::mkostemp(temp_.data(), O_CLOEXEC);
   if (fd_ < 0) {

@@ -22,9 +22,11 @@ class FileError : public std::runtime_error {
 // - anything else (a folder, a block device, a socket) is refused.
 // Every failure throws FileError naming the file as given. Without Commit (a failure, an exception) the
 // temporary file is removed and an earlier file is untouched.
+// A log opened with `streamed` is written in place instead (a regular file is truncated at the start), so
+// that everything written so far is in the file at every moment, whatever ends the program.
 class OutputFile {
  public:
-  explicit OutputFile(const std::string& path);
+  explicit OutputFile(const std::string& path, bool streamed = false);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;

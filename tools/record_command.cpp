@@ -178,8 +178,8 @@ int ConvertAndPrint(const record::Capture& capture, RecordOptions& options) {
   std::string out = platform::Cp932ToUtf8(record::BuildMML(capture, state, options.Dialect)) +
                     "\ntempo=" + platform::Cp932ToUtf8(options.Fields.Tempo) +
                     " length=" + platform::Cp932ToUtf8(options.Fields.Length) + "\n";
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  return std::fflush(stdout) == 0 ? 0 : 2;
+  PrintOut(out);
+  return 0;
 }
 
 template <typename MakeCapture>
