@@ -75,7 +75,9 @@ OutputFile::OutputFile(const std::string& path, bool streamed) : path_(path) {
     if (fd_ < 0) throw fail(errno);
     return;
   }
-  if (exists && !S_ISREG(st.st_mode)) throw fail(S_ISDIR(st.st_mode) ? EISDIR : ENOTSUP);
+  if (exists && !S_ISREG(st.st_mode)) {
+    throw FileError("cannot write \"" + path + "\": " + Reason(S_ISDIR(st.st_mode) ? EISDIR : ENOTSUP));
+  }
   int err = 0;
   target_ = exists ? RealPath(path, err) : FollowDanglingLinks(path, err);
   if (target_.empty()) throw fail(err);

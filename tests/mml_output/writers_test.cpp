@@ -258,7 +258,7 @@ TEST_F(WriterFiles, ConvertsTheCp932NameBeforeOpening) {
 }
 
 TEST_F(WriterFiles, FailedWriteThrowsAndLeavesNothingBehind) {
-  // The target is a folder: renaming over it fails after the data was written.
+  // The target is a folder: it is refused, and no temporary file is made.
   std::filesystem::create_directory(dir_ / "taken.mid");
   EXPECT_THROW(mml::WriteSmf(mml::TMidiBufferList(), 96, -1, 0, (dir_ / "taken.mid").string()),
                platform::FileError);
