@@ -1,6 +1,7 @@
 // Program entry: the application, its windows in their order, the message loop until the keyboard
 // window closes, then the port is closed and the song buffer freed.
 #include <QApplication>
+#include <csignal>
 #include <memory>
 
 #include "app/icon.h"
@@ -11,6 +12,8 @@
 #include "midi/sequencer.h"
 
 int main(int argc, char** argv) {
+  // A file size limit makes a save fail (EFBIG) and be reported instead of killing the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tonvik"));
   app::LoadQtTranslations();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "platform/clock.h"
 
@@ -110,6 +111,11 @@ void RecordingMidiOut::Reserve(size_t calls) {
 std::vector<MidiCall> RecordingMidiOut::Calls() const {
   std::lock_guard lock(mutex_);
   return calls_;
+}
+
+std::vector<MidiCall> RecordingMidiOut::TakeCalls() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(calls_, {});
 }
 
 std::vector<MidiCall> RecordingMidiOut::Messages() const {

@@ -45,6 +45,9 @@ class RecordingMidiOut final : public MidiOutDevice {
   void Reserve(size_t calls);
   // A copy of the calls so far; any thread.
   std::vector<MidiCall> Calls() const;
+  // The calls so far, which the device then forgets; any thread. Draining keeps a long run's memory
+  // bounded.
+  std::vector<MidiCall> TakeCalls();
   // Only the short and long messages.
   std::vector<MidiCall> Messages() const;
   void Clear();

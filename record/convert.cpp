@@ -28,8 +28,23 @@ std::optional<int32_t> ParseDecimal(std::string_view text) {
 // Elapsed milliseconds between two clock readings, as a signed 32-bit number (the clock wraps).
 int32_t Elapsed(uint32_t from, uint32_t to) { return static_cast<int32_t>(to - from); }
 
-// a * b / c in 64 bits, truncated toward zero, stored in 32 bits. c != 0.
-int32_t MulDiv(int64_t a, int64_t b, int64_t c) { return static_cast<int32_t>(a * b / c); }
+// a * b div c, formed in 64 bits and truncated toward zero; none when the quotient does not fit in 32
+// signed bits. c != 0.
+std::optional<int32_t> MulDiv(int64_t a, int64_t b, int64_t c) {
+  const int64_t q = a * b / c;
+  if (q < std::numeric_limits<int32_t>::min() || q > std::numeric_limits<int32_t>::max()) return std::nullopt;
+  return static_cast<int32_t>(q);
+}
+
+// a * b div c rounded to a multiple of `step`; none when the quotient, or its rounding up, does not fit
+// in 32 signed bits.
+std::optional<int32_t> ScaledLength(int64_t a, int64_t b, int64_t c, int32_t step) {
+  std::optional<int32_t> raw = MulDiv(a, b, c);
+  if (!raw) return std::nullopt;
+  const int64_t up = (static_cast<int64_t>(*raw / step) + 1) * step;
+  if (*raw % step > step / 2 && up > std::numeric_limits<int32_t>::max()) return std::nullopt;
+  return RoundToStep(*raw, step);
+}
 
 // The first onset after the opening note or chord, as the milliseconds since the start: the first
 // event after event 0 whose elapsed time exceeds `minLen` (compared as a plain number), else the stop.
@@ -108,34 +123,42 @@ bool Recalculate(const Capture& capture, int mode, ConvertFields& fields, Conver
 
   const int32_t count = std::clamp(capture.CaptureCount, 0, kMaxCaptureEvents);
   const int32_t span = Elapsed(capture.CaptureStart, capture.CaptureEnd);
-  // A take of no duration has no scale (the timing modes would divide by it): nothing to convert,
-  // in every mode alike.
-  if (span == 0) return false;
+  // A take of no duration has no scale: the timing modes would divide by it. Mode 3 ignores the timing.
+  if (span == 0 && mode != kModeAllMinimum) return false;
 
-  int32_t total = *typedTotal;
+  std::optional<int32_t> total = *typedTotal;
   std::string tempoText = fields.Tempo;
   std::string lengthText = fields.Length;
   switch (mode) {
-    case kModeAsTyped:
-      tempoText = std::to_string(MulDiv(total, kMsTicksPerTempo, span));
+    case kModeAsTyped: {
+      std::optional<int32_t> computed = MulDiv(*total, kMsTicksPerTempo, span);
+      if (!computed) return false;
+      tempoText = std::to_string(*computed);
       break;
+    }
     case kModeFromTempo:
-      total = RoundToStep(MulDiv(*tempo, span, kMsTicksPerTempo), *minLen);
-      lengthText = LengthToText(total, -1);
+      if (*tempo <= 0) return false;
+      total = ScaledLength(*tempo, span, kMsTicksPerTempo, *minLen);
+      if (!total) return false;
+      lengthText = LengthToText(*total, -1);
       break;
     case kModeFromFirst: {
       std::optional<int32_t> first = TryParseLength(fields.First);
       if (!first) return false;
       int32_t gap = FirstGap(capture, count, *minLen);
       if (gap == 0) return false;
-      total = RoundToStep(MulDiv(span, *first, gap), *minLen);
-      lengthText = LengthToText(total, -1);
-      tempoText = std::to_string(MulDiv(total, kMsTicksPerTempo, span));
+      total = ScaledLength(span, *first, gap, *minLen);
+      if (!total) return false;
+      std::optional<int32_t> computed = MulDiv(*total, kMsTicksPerTempo, span);
+      if (!computed) return false;
+      lengthText = LengthToText(*total, -1);
+      tempoText = std::to_string(*computed);
       break;
     }
     case kModeAllMinimum:
-      total = static_cast<int32_t>((static_cast<int64_t>(count) + 1) * *minLen);
-      lengthText = LengthToText(total, -1);
+      total = MulDiv(static_cast<int64_t>(count) + 1, *minLen, 1);
+      if (!total) return false;
+      lengthText = LengthToText(*total, -1);
       break;
   }
 
@@ -143,7 +166,9 @@ bool Recalculate(const Capture& capture, int mode, ConvertFields& fields, Conver
   if (mode != kModeAllMinimum) {
     for (int32_t i = 0; i < count; ++i) {
       int32_t gap = Elapsed(capture.CaptureTimes[i], capture.CaptureTimes[i + 1]);
-      lengths[i] = RoundToStep(MulDiv(gap, total, span), *minLen);
+      std::optional<int32_t> length = ScaledLength(gap, *total, span, *minLen);
+      if (!length) return false;
+      lengths[i] = *length;
     }
   }
   // The compiler times a track in 32 bits: a take longer than that could not be played back, and
@@ -155,7 +180,7 @@ bool Recalculate(const Capture& capture, int mode, ConvertFields& fields, Conver
   fields.Tempo = std::move(tempoText);
   fields.Length = std::move(lengthText);
   state.Lengths = std::move(lengths);
-  state.TotalTicks = total;
+  state.TotalTicks = *total;
   state.DefaultTicks = *defaultTicks;
   return true;
 }

@@ -51,9 +51,10 @@ struct ConvertState {
 // Reads the fields, scales the captured times to lengths rounded to the minimum length, and writes the
 // computed fields: mode 0 sets fields.Tempo, modes 1 and 3 fields.Length, mode 2 both. Returns false,
 // leaving fields and state untouched, when the recalculation stops silently: a field that cannot be read,
-// a minimum length of 0, a take of zero duration (or, in mode 2, a first gap of zero), a mode outside
-// 0..3, lengths that add up to more than 2^31 - 1 ticks (beyond the compiler's time range). Products are
-// formed in 64 bits; results are truncated to 32 bits where they are stored.
+// a minimum length of 0, a take of zero duration in modes 0 to 2 (or, in mode 2, a first gap of zero),
+// a tempo of 0 or less in mode 1, a mode outside 0..3, a total length, computed tempo or event length
+// that does not fit in 32 signed bits, lengths that add up to more than 2^31 - 1 ticks (beyond the
+// compiler's time range). Products are formed in 64 bits and divided before they are narrowed.
 bool Recalculate(const Capture& capture, int mode, ConvertFields& fields, ConvertState& state);
 
 // The MML text of the take in `dialect` (a single line), from the lengths of the latest recalculation.

@@ -41,7 +41,10 @@ std::string LengthToText(int32_t ticks, int32_t defaultTicks) {
   while (remaining > 0) {
     const TLenChar* row = LongestPieceFor(remaining);
     if (row == nullptr) {
-      pieces.push_back(remaining == defaultTicks ? "&" : "%" + std::to_string(remaining) + "&");
+      // Appended to a string rather than to a literal: GCC 12 warns falsely (-Wrestrict) at -O3 on the
+      // latter.
+      pieces.push_back(remaining == defaultTicks ? "&"
+                                                 : std::string("%").append(std::to_string(remaining)) + "&");
       break;
     }
     std::string_view text = row->Text;

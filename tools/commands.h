@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tools {
@@ -27,6 +28,11 @@ std::string ReadMmlInput(const std::string& path);
 // compilation. (tools/compile_command.cpp)
 std::string CompileAndReport(const std::string& fileLabel, const std::string& text,
                              const std::string& outputName);
+
+// Everything a command prints on standard output goes through these (tools/main.cpp): the first failed
+// write or flush is remembered with its reason, and the program then ends with exit 2.
+void PrintOut(std::string_view text);
+bool FlushOut();
 
 // Lines for --help, one block per command file.
 extern const char* const kCompileHelp;

@@ -156,12 +156,12 @@ void PrintEvents() {
   for (const mml::TMidiBuffer& e : mml::EventList) {
     mml::AppendEventLine(out, e);
     if (out.size() > 65536) {
-      std::fwrite(out.data(), 1, out.size(), stdout);
+      PrintOut(out);
       out.clear();
     }
   }
   out += "end " + std::to_string(mml::EndTime) + "\n";
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  PrintOut(out);
 }
 
 }  // namespace
@@ -173,10 +173,7 @@ std::string ReadMmlInput(const std::string& path) {
 
 std::string CompileAndReport(const std::string& fileLabel, const std::string& text,
                              const std::string& outputName) {
-  mml::SetMessageHandler([](const std::string& cp932) {
-    std::string line = platform::Cp932ToUtf8(cp932) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stdout);
-  });
+  mml::SetMessageHandler([](const std::string& cp932) { PrintOut(platform::Cp932ToUtf8(cp932) + "\n"); });
   std::string ended;
   try {
     mml::CompileMML(text, outputName);
@@ -186,7 +183,7 @@ std::string CompileAndReport(const std::string& fileLabel, const std::string& te
     ended = e.what();
   }
   mml::SetMessageHandler(nullptr);
-  std::fflush(stdout);
+  FlushOut();  // the + lines come before the errors
   PrintErrors(fileLabel, text);
   return ended;
 }

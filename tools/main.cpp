@@ -1,5 +1,11 @@
 // tonvik-mml: compile MML to MIDI files, play it, and turn takes or MIDI files into MML.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <string>
 
@@ -7,20 +13,19 @@
 
 namespace {
 
+int OutError = 0;  // the reason of the first failed write to standard output
+
 void PrintHelp() {
-  std::fputs(
+  tools::PrintOut(
       "usage: tonvik-mml FILE -o OUT | FILE --events | --play FILE | --list-devices |\n"
-      "                  --record-to-mml TAKE | --from-midi FILE.mid   (FILE \"-\" = standard input)\n\n",
-      stdout);
-  std::fputs(tools::kCompileHelp, stdout);
-  std::fputs(tools::kPlayHelp, stdout);
-  std::fputs(tools::kRecordHelp, stdout);
+      "                  --record-to-mml TAKE | --from-midi FILE.mid   (FILE \"-\" = standard input)\n\n");
+  tools::PrintOut(tools::kCompileHelp);
+  tools::PrintOut(tools::kPlayHelp);
+  tools::PrintOut(tools::kRecordHelp);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  tools::Args args(argv + 1, argv + argc);
+// Picks the command by its first mode option and runs it; returns its exit status.
+int RunCommand(const tools::Args& args) {
   if (args.empty()) {
     PrintHelp();
     return 2;
@@ -48,4 +53,47 @@ int main(int argc, char** argv) {
   if (mode == "--record-to-mml") return tools::RunRecordToMml(args);
   if (mode == "--from-midi") return tools::RunFromMidi(args);
   return tools::RunCompile(args);
+}
+
+// Whatever the command printed must have arrived: a failed write or flush of standard output ends the
+// program with exit 2, however the command went.
+int CheckStandardOutput(int status) {
+  if (tools::FlushOut()) return status;
+  std::fprintf(stderr, "tonvik-mml: standard output: %s\n", std::strerror(OutError));
+  return 2;
+}
+
+}  // namespace
+
+namespace tools {
+
+void PrintOut(std::string_view text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() && OutError == 0)
+    OutError = errno != 0 ? errno : EIO;
+}
+
+bool FlushOut() {
+  if (std::fflush(stdout) != 0 && OutError == 0) OutError = errno != 0 ? errno : EIO;
+  if (std::ferror(stdout) && OutError == 0) OutError = EIO;
+  return OutError == 0;
+}
+
+}  // namespace tools
+
+int main(int argc, char** argv) {
+  // A file size limit makes writes fail (EFBIG) instead of killing the program, so the failed write is
+  // cleaned up and reported.
+  std::signal(SIGXFSZ, SIG_IGN);
+  // A closed standard output or error must not become the number of a file opened later: it is held by
+  // a descriptor that refuses writes, so the output fails as it would have.
+  for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+    if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+      const int held = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+      if (held >= 0 && held != fd) {
+        ::dup2(held, fd);
+        ::close(held);
+      }
+    }
+  }
+  return CheckStandardOutput(RunCommand(tools::Args(argv + 1, argv + argc)));
 }

@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "midi/device_list.h"
 #include "midi/port.h"
@@ -122,9 +124,10 @@ std::string TraceText(const std::vector<platform::MidiCall>& calls, uint32_t sta
   return text;
 }
 
-// Plays the song buffer on `device` until it ends or Ctrl+C; returns the start time of the playback,
-// none when the device cannot open.
-std::optional<uint32_t> PlayToEnd(std::shared_ptr<platform::MidiOutDevice> device) {
+// Plays the song buffer on `device` until it ends, Ctrl+C or `poll` returns false; `poll` is called with
+// the start time of the playback every kPollMs. Returns the start time, none when the device cannot open.
+std::optional<uint32_t> PlayToEnd(std::shared_ptr<platform::MidiOutDevice> device,
+                                  const std::function<bool(uint32_t)>& poll) {
   midi::OpenPortOn(std::move(device));
   if (!midi::PortIsOpen()) return std::nullopt;
   Interrupted.store(false);
@@ -132,7 +135,7 @@ std::optional<uint32_t> PlayToEnd(std::shared_ptr<platform::MidiOutDevice> devic
   midi::StartPlayback();
   // The moment of StartPlayback: the song's events are due 101 ms after it plus their own times.
   const uint32_t start = midi::PlaybackStartTime() - 1;
-  while (midi::IsPlaying() && !Interrupted.load()) {
+  while (midi::IsPlaying() && !Interrupted.load() && poll(start)) {
     platform::SleepMilliseconds(kPollMs);
   }
   // StopPlayback lets the tick stop the timer and reset the port; closing applies full master volume.
@@ -142,13 +145,49 @@ std::optional<uint32_t> PlayToEnd(std::shared_ptr<platform::MidiOutDevice> devic
   return start;
 }
 
+// The --trace log, written as the messages happen: a song that loops until Ctrl+C keeps no more in
+// memory than one poll's messages, and the file holds everything up to the moment the program ends.
+class TraceLog {
+ public:
+  explicit TraceLog(std::optional<std::string> path) : path_(std::move(path)) {}
+
+  // Writes the messages among `calls`; the file is opened (an earlier one truncated) with the first
+  // lines, once the port is open. False once a write has failed.
+  bool Append(const std::vector<platform::MidiCall>& calls, uint32_t start) {
+    if (!path_ || !error_.empty()) return error_.empty();
+    try {
+      if (!file_) file_.emplace(*path_, true);
+      file_->Write(TraceText(calls, start));
+    } catch (const platform::FileError& e) {
+      error_ = e.what();
+      file_.reset();
+    }
+    return error_.empty();
+  }
+  // Closes the file; returns "" or the message of the failed write.
+  std::string Finish() {
+    try {
+      if (file_) file_->Commit();
+    } catch (const platform::FileError& e) {
+      error_ = e.what();
+    }
+    file_.reset();
+    return error_;
+  }
+
+ private:
+  std::optional<std::string> path_;
+  std::optional<platform::OutputFile> file_;
+  std::string error_;
+};
+
 }  // namespace
 
 int RunListDevices(const Args& args) {
   if (args.size() != 1) return Fail("--list-devices takes no other arguments");
   for (const midi::DeviceRow& row : midi::ListDeviceRows()) {
-    std::printf("%d\t%s\t%s\t%s\t%s\t%s\n", row.Number, row.Name.c_str(), row.Type.c_str(),
-                row.Voices.c_str(), row.Notes.c_str(), row.VC.c_str());
+    PrintOut(std::to_string(row.Number) + "\t" + row.Name + "\t" + row.Type + "\t" + row.Voices + "\t" +
+             row.Notes + "\t" + row.VC + "\n");
   }
   return kExitOk;
 }
@@ -177,7 +216,8 @@ int RunPlay(const Args& args) {
   }
   const bool hadErrors = !mml::ErrorList.empty();
 
-  // The recorder passes everything on to the device (or nowhere for "none") and keeps the trace.
+  // The recorder passes everything on to the device (or nowhere for "none"); what it saw is taken
+  // from it every poll, into the trace or nowhere.
   std::shared_ptr<platform::RecordingMidiOut> recorder;
   if (options.Trace || !device) {
     platform::MidiOutCaps caps;
@@ -185,18 +225,14 @@ int RunPlay(const Args& args) {
     recorder = std::make_shared<platform::RecordingMidiOut>(caps, device);
     device = recorder;
   }
+  TraceLog trace(options.Trace);
+  auto drain = [&](uint32_t start) { return !recorder || trace.Append(recorder->TakeCalls(), start); };
   const std::string deviceName = device->Caps().name;
-  const std::optional<uint32_t> start = PlayToEnd(device);
+  const std::optional<uint32_t> start = PlayToEnd(device, drain);
   midi::FinalizeMidiDrive();
   if (!start) return Fail("cannot open MIDI output device " + deviceName);
-
-  if (options.Trace) {
-    try {
-      platform::WriteFileAtomic(*options.Trace, {TraceText(recorder->Calls(), *start)});
-    } catch (const std::exception& e) {
-      return Fail(e.what());
-    }
-  }
+  drain(*start);
+  if (std::string failed = trace.Finish(); !failed.empty()) return Fail(failed);
   return hadErrors ? kExitErrors : kExitOk;
 }
 

@@ -96,10 +96,12 @@ std::string ReadSource(const std::string& path) {
   return in.str();
 }
 
-// A take's lines: "<ms> <note 0-127 | r>" per event, then "<ms> stop". Blank lines are skipped.
+// A take's lines: "<ms> <note 0-127 | r>" per event, then "<ms> stop". Blank lines are skipped. The times
+// do not decrease from line to line.
 record::Capture ParseTake(const std::string& text, const std::string& name) {
   record::Capture capture;
   bool stopped = false;
+  uint32_t previous = 0;  // the time of the line before
   std::istringstream lines(text);
   std::string line;
   for (int number = 1; std::getline(lines, line); ++number) {
@@ -117,6 +119,8 @@ record::Capture ParseTake(const std::string& text, const std::string& name) {
     if (error != std::errc() || end != w[0].data() + w[0].size()) {
       throw fail("the time \"" + w[0] + "\" is no number of milliseconds from 0 to 4294967295");
     }
+    if (ms < previous) throw fail("times must not decrease");
+    previous = ms;
     if (w[1] == "stop") {
       capture.CaptureTimes[capture.CaptureCount] = ms;
       capture.CaptureEnd = ms;
@@ -174,8 +178,8 @@ int ConvertAndPrint(const record::Capture& capture, RecordOptions& options) {
   std::string out = platform::Cp932ToUtf8(record::BuildMML(capture, state, options.Dialect)) +
                     "\ntempo=" + platform::Cp932ToUtf8(options.Fields.Tempo) +
                     " length=" + platform::Cp932ToUtf8(options.Fields.Length) + "\n";
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  return std::fflush(stdout) == 0 ? 0 : 2;
+  PrintOut(out);
+  return 0;
 }
 
 template <typename MakeCapture>

@@ -2,12 +2,19 @@
 // the tests (TONVIK_BIN_DIR, else ../bin beside the test program) runs in a fresh folder, and its exit
 // status, standard output, standard error and files are compared.
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "golden.h"
@@ -56,16 +63,16 @@ class CompileCommand : public ::testing::Test {
 
   // Runs tonvik-mml in the test folder; `stdinFile` (a name in the folder) feeds standard input.
   Result Run(const std::vector<std::string>& args, const std::string& stdinFile = "") {
-    std::string command = "cd " + Quote(dir_.string()) + " && " + Quote(program_);
+    std::string command = "cd " + Quote(dir_.string()) + " && " + shellPrefix_ + Quote(program_);
     for (const std::string& a : args) {
       command += " " + Quote(a);
     }
     command += " <" + (stdinFile.empty() ? std::string("/dev/null") : Quote(stdinFile));
-    command += " >.stdout 2>.stderr";
+    command += " " + stdoutRedirect_ + " 2>.stderr";
     int status = std::system(command.c_str());
     Result r;
     r.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.Out = Read(".stdout");
+    r.Out = Exists(".stdout") ? Read(".stdout") : "";
     r.Err = Read(".stderr");
     fs::remove(dir_ / ".stdout");
     fs::remove(dir_ / ".stderr");
@@ -74,6 +81,8 @@ class CompileCommand : public ::testing::Test {
 
   std::string program_;
   fs::path dir_;
+  std::string shellPrefix_;                  // shell commands before the program, e.g. "ulimit -f 1; "
+  std::string stdoutRedirect_ = ">.stdout";  // where standard output goes
 };
 
 struct EventsCase {
@@ -264,6 +273,89 @@ TEST_F(CompileCommand, HelpDescribesTheCompileCommand) {
   for (const char* words : {"-o OUT", "--events", "--dialect", ".nmm", "FILE:LINE:COL: MESSAGE"}) {
     EXPECT_NE(r.Out.find(words), std::string::npos) << words;
   }
+}
+
+// Standard output that cannot be written fails the command, whatever it printed: a closed descriptor, and
+// a full device (a node like /dev/full, made here; only root may make one).
+TEST_F(CompileCommand, StandardOutputFailuresEndWithExitTwo) {
+  Write("in.mml", ":1 l4c +\n");  // + prints a line
+  Write("take", "0 60\n500 stop\n");
+  ASSERT_EQ(Run({"in.mml", "-o", "song.mid"}).Exit, 0);
+  std::vector<std::pair<std::string, std::string>> outputs = {{">&-", "Bad file descriptor"}};
+  if (::mknod((dir_ / "full").c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0) {
+    outputs.emplace_back(">full", "No space left on device");
+  }
+  const std::vector<std::vector<std::string>> commands = {
+      {"in.mml", "--events"},
+      {"in.mml", "-o", "out.mid"},
+      {"--record-to-mml", "take"},
+      {"--from-midi", "song.mid"},
+      {"--help"},
+  };
+  for (const auto& [redirect, reason] : outputs) {
+    stdoutRedirect_ = redirect;
+    for (const auto& args : commands) {
+      SCOPED_TRACE(redirect + " " + args.front());
+      Result r = Run(args);
+      EXPECT_EQ(r.Exit, 2);
+      EXPECT_EQ(r.Err, "tonvik-mml: standard output: " + reason + "\n");
+    }
+  }
+}
+
+TEST_F(CompileCommand, FileSizeLimitFailsTheWriteAndKeepsTheEarlierFile) {
+  Write("in.mml", ":1 l16 " + std::string(2000, 'c') + "\n");
+  Write("out.mid", "earlier");
+  shellPrefix_ = "ulimit -f 1; ";  // 1 KiB: the song is larger
+  Result r = Run({"in.mml", "-o", "out.mid"});
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_EQ(r.Err, "tonvik-mml: cannot write \"out.mid\": File too large\n");
+  EXPECT_EQ(Read("out.mid"), "earlier");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);  // no temporary file
+}
+
+// Links like /dev/stdout and /dev/stderr, made here so that a faulty writer could only replace these.
+TEST_F(CompileCommand, StandardStreamsCanBeTheOutputs) {
+  Write("in.mml", ":1 l4c\n");
+  fs::create_symlink("/proc/self/fd/1", dir_ / "stdout");
+  fs::create_symlink("/proc/self/fd/2", dir_ / "stderr");
+  stdoutRedirect_ = "| cat >.stdout";  // a pipe: written directly, not replaced
+  Result r = Run({"in.mml", "-o", "stdout"});
+  EXPECT_EQ(
+      ToHex(r.Out),
+      "4D 54 68 64 00 00 00 06 00 00 00 01 00 60 4D 54 72 6B 00 00 00 0B 00 90 48 64 5A 48 00 06 FF 2F 00");
+  stdoutRedirect_ = "2>&1 >/dev/null | cat >.stdout";
+  r = Run({"--play", "in.mml", "--device", "none", "--trace", "stderr"});
+  EXPECT_NE(r.Out.find(" 90 48 64\n"), std::string::npos) << r.Out;
+  EXPECT_TRUE(fs::is_symlink(dir_ / "stdout"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "stderr"));
+}
+
+// A looping song plays until Ctrl+C; its trace is in the file while it plays, and complete at the end.
+TEST_F(CompileCommand, PlayTraceIsWrittenAsTheMessagesGo) {
+  Write("loop.mml", ":1 t240 \"*LOOP\" l64 cdefgab\n");
+  const std::string mml = (dir_ / "loop.mml").string();
+  const std::string log = (dir_ / "trace.log").string();
+  std::vector<const char*> argv = {program_.c_str(), "--play",  mml.c_str(), "--device",
+                                   "none",           "--trace", log.c_str(), nullptr};
+  pid_t child = 0;
+  ASSERT_EQ(
+      ::posix_spawn(&child, program_.c_str(), nullptr, nullptr, const_cast<char**>(argv.data()), environ), 0);
+  std::string during;
+  for (int i = 0; i < 500 && std::count(during.begin(), during.end(), '\n') < 100; ++i) {
+    ::usleep(10000);
+    during = Exists("trace.log") ? Read("trace.log") : "";
+  }
+  ::kill(child, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_GE(std::count(during.begin(), during.end(), '\n'), 100);
+  during.erase(during.rfind('\n') + 1);  // a line may have been half written
+  const std::string trace = Read("trace.log");
+  EXPECT_EQ(trace.substr(0, during.size()), during);
+  EXPECT_GT(trace.size(), during.size());
+  EXPECT_EQ(trace.back(), '\n');
 }
 
 }  // namespace

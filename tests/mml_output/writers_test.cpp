@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "golden.h"
@@ -254,7 +258,7 @@ TEST_F(WriterFiles, ConvertsTheCp932NameBeforeOpening) {
 }
 
 TEST_F(WriterFiles, FailedWriteThrowsAndLeavesNothingBehind) {
-  // The target is a folder: renaming over it fails after the data was written.
+  // The target is a folder: it is refused, and no temporary file is made.
   std::filesystem::create_directory(dir_ / "taken.mid");
   EXPECT_THROW(mml::WriteSmf(mml::TMidiBufferList(), 96, -1, 0, (dir_ / "taken.mid").string()),
                platform::FileError);
@@ -277,6 +281,53 @@ TEST_F(WriterFiles, TimebaseBeyondTheFileFieldIsAnErrorAndKeepsTheEarlierFile) {
   EXPECT_EQ(platform::ReadWholeFile(smf).size(), 26u);
   EXPECT_EQ(ToHex(platform::ReadWholeFile(nmm).substr(8, 2)), "FF FF");
   EXPECT_EQ(Files(), (std::vector<std::string>{"a.mid", "a.nmm"}));
+}
+
+// Every writer goes through one rule: links are followed, devices and FIFOs written directly, and an
+// existing file is replaced by one with its permission bits.
+TEST_F(WriterFiles, SpecialTargetsAreWrittenWithoutBeingReplaced) {
+  namespace fs = std::filesystem;
+  const std::string smf = mml::BuildSmf(mml::TMidiBufferList(), 96, -1, 0);
+  auto write = [&](const fs::path& path) { mml::WriteSmf(mml::TMidiBufferList(), 96, -1, 0, path.string()); };
+  fs::create_directory(dir_ / "sub");
+
+  fs::create_symlink("sub/target.mid", dir_ / "link.mid");
+  platform::WriteFileAtomic((dir_ / "sub" / "target.mid").string(), {"old"});
+  write(dir_ / "link.mid");
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.mid"));
+  EXPECT_EQ(platform::ReadWholeFile((dir_ / "sub" / "target.mid").string()), smf);
+
+  fs::create_symlink(dir_ / "sub" / "new.mid", dir_ / "dangling.mid");
+  write(dir_ / "dangling.mid");
+  EXPECT_TRUE(fs::is_symlink(dir_ / "dangling.mid"));
+  EXPECT_EQ(platform::ReadWholeFile((dir_ / "sub" / "new.mid").string()), smf);
+
+  platform::WriteFileAtomic((dir_ / "private.mid").string(), {"old"});
+  fs::permissions(dir_ / "private.mid", fs::perms::owner_read | fs::perms::owner_write);
+  write(dir_ / "private.mid");
+  EXPECT_EQ(fs::status(dir_ / "private.mid").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(platform::ReadWholeFile((dir_ / "private.mid").string()), smf);
+
+  const std::string fifo = (dir_ / "fifo.mid").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = platform::ReadWholeFile(fifo); });
+  write(fifo);
+  reader.join();
+  EXPECT_EQ(received, smf);
+  EXPECT_TRUE(fs::is_fifo(fifo));
+
+  // A node like /dev/null's, made here (only root may make one).
+  const std::string null = (dir_ / "null.mid").string();
+  if (::mknod(null.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) {
+    write(null);
+    EXPECT_TRUE(fs::is_character_file(null));
+  }
+  // No temporary file is left anywhere.
+  std::vector<std::string> expected{"dangling.mid", "fifo.mid", "link.mid", "private.mid", "sub"};
+  if (fs::exists(null)) expected.insert(expected.begin() + 3, "null.mid");
+  EXPECT_EQ(Files(), expected);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "sub"), fs::directory_iterator()), 2);
 }
 
 TEST(SongHandOver, PlayNameHandsTheImageOverAndBuildOnlyKeepsIt) {

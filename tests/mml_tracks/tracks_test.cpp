@@ -417,13 +417,14 @@ TEST(Automation, LongRestStepsLikeSingleTicks) {
            std::to_string(pick(1, 7));
     for (int i = 0; i < segments; ++i) {
       // The last segment has a length, so that no loop is endless.
-      def += "," + std::to_string(pick(i + 1 == segments ? 1 : 0, 12)) + "," + std::to_string(pick(-40, 40));
+      def.append(",").append(std::to_string(pick(i + 1 == segments ? 1 : 0, 12)));
+      def.append(",").append(std::to_string(pick(-40, 40)));
     }
     std::string whole = ":1" + def, single = ":1" + def;
     for (int i = 0; i < 4; ++i) {
       const int n = pick(1, 60);
-      whole += " r%" + std::to_string(n);
-      single += " " + Repeat("r%1", n);
+      whole.append(" r%").append(std::to_string(n));
+      single.append(" ").append(Repeat("r%1", n));
     }
     SCOPED_TRACE(whole);
     Compile(whole);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <string>
 #include <utility>
 
 namespace record {
@@ -198,11 +199,6 @@ TEST(Recalculate, EachModeWritesItsFields) {
       {kModeFromFirst, {"1", "1", "8", "8", "8"}, "60", "2", "cd16e.f"},
       {kModeAllMinimum, {"999", "1", "8", "4", "8"}, "999", "8&2", "c8d8e8f8"},
       {kModeFromTempo, {"+60", "", "8", "4", "8"}, "+60", "2", "c8d16e8.f8"},
-      {kModeFromTempo,
-       {"-60", "", "8", "4", "8"},
-       "-60",
-       "",
-       "c{de}f"},  // negative lengths are written empty
   };
   for (const Case& c : cases) {
     Capture take = WorkedExample();
@@ -215,7 +211,15 @@ TEST(Recalculate, EachModeWritesItsFields) {
   }
 }
 
-TEST(Recalculate, UnreadableFieldsAndZeroDivisorsStopSilently) {
+// Lengths of n x 65536 ticks, written as one tie chain.
+std::string Ticks65536(int n) {
+  std::string text;
+  for (int i = 0; i < n; ++i) text += i ? "&%65536" : "%65536";
+  return text;
+}
+
+TEST(Recalculate, UnreadableFieldsZeroDivisorsAndResultsBeyond32BitsStopSilently) {
+  const std::string huge = Ticks65536(16385);  // 2^30 + 65536 ticks
   struct Case {
     const char* what;
     Capture take;
@@ -243,6 +247,24 @@ TEST(Recalculate, UnreadableFieldsAndZeroDivisorsStopSilently) {
        kModeFromFirst,
        {"120", "1", "8", "4", "8"}},
       {"mode out of range", WorkedExample(), 4, {"120", "1", "8", "4", "8"}},
+      {"mode 1, tempo 0", WorkedExample(), kModeFromTempo, {"0", "", "8", "4", "8"}},
+      {"mode 1, tempo below 0", WorkedExample(), kModeFromTempo, {"-60", "", "8", "4", "8"}},
+      {"mode 1, lowest tempo", WorkedExample(), kModeFromTempo, {"-2147483648", "", "8", "4", "8"}},
+      {"mode 1, total beyond 32 bits", WorkedExample(), kModeFromTempo, {"2147483647", "", "8", "4", "8"}},
+      {"mode 1, total rounded up beyond 32 bits",
+       Take({{0, 60}}, 625),
+       kModeFromTempo,
+       {"2147483647", "", "8", "4", "8"}},
+      {"mode 0, tempo beyond 32 bits", Take({{0, 60}}, 1), kModeAsTyped, {"120", huge, "8", "4", "8"}},
+      {"mode 2, total beyond 32 bits",
+       Take({{0, 60}, {100, 62}}, 200),
+       kModeFromFirst,
+       {"120", "", "8", "4", huge}},
+      {"mode 2, tempo beyond 32 bits",
+       Take({{0, 60}}, 1),
+       kModeFromFirst,
+       {"120", "", "8", "4", Ticks65536(64)}},
+      {"mode 3, total beyond 32 bits", Take({{0, 60}}, 10), kModeAllMinimum, {"120", "", huge, "4", "8"}},
   };
   for (const Case& c : cases) {
     ConvertFields fields = c.fields;
@@ -320,8 +342,31 @@ TEST(Recalculate, AllMinimumIgnoresTheTiming) {
   ASSERT_TRUE(Recalculate(take, kModeAllMinimum, fields, state));
   EXPECT_EQ(fields.Length, "2");
   EXPECT_EQ(BuildMML(take, state, 0), "c8d8e8");
-  take.CaptureEnd = take.CaptureStart;  // no duration at all: nothing to convert
-  EXPECT_FALSE(Recalculate(take, kModeAllMinimum, fields, state));
+}
+
+TEST(Recalculate, AllMinimumConvertsATakeOfNoDuration) {
+  // Nothing divides by the span in mode 3: a rest and the stop in the same millisecond still convert.
+  Capture take = Take({{1794, kRestCode}}, 1794);
+  ConvertFields fields{"120", "", "16", "4", "8"};
+  ConvertState state;
+  ASSERT_TRUE(Recalculate(take, kModeAllMinimum, fields, state));
+  EXPECT_EQ(fields.Tempo, "120");
+  EXPECT_EQ(fields.Length, "8");
+  EXPECT_EQ(BuildMML(take, state, 0), "r16");
+  for (int mode : {kModeAsTyped, kModeFromTempo, kModeFromFirst}) {
+    EXPECT_FALSE(Recalculate(take, mode, fields, state)) << mode;
+  }
+}
+
+TEST(Recalculate, OnlyModeOneStopsOnATempoOfZeroOrLess) {
+  for (int mode : {kModeAsTyped, kModeFromFirst, kModeAllMinimum}) {
+    for (const char* tempo : {"0", "-60"}) {
+      ConvertFields fields{tempo, "1", "8", "4", "4"};
+      ConvertState state;
+      ASSERT_TRUE(Recalculate(WorkedExample(), mode, fields, state)) << mode << " " << tempo;
+      EXPECT_EQ(BuildMML(WorkedExample(), state, 0), mode == kModeAllMinimum ? "c8d8e8f8" : "cd8e.f") << mode;
+    }
+  }
 }
 
 TEST(Recalculate, LongTakesScaleIn64Bits) {
@@ -343,8 +388,7 @@ TEST(Recalculate, ClockWrapBetweenEventsIsAPositiveGap) {
 }
 
 TEST(Recalculate, LengthsBeyondTheCompilersTimeRangeStopSilently) {
-  std::string huge;  // 2^30 + 65536 ticks
-  for (int i = 0; i < 16385; ++i) huge += i ? "&%65536" : "%65536";
+  const std::string huge = Ticks65536(16385);  // 2^30 + 65536 ticks
   Capture take = Take({{0, 60}, {10, 62}}, 20);
   ConvertFields fields{"120", "", huge, "4", "8"};
   ConvertState state;

@@ -1,6 +1,5 @@
 // tonvik-mml --record-to-mml and --from-midi, run as a program.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -115,6 +114,51 @@ TEST(RecordToMml, SilentStopsAndErrors) {
     EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
   }
   EXPECT_EQ(Tool("--record-to-mml /nonexistent/take").status, 2);
+}
+
+TEST(RecordToMml, TimesThatDecreaseAreAnError) {
+  struct Case {
+    const char* take;
+    const char* err;
+  } cases[] = {
+      {"1000 60\n500 62\n0 64\n1500 stop\n", ":2: times must not decrease\n"},
+      {"1000 60\n1500 62\n500 stop\n", ":3: times must not decrease\n"},
+      {"0 60\n\n4294967295 62\n4294967294 stop\n", ":4: times must not decrease\n"},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    std::string take = WriteTemp("back" + std::to_string(i++), c.take);
+    ToolRun run = Tool("--record-to-mml " + take);
+    EXPECT_EQ(run.status, 2) << c.take;
+    EXPECT_EQ(run.out, "") << c.take;
+    EXPECT_EQ(run.err, "tonvik-mml: " + take + c.err) << c.take;
+  }
+  // Equal times are a chord, and a stop at the last onset a take of no duration.
+  EXPECT_EQ(Tool("--record-to-mml " + WriteTemp("equal", "0 60\n0 64\n500 67\n1000 stop\n")).out,
+            "{ce}g\ntempo=120 length=2\n");
+}
+
+TEST(RecordToMml, OverflowsAndZeroSpansFollowTheModes) {
+  std::string worked = WriteTemp("overflow", kWorkedTake);
+  std::string rest = WriteTemp("rest", "1794 r\n1794 stop\n");
+  struct Case {
+    std::string args;
+    int status;
+    const char* out;
+  } cases[] = {
+      {worked + " --tempo 2147483647", 1, ""},
+      {worked + " --tempo -2147483648", 1, ""},
+      {worked + " --tempo 0", 1, ""},
+      {worked + " --tempo 0 --mode 2 --first 4", 0, "cd8e.f\ntempo=120 length=1\n"},
+      {rest + " --mode 3 --min 16", 0, "r16\ntempo=120 length=8\n"},
+      {rest + " --mode 1", 1, ""},
+  };
+  for (const Case& c : cases) {
+    ToolRun run = Tool("--record-to-mml " + c.args);
+    EXPECT_EQ(run.status, c.status) << c.args << run.err;
+    EXPECT_EQ(run.out, c.out) << c.args;
+    EXPECT_EQ(run.err, "") << c.args;
+  }
 }
 
 TEST(RecordToMml, TakeOf4096EventsIsAnError) {
