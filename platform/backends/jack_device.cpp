@@ -3,6 +3,7 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -16,9 +17,12 @@ namespace platform {
 namespace {
 
 // Room for about a second of dense playing; a message that does not fit waits for the process
-// callback to make room, for a bounded time.
+// callback to make room, a whole batch of messages for a bounded time (JackRingWriter).
 constexpr size_t kRingBytes = 64 * 1024;
 constexpr auto kRingWait = std::chrono::milliseconds(200);
+// How long closing waits for the process callback to send what is queued (the reset): two periods,
+// at least this.
+constexpr auto kCloseWait = std::chrono::milliseconds(100);
 
 // libjack reports a missing server on stderr; the device list simply has no JACK row then.
 void QuietJackLog() {
@@ -78,10 +82,13 @@ class JackDevice final : public JackMidiDevice {
     return open_;
   }
 
+  // Sends the driver reset and waits until the process callback has sent it, so that a client closed
+  // right after (program end) leaves no note on.
   void Close() override {
     if (open_) {
       Reset();
       open_ = false;
+      WaitUntilSent();
     }
   }
 
@@ -94,9 +101,37 @@ class JackDevice final : public JackMidiDevice {
 
   bool Alive() const override { return alive_; }
 
+  uint64_t DroppedMessages() const override { return dropped_; }
+
  private:
   JackDevice(jack_client_t* client, const JackDeviceOptions& options)
-      : client_(client), ring_(kRingBytes), name_(options.clientName + ":" + options.portName + " (JACK)") {}
+      : client_(client),
+        ring_(kRingBytes),
+        writer_(
+            ring_, kRingWait, [] { return std::chrono::steady_clock::now(); },
+            [](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); }),
+        name_(options.clientName + ":" + options.portName + " (JACK)") {}
+
+  // Waits until the ring is empty and the period that took its last messages is out, for two periods
+  // or kCloseWait, whichever is longer.
+  void WaitUntilSent() {
+    if (!alive_ || client_ == nullptr) {
+      return;
+    }
+    const double rate = std::max<double>(jack_get_sample_rate(client_), 1);
+    const auto periods =
+        std::chrono::microseconds(static_cast<int64_t>(2e6 * jack_get_buffer_size(client_) / rate));
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::max<std::chrono::microseconds>(periods, kCloseWait);
+    auto waiting = [&] { return alive_ && std::chrono::steady_clock::now() < deadline; };
+    while (!ring_.Empty() && waiting()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const uint64_t cycle = cycles_;
+    while (cycles_ == cycle && waiting()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
 
   bool Start(const std::string& portName) {
     port_ = jack_port_register(client_, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
@@ -112,33 +147,42 @@ class JackDevice final : public JackMidiDevice {
     return true;
   }
 
-  // Queues the message for the process callback; when the ring is full, waits a bounded time for
-  // the callback to make room.
+  // Queues the message for the process callback, stamped with the frame time of now; when the ring
+  // is full, waits for the callback to make room (JackRingWriter).
   void SendMessage(std::span<const uint8_t> message) override {
-    if (!open_ || !alive_ || !ring_.CanHold(message.size())) {
+    if (!open_ || !alive_) {
       return;
     }
-    const auto deadline = std::chrono::steady_clock::now() + kRingWait;
-    while (!ring_.TryPush(message)) {
-      if (!alive_ || std::chrono::steady_clock::now() > deadline) {
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!writer_.Send(jack_frame_time(client_), message, [this] { return alive_.load(); })) {
+      dropped_ = writer_.Dropped();
     }
   }
 
-  // Moves every whole record that fits into this period's port buffer, in order, at the start of
-  // the period. A record that does not fit stays for the next period; one larger than the port
-  // buffer can ever hold is dropped.
+  // Moves every whole record that fits into this period's port buffer, in order. A message sent
+  // during the previous period goes to the same offset in this one (one period of latency, the
+  // spacing kept), never before the message ahead of it, and within the period. A record that does
+  // not fit stays for the next period; one larger than the port buffer can ever hold is dropped.
   static int Process(jack_nframes_t frames, void* arg) {
     auto* self = static_cast<JackDevice*>(arg);
     void* buffer = jack_port_get_buffer(self->port_, frames);
     jack_midi_clear_buffer(buffer);
-    self->ring_.Drain(
-        [buffer](size_t length) -> uint8_t* { return jack_midi_event_reserve(buffer, 0, length); },
+    const jack_nframes_t previousStart = jack_last_frame_time(self->client_) - frames;
+    jack_nframes_t earliest = 0;
+    self->ring_.DrainStamped(
+        [&](size_t length, uint32_t stamp) -> uint8_t* {
+          const int64_t offset = static_cast<int32_t>(stamp - previousStart);
+          const auto at = static_cast<jack_nframes_t>(
+              std::clamp<int64_t>(offset, earliest, static_cast<int64_t>(frames) - 1));
+          uint8_t* slot = jack_midi_event_reserve(buffer, at, length);
+          if (slot != nullptr) {
+            earliest = at;
+          }
+          return slot;
+        },
         [buffer](size_t length) {
           return length > jack_midi_max_event_size(buffer) && jack_midi_get_event_count(buffer) == 0;
         });
+    self->cycles_.fetch_add(1, std::memory_order_release);
     return 0;
   }
 
@@ -146,6 +190,9 @@ class JackDevice final : public JackMidiDevice {
 
   jack_client_t* client_;
   JackMidiRing ring_;
+  JackRingWriter writer_;  // used by the sending thread only
+  std::atomic<uint64_t> dropped_ = 0;
+  std::atomic<uint64_t> cycles_ = 0;  // process cycles run
   jack_port_t* port_ = nullptr;
   const std::string name_;
   std::atomic<bool> alive_ = false;

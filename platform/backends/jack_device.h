@@ -2,6 +2,7 @@
 // the JACK process callback through a lock-free ring buffer, in order, system exclusive included.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,8 @@ class JackMidiDevice : public WholeMessageDevice {
   virtual bool Alive() const = 0;
   // Detaches from the server for good; the device stays valid and fails to open.
   virtual void CloseClient() = 0;
+  // Messages dropped because the ring stayed full past a batch's deadline.
+  virtual uint64_t DroppedMessages() const = 0;
 };
 
 // Opens a client of a running server (never starts one) with one MIDI output port; nullptr when no
