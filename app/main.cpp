@@ -8,6 +8,7 @@
 #include "app/windows.h"
 #include "midi/port.h"
 #include "midi/sequencer.h"
+#include "platform/qt/termination_signals.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
@@ -18,6 +19,12 @@ int main(int argc, char** argv) {
   const app::ProgramWindows windows = app::CreateWindows();
   std::unique_ptr<app::TForm1> form1(windows.form1);
   form1->show();
+  // A session that ends (SIGHUP) or a kill (SIGTERM) closes the windows as a click on Quit would: the
+  // settings are saved and the port's reset runs below.
+  platform::OnTerminationSignals(form1.get(), [] {
+    QApplication::closeAllWindows();
+    QApplication::quit();
+  });
   const int result = QApplication::exec();
   midi::FinalizeMidiDrive();
   return result;
