@@ -18,6 +18,7 @@
 #include "dialogs/program_names.h"
 #include "midi/port.h"
 #include "platform/clock.h"
+#include "platform/midi_out.h"
 #include "platform/qt/key_position.h"
 #include "platform/qt/settings_store.h"
 #include "record/form/rec_form.h"
@@ -42,6 +43,8 @@ constexpr int kLabelHeight = 16;
 // How long a key-up of a held note waits for an auto-repeat press on X11.
 constexpr int kRepeatPairWaitMs = 30;
 constexpr int kFirstActivationLatestMs = 500;
+// How often the window looks whether an output that is starting has settled.
+constexpr int kOutputPollMs = 50;
 
 // Captions: a bold 13-pixel Japanese monospace face.
 QFont CaptionFont() {
@@ -113,6 +116,9 @@ TForm1::TForm1()
   keyUpTimer_->setSingleShot(true);
   keyUpTimer_->setInterval(kRepeatPairWaitMs);
   connect(keyUpTimer_, &QTimer::timeout, this, &TForm1::FlushPendingKeyUp);
+  outputTimer_ = new QTimer(this);
+  outputTimer_->setInterval(kOutputPollMs);
+  connect(outputTimer_, &QTimer::timeout, this, &TForm1::CheckOutput);
 
   execDialog = [](QDialog* dialog) { return dialog->exec(); };
   showMessage = [this](QMessageBox::Icon icon, const QString& text) {
@@ -234,6 +240,8 @@ void TForm1::LoadSettings() {
     ReadSettings(store, Settings, deviceName, convert_);
   }
   const bool deviceFound = dialogs::FindDeviceByName(deviceName);
+  // The chosen output starts now (the built-in synthesizer loads its soundfont off this thread).
+  if (deviceFound) PrepareOutput();
   if (FormRec) FormRec->SetConvertValues(convert_);
   ValuesChanged();
   // Every value is in place before a message box can let anything else run.
@@ -258,8 +266,7 @@ void TForm1::EraseSettings() {
   if (store.EraseAll()) {
     showMessage(QMessageBox::Information, QStringLiteral("レジストリを消去しました。"));
   } else {
-    showMessage(QMessageBox::Warning,
-                QStringLiteral("設定を消去できませんでした。\n%1").arg(Text(location)));
+    showMessage(QMessageBox::Warning, QStringLiteral("設定を消去できませんでした。\n%1").arg(Text(location)));
   }
 }
 
@@ -279,8 +286,42 @@ void TForm1::AppActivate() {
   if (!settingsLoaded_ || active_ || closed_) return;
   active_ = true;
   midi::OpenPort(midi::DeviceId);
+  PrepareOutput();
   SendState();
   DrawAllKeys();
+}
+
+void TForm1::PrepareOutput() {
+  std::shared_ptr<platform::MidiOutDevice> device = midi::ChosenDevice();
+  if (!device) return;
+  if (!device->Prepare({})) {
+    startingOutput_ = std::move(device);
+    outputTimer_->start();
+    return;
+  }
+  if (!midi::PortIsOpen()) ReportOutputFailure();
+}
+
+void TForm1::CheckOutput() {
+  if (!startingOutput_ || !startingOutput_->Prepare({})) return;
+  outputTimer_->stop();
+  const bool chosen = startingOutput_ == midi::ChosenDevice();
+  startingOutput_.reset();
+  if (!chosen) return;
+  if (!midi::ChosenDevice()->Failure().empty()) {
+    ReportOutputFailure();
+  } else if (active_ && midi::PortIsOpen()) {
+    SendState();
+  }
+}
+
+void TForm1::ReportOutputFailure() {
+  const std::shared_ptr<platform::MidiOutDevice> device = midi::ChosenDevice();
+  const std::string failure = device ? device->Failure() : std::string();
+  if (failure.empty() || failureShown_) return;
+  failureShown_ = true;
+  showMessage(QMessageBox::Warning,
+              QString::fromUtf8(dialogs::kDeviceNotFoundMessage) + QStringLiteral("\n") + Text(failure));
 }
 
 void TForm1::AppDeactivate() {
@@ -484,6 +525,7 @@ void TForm1::ConfigCommand() {
   midi::ClosePort();
   if (FormConfig) execDialog(FormConfig);
   midi::OpenPort(midi::DeviceId);
+  PrepareOutput();
   SendState();
 }
 

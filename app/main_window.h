@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -19,6 +20,9 @@ class QKeyEvent;
 class QLabel;
 class QTimer;
 
+namespace platform {
+class MidiOutDevice;
+}
 namespace record {
 class TFormRec;
 }
@@ -125,6 +129,11 @@ class TForm1 : public QWidget, public KeyboardHost {
   void KeyUpOrWait(const QKeyEvent& key, uint8_t code);
   void FlushPendingKeyUp();
   void FirstShow();
+  // Starts the chosen output (a soundfont to load) and watches it until it has settled.
+  void PrepareOutput();
+  void CheckOutput();
+  // The reason the chosen output cannot sound, shown once per run.
+  void ReportOutputFailure();
 
   std::map<QObject*, std::function<void()>> clickActions_;
   bool shown_ = false;
@@ -143,6 +152,11 @@ class TForm1 : public QWidget, public KeyboardHost {
   std::optional<PendingKeyUp> pendingKeyUp_;
   bool pairRepeats_ = false;  // the server sends release-press pairs for repeats
   QTimer* keyUpTimer_ = nullptr;
+  // The output being started, polled by outputTimer_ until it is ready (then the state is sent again:
+  // what was sent while it started was dropped) or has failed.
+  std::shared_ptr<platform::MidiOutDevice> startingOutput_;
+  QTimer* outputTimer_ = nullptr;
+  bool failureShown_ = false;
 };
 
 // The one keyboard window of the program.

@@ -25,7 +25,8 @@ namespace tools {
 
 const char* const kPlayHelp =
     "tonvik-mml --list-devices     the MIDI output devices, -1 (the default output) first, one line each:\n"
-    "                              number, name, type, voices, notes, volume support (tab-separated)\n"
+    "                              number, name, type, voices, notes, volume support, output latency\n"
+    "                              (tab-separated; the latency of a synthesizer's audio, else --)\n"
     "tonvik-mml --play FILE        compile FILE as test play does and play it; a song with a loop point\n"
     "                              plays until Ctrl+C\n"
     "  --device N|NAME|none        the output device by number or trimmed name (default -1); none plays\n"
@@ -125,10 +126,15 @@ std::string TraceText(const std::vector<platform::MidiCall>& calls, uint32_t sta
 // Plays the song buffer on `device` until it ends or Ctrl+C; returns the start time of the playback,
 // none when the device cannot open.
 std::optional<uint32_t> PlayToEnd(std::shared_ptr<platform::MidiOutDevice> device) {
+  // The built-in synthesizer loads its soundfont first: the song's first notes would be dropped.
+  platform::WaitUntilSettled(*device);
   midi::OpenPortOn(std::move(device));
   if (!midi::PortIsOpen()) return std::nullopt;
   Interrupted.store(false);
+  // Ctrl+C, and the end of a session or a kill: the song stops the normal way, with the port's reset.
   auto previous = std::signal(SIGINT, OnInterrupt);
+  auto previousTerm = std::signal(SIGTERM, OnInterrupt);
+  auto previousHup = std::signal(SIGHUP, OnInterrupt);
   midi::StartPlayback();
   // The moment of StartPlayback: the song's events are due 101 ms after it plus their own times.
   const uint32_t start = midi::PlaybackStartTime() - 1;
@@ -139,6 +145,8 @@ std::optional<uint32_t> PlayToEnd(std::shared_ptr<platform::MidiOutDevice> devic
   midi::StopPlayback();
   midi::ClosePort();
   std::signal(SIGINT, previous);
+  std::signal(SIGTERM, previousTerm);
+  std::signal(SIGHUP, previousHup);
   return start;
 }
 
@@ -147,8 +155,8 @@ std::optional<uint32_t> PlayToEnd(std::shared_ptr<platform::MidiOutDevice> devic
 int RunListDevices(const Args& args) {
   if (args.size() != 1) return Fail("--list-devices takes no other arguments");
   for (const midi::DeviceRow& row : midi::ListDeviceRows()) {
-    std::printf("%d\t%s\t%s\t%s\t%s\t%s\n", row.Number, row.Name.c_str(), row.Type.c_str(),
-                row.Voices.c_str(), row.Notes.c_str(), row.VC.c_str());
+    std::printf("%d\t%s\t%s\t%s\t%s\t%s\t%s\n", row.Number, row.Name.c_str(), row.Type.c_str(),
+                row.Voices.c_str(), row.Notes.c_str(), row.VC.c_str(), row.Latency.c_str());
   }
   return kExitOk;
 }
@@ -187,8 +195,11 @@ int RunPlay(const Args& args) {
   }
   const std::string deviceName = device->Caps().name;
   const std::optional<uint32_t> start = PlayToEnd(device);
+  const std::string failure = device->Failure();
   midi::FinalizeMidiDrive();
-  if (!start) return Fail("cannot open MIDI output device " + deviceName);
+  if (!start) {
+    return Fail("cannot open MIDI output device " + deviceName + (failure.empty() ? "" : ": " + failure));
+  }
 
   if (options.Trace) {
     try {
