@@ -119,7 +119,7 @@ class FluidSynthDevice final : public WholeMessageDevice {
     // and XG resets address device 0x10, the GM reset 0x7F: with 0x10 all three reach the synth.
     fluid_settings_setint(settings_, "synth.device-id", 0x10);
     // On a JACK-only desktop: Tonvik's outputs to the system's playback ports, and no server started.
-    fluid_settings_setstr(settings_, "audio.jack.id", "Tonvik");
+    fluid_settings_setstr(settings_, "audio.jack.id", "Tonvik synth");
     fluid_settings_setint(settings_, "audio.jack.autoconnect", 1);
     if (std::find(options_.audioDrivers.begin(), options_.audioDrivers.end(), "jack") !=
         options_.audioDrivers.end()) {
