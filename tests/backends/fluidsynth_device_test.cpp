@@ -151,5 +151,23 @@ TEST(FluidSynthDevice, LoadsTheSoundfontOfADataFolder) {
   fs::remove_all(root);
 }
 
+TEST(FluidSynthDevice, AudioPeriodComesFromTheEnvironmentWithinItsRange) {
+  const std::pair<const char*, int> cases[] = {
+      {"", kDefaultAudioPeriod},
+      {"512", 512},
+      {"64", 64},
+      {"8192", 8192},
+      {"63", kDefaultAudioPeriod},
+      {"9000", kDefaultAudioPeriod},
+      {"128x", kDefaultAudioPeriod},
+      {"-256", kDefaultAudioPeriod},
+  };
+  EXPECT_GE(kDefaultAudioPeriod, 256);
+  for (const auto& [text, period] : cases) {
+    ScopedEnv env("TONVIK_AUDIO_PERIOD", text);
+    EXPECT_EQ(AudioPeriodFromEnvironment(), period) << "\"" << text << "\"";
+  }
+}
+
 }  // namespace
 }  // namespace platform

@@ -17,6 +17,9 @@
 #include <thread>
 
 #include "child_process.h"
+#ifdef TONVIK_HAVE_FLUIDSYNTH
+#include "platform/backends/fluidsynth_device.h"
+#endif
 
 namespace platform {
 namespace {
@@ -353,6 +356,67 @@ TEST(JackMidiDevice, CloseWaitsUntilTheResetIsSent) {
   ASSERT_EQ(got.size(), 33u) << "the note and the driver reset of 32 messages";
   EXPECT_EQ(got.back().bytes, (Bytes{0xBF, 123, 0})) << "all notes off on the last channel comes last";
 }
+
+#ifdef TONVIK_HAVE_FLUIDSYNTH
+// Whether a client can reach the server `server` without starting it.
+bool ServerReachable(const std::string& server) {
+  jack_status_t status;
+  jack_client_t* client =
+      jack_client_open("tonvik_probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                       &status, server.c_str());
+  if (client == nullptr) return false;
+  jack_client_close(client);
+  return true;
+}
+
+// On a desktop where JACK holds the sound card, the built-in synthesizer plays through JACK into the
+// system's playback ports; where no server runs, it fails without starting one.
+TEST(BuiltInSynthOnJack, PlaysIntoARunningServerAndNeverStartsOne) {
+  if (FindProgram("jackd").empty()) GTEST_SKIP() << "jackd is missing (Debian package jackd2)";
+  if (FindGmSoundfont().empty()) GTEST_SKIP() << "no General MIDI soundfont";
+  FluidSynthOptions options;
+  options.audioDrivers = {"jack"};
+
+  const std::string absent = "tonvik-absent-synth-" + std::to_string(getpid());
+  setenv("JACK_DEFAULT_SERVER", absent.c_str(), 1);
+  {
+    auto synth = CreateFluidSynthDevice(options);
+    WaitUntilSettled(*synth);
+    EXPECT_NE(synth->Failure().find("jack"), std::string::npos) << synth->Failure();
+    EXPECT_FALSE(ServerReachable(absent)) << "no server was started";
+  }
+
+  const std::string server = "tonvik-test-synth";
+  setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+  setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
+  const std::string serverLog = TempPath(server);
+  ChildProcess jackServer(
+      {FindProgram("jackd"), "--no-realtime", "-n", server, "-d", "dummy", "-r", "48000", "-p", "256"},
+      serverLog, std::chrono::seconds(10));
+  ASSERT_TRUE(WaitFor([&] { return ServerReachable(server); })) << ReadText(serverLog);
+  auto synth = CreateFluidSynthDevice(options);
+  WaitUntilSettled(*synth);
+  EXPECT_EQ(synth->Failure(), "");
+  EXPECT_TRUE(synth->Open());
+
+  jack_status_t status;
+  jack_client_t* client =
+      jack_client_open("tonvik_check", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                       &status, server.c_str());
+  ASSERT_NE(client, nullptr);
+  jack_port_t* playback = jack_port_by_name(client, "system:playback_1");
+  ASSERT_NE(playback, nullptr);
+  const char** connections = jack_port_get_all_connections(client, playback);
+  std::string connected;
+  for (const char** c = connections; c != nullptr && *c != nullptr; ++c) connected += std::string(*c) + " ";
+  jack_free(connections);
+  jack_client_close(client);
+  EXPECT_NE(connected.find("Tonvik synth:"), std::string::npos) << "connected: " << connected;
+  synth->Close();
+  synth.reset();
+  std::remove(serverLog.c_str());
+}
+#endif
 
 }  // namespace
 }  // namespace platform
