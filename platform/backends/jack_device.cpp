@@ -103,6 +103,19 @@ class JackDevice final : public JackMidiDevice {
 
   uint64_t DroppedMessages() const override { return dropped_; }
 
+  std::vector<std::string> Connections() const override {
+    std::vector<std::string> names;
+    if (!alive_ || port_ == nullptr) {
+      return names;
+    }
+    const char** connections = jack_port_get_connections(port_);
+    for (const char** c = connections; c != nullptr && *c != nullptr; ++c) {
+      names.emplace_back(*c);
+    }
+    jack_free(connections);
+    return names;
+  }
+
  private:
   JackDevice(jack_client_t* client, const JackDeviceOptions& options)
       : client_(client),
@@ -199,6 +212,111 @@ class JackDevice final : public JackMidiDevice {
   std::atomic<bool> open_ = false;
 };
 
+// The device list's JACK row. Its client exists only while the port is open, so that an idle program
+// (deactivated, or another output chosen) keeps no node in the server's graph that runs every period;
+// the port's connections are remembered when it closes and made again when it opens.
+class JackRow final : public JackMidiDevice {
+ public:
+  explicit JackRow(JackDeviceOptions options)
+      : options_(std::move(options)), name_(options_.clientName + ":" + options_.portName + " (JACK)") {}
+
+  MidiOutCaps Caps() const override {
+    MidiOutCaps caps;
+    caps.name = name_;
+    caps.technology = kModMidiPort;
+    return caps;
+  }
+
+  bool Open() override {
+    if (retired_) {
+      return false;
+    }
+    if (!client_ || !client_->Alive()) {
+      DropClient();
+      client_ = CreateJackMidiDevice(options_);
+      if (!client_) {
+        return false;
+      }
+      for (const std::string& destination : connections_) {
+        client_->ConnectTo(destination);
+      }
+    }
+    return client_->Open();
+  }
+
+  // Sends the reset, then remembers the connections and closes the client.
+  void Close() override {
+    if (!client_) {
+      return;
+    }
+    client_->Close();
+    if (client_->Alive()) {
+      connections_ = client_->Connections();
+    }
+    DropClient();
+  }
+
+  void SetVolume(uint32_t) override {}
+
+  bool ConnectTo(const std::string& destination) override {
+    if (!client_ || !client_->ConnectTo(destination)) {
+      return false;
+    }
+    connections_ = client_->Connections();
+    return true;
+  }
+  bool Alive() const override { return !retired_ && (!client_ || client_->Alive()); }
+  // The row has a client on a running server (it is open).
+  bool Attached() const { return client_ && client_->Alive(); }
+  void CloseClient() override {
+    retired_ = true;
+    DropClient();
+  }
+  uint64_t DroppedMessages() const override { return dropped_ + (client_ ? client_->DroppedMessages() : 0); }
+  std::vector<std::string> Connections() const override {
+    return client_ ? client_->Connections() : connections_;
+  }
+
+ private:
+  void SendMessage(std::span<const uint8_t> message) override {
+    if (client_) {
+      client_->LongMsg(message);  // one whole message: the split gives it back unchanged
+    }
+  }
+
+  void DropClient() {
+    if (client_) {
+      dropped_ += client_->DroppedMessages();
+      client_->CloseClient();
+      client_.reset();
+    }
+  }
+
+  const JackDeviceOptions options_;
+  const std::string name_;
+  std::shared_ptr<JackMidiDevice> client_;
+  std::vector<std::string> connections_;
+  uint64_t dropped_ = 0;
+  bool retired_ = false;
+};
+
+// Whether a server runs: a client opened and closed at once (never starting a server).
+bool ServerRuns(const JackDeviceOptions& options) {
+  QuietJackLog();
+  jack_status_t status;
+  jack_client_t* client =
+      options.serverName.empty()
+          ? jack_client_open(options.clientName.c_str(), JackNoStartServer, &status)
+          : jack_client_open(options.clientName.c_str(),
+                             static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status,
+                             options.serverName.c_str());
+  if (client == nullptr) {
+    return false;
+  }
+  jack_client_close(client);
+  return true;
+}
+
 }  // namespace
 
 std::shared_ptr<JackMidiDevice> CreateJackMidiDevice(const JackDeviceOptions& options) {
@@ -207,21 +325,24 @@ std::shared_ptr<JackMidiDevice> CreateJackMidiDevice(const JackDeviceOptions& op
 
 std::vector<std::shared_ptr<MidiOutDevice>> JackMidiDevices() {
   static std::mutex mutex;
-  static std::shared_ptr<JackMidiDevice> device;
-  // Devices handed out stay valid for the whole run, also after their server went away.
-  static std::vector<std::shared_ptr<JackMidiDevice>> retired;
+  static std::shared_ptr<JackRow> row;
+  // Rows handed out stay valid for the whole run, also after their server went away.
+  static std::vector<std::shared_ptr<JackRow>> retired;
   std::lock_guard lock(mutex);
-  if (device && !device->Alive()) {
-    device->CloseClient();
-    retired.push_back(std::move(device));  // a server that comes back gets a new client
+  const JackDeviceOptions options;
+  // An open row's live client shows the server runs; else a client is opened and closed briefly.
+  const bool running = (row && row->Attached()) || ServerRuns(options);
+  if (row && (!running || !row->Alive())) {
+    row->CloseClient();
+    retired.push_back(std::move(row));  // a server that comes back gets a new row
   }
-  if (!device) {
-    device = CreateJackMidiDevice(JackDeviceOptions{});
-  }
-  if (!device) {
+  if (!running) {
     return {};
   }
-  return {device};
+  if (!row) {
+    row = std::make_shared<JackRow>(options);
+  }
+  return {row};
 }
 
 }  // namespace platform

@@ -200,6 +200,17 @@ TEST(JackMidiDevice, ADumpClientReceivesExactlyTheMessagesInOrder) {
   std::remove(dumpLog.c_str());
 }
 
+// Whether a client can reach the server `server` without starting it.
+bool ServerReachable(const std::string& server) {
+  jack_status_t status;
+  jack_client_t* client =
+      jack_client_open("tonvik_probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                       &status, server.c_str());
+  if (client == nullptr) return false;
+  jack_client_close(client);
+  return true;
+}
+
 // A JACK client of the test's own with one MIDI input port: every event it receives with its frame
 // time (the first frame of its period plus its offset). jack_midi_dump prints no frame times.
 class MidiObserver {
@@ -226,6 +237,14 @@ class MidiObserver {
   }
   bool Running() const { return client_ != nullptr; }
   std::string PortName() const { return jack_port_name(port_); }
+  // The names of the server's ports that match `pattern`.
+  std::vector<std::string> Ports(const char* pattern) const {
+    std::vector<std::string> names;
+    const char** ports = jack_get_ports(client_, pattern, nullptr, 0);
+    for (const char** p = ports; p != nullptr && *p != nullptr; ++p) names.emplace_back(*p);
+    jack_free(ports);
+    return names;
+  }
   std::vector<Event> Events() const {
     std::vector<Event> events;
     const size_t count = count_.load(std::memory_order_acquire);
@@ -357,18 +376,49 @@ TEST(JackMidiDevice, CloseWaitsUntilTheResetIsSent) {
   EXPECT_EQ(got.back().bytes, (Bytes{0xBF, 123, 0})) << "all notes off on the last channel comes last";
 }
 
-#ifdef TONVIK_HAVE_FLUIDSYNTH
-// Whether a client can reach the server `server` without starting it.
-bool ServerReachable(const std::string& server) {
-  jack_status_t status;
-  jack_client_t* client =
-      jack_client_open("tonvik_probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
-                       &status, server.c_str());
-  if (client == nullptr) return false;
-  jack_client_close(client);
-  return true;
+// Tonvik's row in the device list: no client (no node in the graph that runs every period) until the
+// row opens, none after it closes, and the connections made meanwhile come back at the next open.
+TEST(JackMidiDevices, TheRowHasAClientOnlyWhileOpenAndKeepsItsConnections) {
+  if (FindProgram("jackd").empty()) GTEST_SKIP() << "jackd is missing (Debian package jackd2)";
+  const std::string server = "tonvik-test-row";
+  setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+  setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
+  const std::string serverLog = TempPath(server);
+  ChildProcess jackServer(
+      {FindProgram("jackd"), "--no-realtime", "-n", server, "-d", "dummy", "-r", "48000", "-p", "256"},
+      serverLog, std::chrono::seconds(10));
+  ASSERT_TRUE(WaitFor([&] { return ServerReachable(server); })) << ReadText(serverLog);
+  {
+    MidiObserver observer(server, "tonvik_observer");
+    ASSERT_TRUE(observer.Running());
+    const auto rows = JackMidiDevices();
+    ASSERT_EQ(rows.size(), 1u);
+    auto row = std::dynamic_pointer_cast<JackMidiDevice>(rows[0]);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->Caps().name, "Tonvik:midi_out (JACK)");
+    EXPECT_TRUE(observer.Ports("^Tonvik").empty()) << "listing leaves no client behind";
+
+    ASSERT_TRUE(row->Open());
+    EXPECT_EQ(observer.Ports("^Tonvik"), std::vector<std::string>{"Tonvik:midi_out"});
+    ASSERT_TRUE(row->ConnectTo(observer.PortName()));
+    row->Close();
+    EXPECT_TRUE(observer.Ports("^Tonvik").empty()) << "closed: no client";
+    EXPECT_EQ(JackMidiDevices().at(0), rows[0]) << "the same row while the server runs";
+
+    ASSERT_TRUE(row->Open());
+    EXPECT_EQ(row->Connections(), std::vector<std::string>{observer.PortName()}) << "connected again";
+    EXPECT_TRUE(WaitFor([&] {
+      row->ShortMsg(0x00643C90);
+      return !observer.Messages().empty();
+    }));
+    row->Close();
+  }
+  jackServer.Stop();
+  EXPECT_TRUE(WaitFor([&] { return JackMidiDevices().empty(); }));
+  std::remove(serverLog.c_str());
 }
 
+#ifdef TONVIK_HAVE_FLUIDSYNTH
 // On a desktop where JACK holds the sound card, the built-in synthesizer plays through JACK into the
 // system's playback ports; where no server runs, it fails without starting one.
 TEST(BuiltInSynthOnJack, PlaysIntoARunningServerAndNeverStartsOne) {
