@@ -33,20 +33,25 @@ void QuietJackLog() {
   });
 }
 
+// A client of the options' server (the default one when it has no name), never starting a server;
+// nullptr when none runs.
+jack_client_t* OpenClient(const JackDeviceOptions& options) {
+  QuietJackLog();
+  jack_status_t status;
+  return options.serverName.empty()
+             ? jack_client_open(options.clientName.c_str(), JackNoStartServer, &status)
+             : jack_client_open(options.clientName.c_str(),
+                                static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status,
+                                options.serverName.c_str());
+}
+
 // Threads: Open, Close and the sends come from the UI thread or, during playback, the sequencer's
 // timer thread, never both at once: they are the ring buffer's one writer. The JACK process callback
 // is its one reader. The shutdown callback runs on a JACK thread and only clears `alive_`.
 class JackDevice final : public JackMidiDevice {
  public:
   static std::shared_ptr<JackDevice> Create(const JackDeviceOptions& options) {
-    QuietJackLog();
-    jack_status_t status;
-    jack_client_t* client =
-        options.serverName.empty()
-            ? jack_client_open(options.clientName.c_str(), JackNoStartServer, &status)
-            : jack_client_open(options.clientName.c_str(),
-                               static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status,
-                               options.serverName.c_str());
+    jack_client_t* client = OpenClient(options);
     if (client == nullptr) {
       return nullptr;
     }
@@ -173,7 +178,8 @@ class JackDevice final : public JackMidiDevice {
 
   // Moves every whole record that fits into this period's port buffer, in order. A message sent
   // during the previous period goes to the same offset in this one (one period of latency, the
-  // spacing kept), never before the message ahead of it, and within the period. A record that does
+  // spacing kept), never before the message ahead of it, and within the period; one stamped within
+  // this period (a callback that runs late) waits for the next. A record that does
   // not fit stays for the next period; one larger than the port buffer can ever hold is dropped.
   static int Process(jack_nframes_t frames, void* arg) {
     auto* self = static_cast<JackDevice*>(arg);
@@ -184,6 +190,9 @@ class JackDevice final : public JackMidiDevice {
     self->ring_.DrainStamped(
         [&](size_t length, uint32_t stamp) -> uint8_t* {
           const int64_t offset = static_cast<int32_t>(stamp - previousStart);
+          if (offset >= frames && offset < 2 * static_cast<int64_t>(frames)) {
+            return nullptr;  // sent during this period (its callback ran late): the next one takes it
+          }
           const auto at = static_cast<jack_nframes_t>(
               std::clamp<int64_t>(offset, earliest, static_cast<int64_t>(frames) - 1));
           uint8_t* slot = jack_midi_event_reserve(buffer, at, length);
@@ -302,14 +311,7 @@ class JackRow final : public JackMidiDevice {
 
 // Whether a server runs: a client opened and closed at once (never starting a server).
 bool ServerRuns(const JackDeviceOptions& options) {
-  QuietJackLog();
-  jack_status_t status;
-  jack_client_t* client =
-      options.serverName.empty()
-          ? jack_client_open(options.clientName.c_str(), JackNoStartServer, &status)
-          : jack_client_open(options.clientName.c_str(),
-                             static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status,
-                             options.serverName.c_str());
+  jack_client_t* client = OpenClient(options);
   if (client == nullptr) {
     return false;
   }
