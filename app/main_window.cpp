@@ -77,6 +77,26 @@ void SetColour(QLabel* label, const QColor& colour) {
 
 QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
+// The output port's connections in the store: "client:port" names separated by tabs.
+constexpr const char* kLinksKey = "Links";
+
+std::vector<std::string> SplitLinks(const std::string& text) {
+  std::vector<std::string> links;
+  size_t begin = 0;
+  while (begin <= text.size()) {
+    const size_t end = std::min(text.find('\t', begin), text.size());
+    if (end > begin) links.push_back(text.substr(begin, end - begin));
+    begin = end + 1;
+  }
+  return links;
+}
+
+std::string JoinLinks(const std::vector<std::string>& links) {
+  std::string text;
+  for (const std::string& link : links) text += (text.empty() ? "" : "\t") + link;
+  return text;
+}
+
 }  // namespace
 
 std::string FormatNumber(int64_t value, int32_t width, bool withSign) {
@@ -238,8 +258,12 @@ void TForm1::LoadSettings() {
   {
     const platform::SettingsStore store;
     ReadSettings(store, Settings, deviceName, convert_);
+    linksRead_ = store.ReadText("Device", kLinksKey, "");
   }
   const bool deviceFound = dialogs::FindDeviceByName(deviceName);
+  if (const std::shared_ptr<platform::MidiOutDevice> device = deviceFound ? midi::ChosenDevice() : nullptr) {
+    device->SetLinks(SplitLinks(linksRead_));
+  }
   // The chosen output starts now (the built-in synthesizer loads its soundfont off this thread).
   if (deviceFound) PrepareOutput();
   if (FormRec) FormRec->SetConvertValues(convert_);
@@ -253,6 +277,9 @@ void TForm1::SaveSettings() {
   if (FormRec) convert_ = FormRec->ConvertValuesNow();
   platform::SettingsStore store;
   WriteSettings(store, Settings, dialogs::CurrentDeviceName(), convert_);
+  const std::shared_ptr<platform::MidiOutDevice> device = midi::ChosenDevice();
+  const std::string links = JoinLinks(device ? device->Links() : std::vector<std::string>{});
+  if (!links.empty() || !linksRead_.empty()) store.WriteText("Device", kLinksKey, links);
   if (!store.Flush()) {
     showMessage(QMessageBox::Warning,
                 QStringLiteral("設定を保存できませんでした。\n%1").arg(Text(store.Location())));

@@ -157,6 +157,7 @@ class TForm1 : public QWidget, public KeyboardHost {
   std::shared_ptr<platform::MidiOutDevice> startingOutput_;
   QTimer* outputTimer_ = nullptr;
   bool failureShown_ = false;
+  std::string linksRead_;  // the output's connections as the store held them
 };
 
 // The one keyboard window of the program.

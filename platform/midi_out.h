@@ -70,6 +70,11 @@ class MidiOutDevice {
   }
   // Why the device cannot sound, in a few words for the user; empty while it can or still may.
   virtual std::string Failure() const { return {}; }
+  // The ports that the device's own port is connected to ("client:port", a JACK port's connections),
+  // kept in the settings between runs; SetLinks gives them back, to be made at the next open. Devices
+  // without connections of their own have none.
+  virtual std::vector<std::string> Links() const { return {}; }
+  virtual void SetLinks(std::vector<std::string> links) { (void)links; }
 };
 
 // Starts `device` (Prepare) and waits until it has settled: for tools and tests, never the UI thread.

@@ -285,6 +285,8 @@ class JackRow final : public JackMidiDevice {
   std::vector<std::string> Connections() const override {
     return client_ ? client_->Connections() : connections_;
   }
+  std::vector<std::string> Links() const override { return Connections(); }
+  void SetLinks(std::vector<std::string> links) override { connections_ = std::move(links); }
 
  private:
   void SendMessage(std::span<const uint8_t> message) override {

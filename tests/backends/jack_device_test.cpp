@@ -410,6 +410,8 @@ TEST(JackMidiDevices, TheRowHasAClientOnlyWhileOpenAndKeepsItsConnections) {
     ASSERT_TRUE(row->ConnectTo(observer.PortName()));
     row->Close();
     EXPECT_TRUE(observer.Ports("^Tonvik").empty()) << "closed: no client";
+    EXPECT_EQ(row->Links(), std::vector<std::string>{observer.PortName()}) << "for the store";
+    row->SetLinks({"no_such_client:in", observer.PortName()});  // as read back at the next start
     EXPECT_EQ(JackMidiDevices().at(0), rows[0]) << "the same row while the server runs";
 
     ASSERT_TRUE(row->Open());

@@ -707,6 +707,8 @@ class StartingOutput final : public platform::MidiOutDevice {
     return settled_;
   }
   std::string Failure() const override { return settled_ ? failure_ : std::string(); }
+  std::vector<std::string> Links() const override { return links_; }
+  void SetLinks(std::vector<std::string> links) override { links_ = std::move(links); }
 
   void Settle(std::string failure) {
     failure_ = std::move(failure);
@@ -714,6 +716,7 @@ class StartingOutput final : public platform::MidiOutDevice {
     settled_ = true;
   }
   int prepared_ = 0;
+  std::vector<std::string> links_;
 
  private:
   std::shared_ptr<platform::RecordingMidiOut> sink_;
@@ -780,6 +783,24 @@ TEST_F(WindowTest, AnOutputThatCannotStartIsReportedOnceWithTheReason) {
     QTest::qWait(100);
     EXPECT_EQ(messages_.size(), 1u) << "once per run, not at every activation";
   }
+}
+
+// The output port's connections (made by hand in a JACK patchbay) come back at the next start.
+TEST_F(WindowTest, TheOutputsConnectionsAreKeptInTheStore) {
+  auto output = std::make_shared<StartingOutput>(device_);
+  output->Settle("");
+  platform::SetMidiOutDevicesForTesting(output, {});
+  midi::DeviceId = -1;
+  {
+    QSettings file(SettingsFile(), QSettings::IniFormat);
+    file.setValue("Device/Links", "synth:midi_in\tmeter:in");
+  }
+  form_->LoadSettings();
+  EXPECT_EQ(output->links_, (std::vector<std::string>{"synth:midi_in", "meter:in"}));
+  output->links_ = {"other:in"};
+  form_->FormClose();
+  QSettings file(SettingsFile(), QSettings::IniFormat);
+  EXPECT_EQ(file.value("Device/Links").toString(), QStringLiteral("other:in"));
 }
 
 TEST(TerminationSignals, RunTheQuitOnTheEventLoop) {
