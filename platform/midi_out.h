@@ -42,8 +42,8 @@ struct MidiOutCaps {
 };
 
 // One output device. A device is created once per run; Open and Close start and stop its output
-// (and silence it) but never recreate a client or reload a soundfont, because the port is opened at
-// every activation of the application. The UI thread and, during playback, the sequencer's timer
+// (and silence it) but never reload a soundfont or restart an audio stream, because the port is opened
+// at every activation of the application (a JACK port's client, cheap to make, exists only while open). The UI thread and, during playback, the sequencer's timer
 // thread call it, never both at the same time.
 class MidiOutDevice {
  public:
