@@ -10,6 +10,7 @@
 #include "app/windows.h"
 #include "midi/port.h"
 #include "midi/sequencer.h"
+#include "platform/qt/termination_signals.h"
 
 int main(int argc, char** argv) {
   // A file size limit makes a save fail (EFBIG) and be reported instead of killing the program.
@@ -23,6 +24,12 @@ int main(int argc, char** argv) {
   const app::ProgramWindows windows = app::CreateWindows();
   std::unique_ptr<app::TForm1> form1(windows.form1);
   form1->show();
+  // A session that ends (SIGHUP) or a kill (SIGTERM) closes the windows as a click on Quit would: the
+  // settings are saved and the port's reset runs below.
+  platform::OnTerminationSignals(form1.get(), [] {
+    QApplication::closeAllWindows();
+    QApplication::quit();
+  });
   const int result = QApplication::exec();
   midi::FinalizeMidiDrive();
   return result;

@@ -18,6 +18,7 @@
 #include "dialogs/program_names.h"
 #include "midi/port.h"
 #include "platform/clock.h"
+#include "platform/midi_out.h"
 #include "platform/qt/key_position.h"
 #include "platform/qt/settings_store.h"
 #include "record/form/rec_form.h"
@@ -42,6 +43,8 @@ constexpr int kLabelHeight = 16;
 // How long a key-up of a held note waits for an auto-repeat press on X11.
 constexpr int kRepeatPairWaitMs = 30;
 constexpr int kFirstActivationLatestMs = 500;
+// How often the window looks whether an output that is starting has settled.
+constexpr int kOutputPollMs = 50;
 
 // Captions: a bold 13-pixel Japanese monospace face.
 QFont CaptionFont() {
@@ -73,6 +76,26 @@ void SetColour(QLabel* label, const QColor& colour) {
 }
 
 QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+// The output port's connections in the store: "client:port" names separated by tabs.
+constexpr const char* kLinksKey = "Links";
+
+std::vector<std::string> SplitLinks(const std::string& text) {
+  std::vector<std::string> links;
+  size_t begin = 0;
+  while (begin <= text.size()) {
+    const size_t end = std::min(text.find('\t', begin), text.size());
+    if (end > begin) links.push_back(text.substr(begin, end - begin));
+    begin = end + 1;
+  }
+  return links;
+}
+
+std::string JoinLinks(const std::vector<std::string>& links) {
+  std::string text;
+  for (const std::string& link : links) text += (text.empty() ? "" : "\t") + link;
+  return text;
+}
 
 }  // namespace
 
@@ -113,6 +136,9 @@ TForm1::TForm1()
   keyUpTimer_->setSingleShot(true);
   keyUpTimer_->setInterval(kRepeatPairWaitMs);
   connect(keyUpTimer_, &QTimer::timeout, this, &TForm1::FlushPendingKeyUp);
+  outputTimer_ = new QTimer(this);
+  outputTimer_->setInterval(kOutputPollMs);
+  connect(outputTimer_, &QTimer::timeout, this, &TForm1::CheckOutput);
 
   execDialog = [](QDialog* dialog) { return dialog->exec(); };
   showMessage = [this](QMessageBox::Icon icon, const QString& text) {
@@ -232,8 +258,14 @@ void TForm1::LoadSettings() {
   {
     const platform::SettingsStore store;
     ReadSettings(store, Settings, deviceName, convert_);
+    linksRead_ = store.ReadText("Device", kLinksKey, "");
   }
   const bool deviceFound = dialogs::FindDeviceByName(deviceName);
+  if (const std::shared_ptr<platform::MidiOutDevice> device = deviceFound ? midi::ChosenDevice() : nullptr) {
+    device->SetLinks(SplitLinks(linksRead_));
+  }
+  // The chosen output starts now (the built-in synthesizer loads its soundfont off this thread).
+  if (deviceFound) PrepareOutput();
   if (FormRec) FormRec->SetConvertValues(convert_);
   ValuesChanged();
   // Every value is in place before a message box can let anything else run.
@@ -245,6 +277,9 @@ void TForm1::SaveSettings() {
   if (FormRec) convert_ = FormRec->ConvertValuesNow();
   platform::SettingsStore store;
   WriteSettings(store, Settings, dialogs::CurrentDeviceName(), convert_);
+  const std::shared_ptr<platform::MidiOutDevice> device = midi::ChosenDevice();
+  const std::string links = JoinLinks(device ? device->Links() : std::vector<std::string>{});
+  if (!links.empty() || !linksRead_.empty()) store.WriteText("Device", kLinksKey, links);
   if (!store.Flush()) {
     showMessage(QMessageBox::Warning,
                 QStringLiteral("設定を保存できませんでした。\n%1").arg(Text(store.Location())));
@@ -278,8 +313,42 @@ void TForm1::AppActivate() {
   if (!settingsLoaded_ || active_ || closed_) return;
   active_ = true;
   midi::OpenPort(midi::DeviceId);
+  PrepareOutput();
   SendState();
   DrawAllKeys();
+}
+
+void TForm1::PrepareOutput() {
+  std::shared_ptr<platform::MidiOutDevice> device = midi::ChosenDevice();
+  if (!device) return;
+  if (!device->Prepare({})) {
+    startingOutput_ = std::move(device);
+    outputTimer_->start();
+    return;
+  }
+  if (!midi::PortIsOpen()) ReportOutputFailure();
+}
+
+void TForm1::CheckOutput() {
+  if (!startingOutput_ || !startingOutput_->Prepare({})) return;
+  outputTimer_->stop();
+  const bool chosen = startingOutput_ == midi::ChosenDevice();
+  startingOutput_.reset();
+  if (!chosen) return;
+  if (!midi::ChosenDevice()->Failure().empty()) {
+    ReportOutputFailure();
+  } else if (active_ && midi::PortIsOpen()) {
+    SendState();
+  }
+}
+
+void TForm1::ReportOutputFailure() {
+  const std::shared_ptr<platform::MidiOutDevice> device = midi::ChosenDevice();
+  const std::string failure = device ? device->Failure() : std::string();
+  if (failure.empty() || failureShown_) return;
+  failureShown_ = true;
+  showMessage(QMessageBox::Warning,
+              QString::fromUtf8(dialogs::kDeviceNotFoundMessage) + QStringLiteral("\n") + Text(failure));
 }
 
 void TForm1::AppDeactivate() {
@@ -496,6 +565,7 @@ void TForm1::ConfigCommand() {
   midi::ClosePort();
   if (FormConfig) execDialog(FormConfig);
   midi::OpenPort(midi::DeviceId);
+  PrepareOutput();
   SendState();
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -19,6 +20,9 @@ class QKeyEvent;
 class QLabel;
 class QTimer;
 
+namespace platform {
+class MidiOutDevice;
+}
 namespace record {
 class TFormRec;
 }
@@ -128,6 +132,11 @@ class TForm1 : public QWidget, public KeyboardHost {
   // The activation at start-up (after the first paint, at the latest after a moment): only while no
   // deactivation has been reported.
   void FirstActivation();
+  // Starts the chosen output (a soundfont to load) and watches it until it has settled.
+  void PrepareOutput();
+  void CheckOutput();
+  // The reason the chosen output cannot sound, shown once per run.
+  void ReportOutputFailure();
 
   std::map<QObject*, std::function<void()>> clickActions_;
   bool shown_ = false;
@@ -147,6 +156,12 @@ class TForm1 : public QWidget, public KeyboardHost {
   std::optional<PendingKeyUp> pendingKeyUp_;
   bool pairRepeats_ = false;  // the server sends release-press pairs for repeats
   QTimer* keyUpTimer_ = nullptr;
+  // The output being started, polled by outputTimer_ until it is ready (then the state is sent again:
+  // what was sent while it started was dropped) or has failed.
+  std::shared_ptr<platform::MidiOutDevice> startingOutput_;
+  QTimer* outputTimer_ = nullptr;
+  bool failureShown_ = false;
+  std::string linksRead_;  // the output's connections as the store held them
 };
 
 // The one keyboard window of the program.

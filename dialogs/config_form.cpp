@@ -42,9 +42,9 @@ bool FindDeviceByName(const std::string& name) {
 }
 
 std::string CurrentDeviceName() {
-  platform::MidiOutCaps caps;
-  if (midi::DeviceId < 0 || !platform::MidiOutGetDevCaps(midi::DeviceId, &caps)) return {};
-  return TrimDeviceName(caps.name);
+  if (midi::DeviceId == -1) return {};
+  const std::shared_ptr<platform::MidiOutDevice> device = midi::ChosenDevice();
+  return device ? TrimDeviceName(device->Caps().name) : std::string();
 }
 
 TFormConfig::TFormConfig(QWidget* parent) : QDialog(parent) {
@@ -140,7 +140,8 @@ void TFormConfig::showEvent(QShowEvent* event) {
 void TFormConfig::FormShow() {
   ListView1->setUpdatesEnabled(false);
   ListView1->clear();
-  const int n = platform::MidiOutGetNumDevs();
+  // Built anew: DeviceId follows the chosen device to its new number.
+  const int n = midi::RefreshDeviceList();
   for (int d = -1; d < n; ++d) {
     platform::MidiOutCaps caps;
     if (!platform::MidiOutGetDevCaps(d, &caps)) {

@@ -32,13 +32,15 @@ DeviceRowTexts FormatDeviceRow(const platform::MidiOutCaps& caps);
 // characters.
 using midi::TrimDeviceName;
 
-// Sets midi::DeviceId from a stored name: -1 for the empty name, else the first device 0..n-1 whose
-// trimmed name equals `name` exactly. Returns false (and sets -1) when no device has that name; the
-// caller then shows kDeviceNotFoundMessage, after it has read all other settings.
+// Sets midi::DeviceId from a stored name: -1 for the empty name, else the device that
+// midi::FindDeviceNumberByName finds (the same trimmed name, or the same without instance numbers). Returns
+// false (and sets -1) when no device has that name; the caller then shows kDeviceNotFoundMessage, after it
+// has read all other settings.
 bool FindDeviceByName(const std::string& name);
 inline constexpr const char* kDeviceNotFoundMessage = "指定したMIDIデバイスが見つかりませんでした";
 
-// The trimmed name of midi::DeviceId for the store; empty for -1 and for a number that is no device.
+// The trimmed name of the chosen device (midi::ChosenDevice) for the store, also when it has left the
+// list; empty for -1 and for a number that is no device.
 std::string CurrentDeviceName();
 
 // The main window's side of applying the dialog: each call in the order the dialog makes them.

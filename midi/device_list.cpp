@@ -1,5 +1,10 @@
 #include "midi/device_list.h"
 
+#include <cctype>
+#include <cstdio>
+
+#include "midi/port.h"
+
 namespace midi {
 namespace {
 
@@ -26,11 +31,18 @@ DeviceRow FormatDeviceRow(int32_t number, const platform::MidiOutCaps& caps) {
   } else {
     row.VC = "○";
   }
+  if (caps.latencyMs > 0) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f ms", caps.latencyMs);
+    row.Latency = text;
+  } else {
+    row.Latency = "--";
+  }
   return row;
 }
 
 std::vector<DeviceRow> ListDeviceRows() {
-  const int count = platform::MidiOutGetNumDevs();
+  const int count = RefreshDeviceList();
   std::vector<DeviceRow> rows;
   for (int id = -1; id < count; ++id) {
     platform::MidiOutCaps caps;
@@ -52,14 +64,54 @@ std::string TrimDeviceName(std::string_view name) {
   return std::string(name.substr(begin, end - begin));
 }
 
+std::string WithoutInstanceNumbers(std::string_view name) {
+  std::string result;
+  size_t i = 0;
+  while (i < name.size()) {
+    // " (digits)" or " (digits:digits)" followed by the end or by ':'.
+    size_t end = std::string_view::npos;
+    if (name[i] == ' ' && i + 1 < name.size() && name[i + 1] == '(') {
+      size_t k = i + 2;
+      auto digits = [&] {
+        const size_t begin = k;
+        while (k < name.size() && std::isdigit(static_cast<unsigned char>(name[k]))) ++k;
+        return k > begin;
+      };
+      bool ok = digits();
+      if (ok && k < name.size() && name[k] == ':') {
+        ++k;
+        ok = digits();
+      }
+      if (ok && k < name.size() && name[k] == ')' && (k + 1 == name.size() || name[k + 1] == ':')) {
+        end = k + 1;
+      }
+    }
+    if (end != std::string_view::npos) {
+      i = end;
+    } else {
+      result += name[i++];
+    }
+  }
+  return result;
+}
+
 std::optional<int32_t> FindDeviceNumberByName(std::string_view name) {
   if (name.empty()) {
     return std::nullopt;
   }
-  const int count = platform::MidiOutGetNumDevs();
+  const int count = RefreshDeviceList();
+  std::vector<std::string> names;
   for (int id = 0; id < count; ++id) {
     platform::MidiOutCaps caps;
-    if (platform::MidiOutGetDevCaps(id, &caps) && TrimDeviceName(caps.name) == name) {
+    names.push_back(platform::MidiOutGetDevCaps(id, &caps) ? TrimDeviceName(caps.name) : std::string());
+  }
+  for (int id = 0; id < count; ++id) {
+    if (names[static_cast<size_t>(id)] == name) return id;
+  }
+  const std::string stable = WithoutInstanceNumbers(name);
+  for (int id = 0; id < count; ++id) {
+    if (!names[static_cast<size_t>(id)].empty() &&
+        WithoutInstanceNumbers(names[static_cast<size_t>(id)]) == stable) {
       return id;
     }
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include "midi/drive_state.h"
 #include "midi/sequencer.h"
@@ -43,6 +44,9 @@ namespace {
 // Keeps the device alive while the port holds it; Out is its raw pointer for the tick.
 std::shared_ptr<platform::MidiOutDevice> MidiOut;
 bool PortOpenFlag = false;
+// The device that DeviceId named when it was last resolved, and that number.
+std::shared_ptr<platform::MidiOutDevice> Chosen;
+int32_t ChosenId = -1;
 bool SupportsVolumeFlag = false;
 
 constexpr uint8_t kControlChange = 0xB0;
@@ -107,9 +111,35 @@ constexpr uint32_t kResetWaitMs = 50;
 bool PortIsOpen() { return PortOpenFlag; }
 bool SupportsVolume() { return SupportsVolumeFlag; }
 
+std::shared_ptr<platform::MidiOutDevice> ChosenDevice() {
+  // The remembered object stands while DeviceId is the number it had then and the list still agrees
+  // (a gone device is in no list); else DeviceId was set anew and names the device of that number.
+  const bool same = Chosen && ChosenId == DeviceId &&
+                    (DeviceId == kDeviceGone || platform::MidiOutIndexOf(Chosen.get()) == DeviceId);
+  if (!same) {
+    ChosenId = DeviceId;
+    Chosen = platform::MidiOutGetDevice(DeviceId);
+  }
+  return Chosen;
+}
+
+int32_t RefreshDeviceList() {
+  // A number set anew is resolved in the list it was chosen from, before that list goes.
+  if (!Chosen || ChosenId != DeviceId) {
+    ChosenDevice();
+  }
+  const int32_t count = platform::MidiOutGetNumDevs();
+  if (Chosen && DeviceId != -1) {
+    const std::optional<int> index = platform::MidiOutIndexOf(Chosen.get());
+    DeviceId = index ? *index : kDeviceGone;
+    ChosenId = DeviceId;
+  }
+  return count;
+}
+
 void OpenPort(int32_t id) {
   DeviceId = id;
-  OpenPortOn(platform::MidiOutGetDevice(id));
+  OpenPortOn(ChosenDevice());
 }
 
 void OpenPortOn(std::shared_ptr<platform::MidiOutDevice> device) {

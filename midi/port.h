@@ -21,15 +21,27 @@ namespace midi {
 
 // Device number of the output: -1 the default output, 0..n-1 the devices as last enumerated.
 extern int32_t DeviceId;
+// DeviceId of a chosen device that has left the device list; the port still opens that device (it
+// fails, or succeeds should the device be back).
+inline constexpr int32_t kDeviceGone = -2;
 // Master volume 0..127 of the port; applied when a test play starts and when the port closes.
 extern std::atomic<int32_t> MasterVolume;
+
+// The device that DeviceId names: the object chosen for that number, kept when the list is built anew;
+// nullptr when there is no such device.
+std::shared_ptr<platform::MidiOutDevice> ChosenDevice();
+// Enumerates the devices anew (platform::MidiOutGetNumDevs) and maps DeviceId back to the chosen device:
+// its new number, or kDeviceGone. Returns the number of devices. Every rebuild of the list goes through
+// here, so that a number never names another device than the one chosen.
+int32_t RefreshDeviceList();
 
 // True while the port is open (a successful OpenPort, until ClosePort).
 bool PortIsOpen();
 // The open device supports the volume call (its volume support flag).
 bool SupportsVolume();
 
-// Closes the port if it is open, sets DeviceId and opens that device; on success resets the port.
+// Closes the port if it is open, sets DeviceId and opens that device (ChosenDevice); on success resets
+// the port.
 // A device that cannot open leaves the port closed; nothing is reported.
 void OpenPort(int32_t id);
 // The same with a device object instead of a number (tools and tests); DeviceId is left unchanged.

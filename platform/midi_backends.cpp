@@ -30,10 +30,14 @@ const std::vector<MidiBackend> kBackends = {
 
 std::span<const MidiBackend> MidiBackends() { return kBackends; }
 
-// Created at the first enumeration and kept for the run; its soundfont loads in the background.
+// Created at the first enumeration and kept for the run; nothing loads before it is prepared or opened.
 std::shared_ptr<MidiOutDevice> DefaultMidiOutDevice() {
 #ifdef TONVIK_HAVE_FLUIDSYNTH
-  static const std::shared_ptr<MidiOutDevice> synth = CreateFluidSynthDevice(FluidSynthOptions{});
+  static const std::shared_ptr<MidiOutDevice> synth = [] {
+    FluidSynthOptions options;
+    options.periodSize = AudioPeriodFromEnvironment();
+    return CreateFluidSynthDevice(options);
+  }();
   return synth;
 #else
   return nullptr;

@@ -1,5 +1,6 @@
 #include "platform/midi_out.h"
 
+#include <future>
 #include <mutex>
 
 namespace platform {
@@ -78,6 +79,31 @@ std::shared_ptr<MidiOutDevice> MidiOutGetDevice(int id) {
   DeviceList& list = List();
   std::lock_guard lock(list.mutex);
   return FindLocked(list, id);
+}
+
+std::optional<int> MidiOutIndexOf(const MidiOutDevice* device) {
+  DeviceList& list = List();
+  std::lock_guard lock(list.mutex);
+  if (device == nullptr || !list.enumerated) {
+    return std::nullopt;
+  }
+  if (device == list.defaultDevice.get()) {
+    return -1;
+  }
+  for (size_t i = 0; i < list.devices.size(); ++i) {
+    if (list.devices[i].get() == device) {
+      return static_cast<int>(i);
+    }
+  }
+  return std::nullopt;
+}
+
+void WaitUntilSettled(MidiOutDevice& device) {
+  auto settled = std::make_shared<std::promise<void>>();
+  if (device.Prepare([settled] { settled->set_value(); })) {
+    return;
+  }
+  settled->get_future().wait();
 }
 
 MidiOutDevice* MidiOutOpen(int id) {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -36,11 +38,12 @@ struct MidiOutCaps {
   uint16_t notes = 0;
   uint16_t channelMask = 0xFFFF;
   uint32_t support = 0;
+  double latencyMs = 0;  // output latency of a device with an audio stream of its own; 0 unknown or none
 };
 
 // One output device. A device is created once per run; Open and Close start and stop its output
-// (and silence it) but never recreate a client or reload a soundfont, because the port is opened at
-// every activation of the application. The UI thread and, during playback, the sequencer's timer
+// (and silence it) but never reload a soundfont or restart an audio stream, because the port is opened
+// at every activation of the application (a JACK port's client, cheap to make, exists only while open). The UI thread and, during playback, the sequencer's timer
 // thread call it, never both at the same time.
 class MidiOutDevice {
  public:
@@ -57,7 +60,25 @@ class MidiOutDevice {
   virtual void Reset() = 0;
   // Left volume in the low 16 bits, right in the high 16 bits; devices without kMidiCapsVolume ignore it.
   virtual void SetVolume(uint32_t leftRight) = 0;
+  // Starts what the device needs before it can sound (a soundfont to load, an audio stream), once per
+  // run and off the calling thread; messages sent before it is ready are dropped. True when the device
+  // has settled (ready, or failed for good); otherwise `settled`, when not empty, runs once on another
+  // thread when it does. Devices with nothing to start have settled at once.
+  virtual bool Prepare(std::function<void()> settled) {
+    (void)settled;
+    return true;
+  }
+  // Why the device cannot sound, in a few words for the user; empty while it can or still may.
+  virtual std::string Failure() const { return {}; }
+  // The ports that the device's own port is connected to ("client:port", a JACK port's connections),
+  // kept in the settings between runs; SetLinks gives them back, to be made at the next open. Devices
+  // without connections of their own have none.
+  virtual std::vector<std::string> Links() const { return {}; }
+  virtual void SetLinks(std::vector<std::string> links) { (void)links; }
 };
+
+// Starts `device` (Prepare) and waits until it has settled: for tools and tests, never the UI thread.
+void WaitUntilSettled(MidiOutDevice& device);
 
 // Enumerates the devices again and returns how many numbered devices there are (not counting -1).
 // Device numbers index the list as last enumerated.
@@ -69,6 +90,10 @@ bool MidiOutGetDevCaps(int id, MidiOutCaps* caps);
 // Device `id` (-1 = the default output) as last enumerated, not opened; nullptr when there is none.
 // Holding the pointer keeps the device alive even if it leaves the list.
 std::shared_ptr<MidiOutDevice> MidiOutGetDevice(int id);
+
+// The number of `device` in the list as last enumerated (-1 for the default output); none when it is
+// not in the list.
+std::optional<int> MidiOutIndexOf(const MidiOutDevice* device);
 
 // Opens device `id` (-1 = the default output) as last enumerated; nullptr when it cannot open.
 // The pointer stays valid for the whole run.

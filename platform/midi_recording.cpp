@@ -58,6 +58,12 @@ RecordingMidiOut::RecordingMidiOut(MidiOutCaps caps, std::shared_ptr<MidiOutDevi
 
 MidiOutCaps RecordingMidiOut::Caps() const { return forwardTo_ ? forwardTo_->Caps() : caps_; }
 
+bool RecordingMidiOut::Prepare(std::function<void()> settled) {
+  return forwardTo_ ? forwardTo_->Prepare(std::move(settled)) : true;
+}
+
+std::string RecordingMidiOut::Failure() const { return forwardTo_ ? forwardTo_->Failure() : std::string(); }
+
 bool RecordingMidiOut::Open() {
   bool opens;
   {

@@ -39,6 +39,8 @@ class RecordingMidiOut final : public MidiOutDevice {
   void LongMsg(std::span<const uint8_t> bytes) override;
   void Reset() override;
   void SetVolume(uint32_t leftRight) override;
+  bool Prepare(std::function<void()> settled) override;
+  std::string Failure() const override;
 
   void SetOpenResult(bool opens);
   // Room for `calls` calls, so that recording does not allocate a growing list while timing matters.

@@ -27,7 +27,8 @@ namespace tools {
 
 const char* const kPlayHelp =
     "tonvik-mml --list-devices     the MIDI output devices, -1 (the default output) first, one line each:\n"
-    "                              number, name, type, voices, notes, volume support (tab-separated)\n"
+    "                              number, name, type, voices, notes, volume support, output latency\n"
+    "                              (tab-separated; the latency of a synthesizer's audio, else --)\n"
     "tonvik-mml --play FILE        compile FILE as test play does and play it; a song with a loop point\n"
     "                              plays until Ctrl+C\n"
     "  --device N|NAME|none        the output device by number or trimmed name (default -1); none plays\n"
@@ -128,10 +129,15 @@ std::string TraceText(const std::vector<platform::MidiCall>& calls, uint32_t sta
 // the start time of the playback every kPollMs. Returns the start time, none when the device cannot open.
 std::optional<uint32_t> PlayToEnd(std::shared_ptr<platform::MidiOutDevice> device,
                                   const std::function<bool(uint32_t)>& poll) {
+  // The built-in synthesizer loads its soundfont first: the song's first notes would be dropped.
+  platform::WaitUntilSettled(*device);
   midi::OpenPortOn(std::move(device));
   if (!midi::PortIsOpen()) return std::nullopt;
   Interrupted.store(false);
+  // Ctrl+C, and the end of a session or a kill: the song stops the normal way, with the port's reset.
   auto previous = std::signal(SIGINT, OnInterrupt);
+  auto previousTerm = std::signal(SIGTERM, OnInterrupt);
+  auto previousHup = std::signal(SIGHUP, OnInterrupt);
   midi::StartPlayback();
   // The moment of StartPlayback: the song's events are due 101 ms after it plus their own times.
   const uint32_t start = midi::PlaybackStartTime() - 1;
@@ -142,6 +148,8 @@ std::optional<uint32_t> PlayToEnd(std::shared_ptr<platform::MidiOutDevice> devic
   midi::StopPlayback();
   midi::ClosePort();
   std::signal(SIGINT, previous);
+  std::signal(SIGTERM, previousTerm);
+  std::signal(SIGHUP, previousHup);
   return start;
 }
 
@@ -187,7 +195,7 @@ int RunListDevices(const Args& args) {
   if (args.size() != 1) return Fail("--list-devices takes no other arguments");
   for (const midi::DeviceRow& row : midi::ListDeviceRows()) {
     PrintOut(std::to_string(row.Number) + "\t" + row.Name + "\t" + row.Type + "\t" + row.Voices + "\t" +
-             row.Notes + "\t" + row.VC + "\n");
+             row.Notes + "\t" + row.VC + "\t" + row.Latency + "\n");
   }
   return kExitOk;
 }
@@ -229,8 +237,11 @@ int RunPlay(const Args& args) {
   auto drain = [&](uint32_t start) { return !recorder || trace.Append(recorder->TakeCalls(), start); };
   const std::string deviceName = device->Caps().name;
   const std::optional<uint32_t> start = PlayToEnd(device, drain);
+  const std::string failure = device->Failure();
   midi::FinalizeMidiDrive();
-  if (!start) return Fail("cannot open MIDI output device " + deviceName);
+  if (!start) {
+    return Fail("cannot open MIDI output device " + deviceName + (failure.empty() ? "" : ": " + failure));
+  }
   drain(*start);
   if (std::string failed = trace.Finish(); !failed.empty()) return Fail(failed);
   return hadErrors ? kExitErrors : kExitOk;

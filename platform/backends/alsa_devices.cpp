@@ -113,7 +113,8 @@ class AlsaClient {
   }
 
   // Sends one event at once, to `destination` or, without one, to the virtual port's subscribers.
-  void Send(snd_seq_event_t& event, const std::optional<snd_seq_addr_t>& destination) {
+  // Returns ALSA's result: negative when the event could not be delivered (the destination is gone).
+  int Send(snd_seq_event_t& event, const std::optional<snd_seq_addr_t>& destination) {
     std::lock_guard lock(mutex_);
     snd_seq_ev_set_source(&event, static_cast<unsigned char>(port_));
     if (destination) {
@@ -122,7 +123,7 @@ class AlsaClient {
       snd_seq_ev_set_subs(&event);
     }
     snd_seq_ev_set_direct(&event);
-    snd_seq_event_output_direct(seq_, &event);
+    return snd_seq_event_output_direct(seq_, &event);
   }
 
  private:
@@ -184,7 +185,18 @@ class AlsaDevice final : public WholeMessageDevice {
     } else if (!EncodeAlsaMessage(message, &event)) {
       return;
     }
-    client_->Send(event, virtualPort_ ? std::nullopt : destination_);
+    if (virtualPort_) {
+      client_->Send(event, std::nullopt);
+      return;
+    }
+    if (destination_ && client_->Send(event, destination_) >= 0) {
+      return;
+    }
+    // The destination went away; a synth that came back (a new client number) is found by name again.
+    destination_ = client_->FindPort(Caps().name);
+    if (destination_) {
+      client_->Send(event, destination_);
+    }
   }
 
   AlsaClient* const client_;

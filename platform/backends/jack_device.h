@@ -2,6 +2,7 @@
 // the JACK process callback through a lock-free ring buffer, in order, system exclusive included.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,14 +25,20 @@ class JackMidiDevice : public WholeMessageDevice {
   virtual bool Alive() const = 0;
   // Detaches from the server for good; the device stays valid and fails to open.
   virtual void CloseClient() = 0;
+  // Messages dropped because the ring stayed full past a batch's deadline.
+  virtual uint64_t DroppedMessages() const = 0;
+  // The ports Tonvik's port is connected to now ("client:port").
+  virtual std::vector<std::string> Connections() const = 0;
 };
 
 // Opens a client of a running server (never starts one) with one MIDI output port; nullptr when no
 // server runs or the client cannot be created.
 std::shared_ptr<JackMidiDevice> CreateJackMidiDevice(const JackDeviceOptions& options);
 
-// The device list's JACK row: Tonvik's port on the default server while one runs. The client is
-// created at the first call that finds a server and kept while the server lives.
+// The device list's JACK row: Tonvik's port on the default server while one runs (a call may open
+// and close a client briefly to find out). The row's client exists only while the row is open; its
+// connections are remembered when it closes and made again when it opens. The same row object while
+// the server lives.
 std::vector<std::shared_ptr<MidiOutDevice>> JackMidiDevices();
 
 }  // namespace platform

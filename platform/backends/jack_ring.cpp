@@ -32,6 +32,26 @@ bool JackMidiRing::CanHold(size_t length) const {
   return ring_ != nullptr && sizeof(uint32_t) + length < capacity_;
 }
 
+bool JackMidiRing::Empty() const { return ring_ == nullptr || jack_ringbuffer_read_space(ring_) == 0; }
+
+bool JackMidiRing::TryPushStamped(uint32_t stamp, std::span<const uint8_t> message) {
+  if (message.empty()) {
+    return true;  // nothing to send
+  }
+  const uint32_t length = static_cast<uint32_t>(sizeof stamp + message.size());
+  const size_t recordSize = sizeof length + length;
+  if (!CanHold(length) || jack_ringbuffer_write_space(ring_) < recordSize) {
+    return false;
+  }
+  jack_ringbuffer_data_t parts[2];
+  jack_ringbuffer_get_write_vector(ring_, parts);
+  CopyInto(parts, 0, &length, sizeof length);
+  CopyInto(parts, sizeof length, &stamp, sizeof stamp);
+  CopyInto(parts, sizeof length + sizeof stamp, message.data(), message.size());
+  jack_ringbuffer_write_advance(ring_, recordSize);
+  return true;
+}
+
 bool JackMidiRing::TryPush(std::span<const uint8_t> message) {
   const uint32_t length = static_cast<uint32_t>(message.size());
   const size_t recordSize = sizeof length + message.size();
@@ -47,6 +67,33 @@ bool JackMidiRing::TryPush(std::span<const uint8_t> message) {
   CopyInto(parts, sizeof length, message.data(), message.size());
   jack_ringbuffer_write_advance(ring_, recordSize);
   return true;
+}
+
+JackRingWriter::JackRingWriter(JackMidiRing& ring, std::chrono::milliseconds limit, Clock clock, Sleep sleep)
+    : ring_(ring), limit_(limit), clock_(std::move(clock)), sleep_(std::move(sleep)) {}
+
+bool JackRingWriter::Send(uint32_t stamp, std::span<const uint8_t> message,
+                          const std::function<bool()>& alive) {
+  if (ring_.TryPushStamped(stamp, message)) {
+    inBatch_ = false;
+    return true;
+  }
+  if (!ring_.CanHold(sizeof stamp + message.size())) {
+    ++dropped_;
+    return false;
+  }
+  if (!inBatch_) {
+    inBatch_ = true;
+    deadline_ = clock_() + limit_;
+  }
+  while (clock_() < deadline_ && alive()) {
+    sleep_(std::chrono::milliseconds(1));
+    if (ring_.TryPushStamped(stamp, message)) {
+      return true;
+    }
+  }
+  ++dropped_;
+  return false;
 }
 
 }  // namespace platform

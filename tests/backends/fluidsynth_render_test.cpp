@@ -28,6 +28,7 @@ Render RenderWith(const std::string& name, Play play) {
   const std::string path = TempWav(name);
   auto device = CreateFluidSynthDevice(FileOptions(path));
   Render render;
+  WaitUntilSettled(*device);
   if (!device->Open()) {
     ADD_FAILURE() << "the synth did not open with the file driver";
     return render;
@@ -35,6 +36,7 @@ Render RenderWith(const std::string& name, Play play) {
   Stopwatch clock;
   play(*device, clock, render.marks);
   device->Close();
+  device.reset();  // the audio runs until the synth goes: then the file is complete
   render.wav = ReadWav(path);
   std::remove(path.c_str());
   return render;
@@ -140,6 +142,31 @@ TEST(FluidSynthDevice, GmXgAndGsResetsRestoreTheChannelVolume) {
       EXPECT_GT(rms, 0.003) << names[i] << " did not reach the synth";
     }
   }
+}
+
+// Closing and opening (every focus change) neither stops the audio stream nor reloads anything: the
+// file driver writes one file for the whole run.
+TEST(FluidSynthDevice, AudioKeepsRunningAcrossCloseAndOpen) {
+  if (FindGmSoundfont().empty()) {
+    GTEST_SKIP() << "no General MIDI soundfont";
+  }
+  const std::string path = TempWav("keep");
+  auto device = CreateFluidSynthDevice(FileOptions(path));
+  EXPECT_FALSE(device->Prepare({})) << "the start runs on a thread of its own";
+  WaitUntilSettled(*device);
+  EXPECT_TRUE(device->Prepare({}));
+  const Stopwatch clock;
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_TRUE(device->Open());
+    device->ShortMsg(0x00643C90);
+    clock.SleepUntil(0.15 * (i + 1));
+    device->Close();
+  }
+  const double ran = clock.Now();
+  device.reset();  // stops the driver: the file is complete
+  const Wav wav = ReadWav(path);
+  std::remove(path.c_str());
+  EXPECT_GT(wav.Seconds(), ran - 0.1) << "one file for the whole run, not one per open";
 }
 
 }  // namespace

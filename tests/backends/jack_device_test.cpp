@@ -1,8 +1,12 @@
 #include "platform/backends/jack_device.h"
 
 #include <gtest/gtest.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -13,6 +17,9 @@
 #include <thread>
 
 #include "child_process.h"
+#ifdef TONVIK_HAVE_FLUIDSYNTH
+#include "platform/backends/fluidsynth_device.h"
+#endif
 
 namespace platform {
 namespace {
@@ -192,6 +199,280 @@ TEST(JackMidiDevice, ADumpClientReceivesExactlyTheMessagesInOrder) {
   std::remove(serverLog.c_str());
   std::remove(dumpLog.c_str());
 }
+
+// Whether a client can reach the server `server` without starting it.
+bool ServerReachable(const std::string& server) {
+  jack_status_t status;
+  jack_client_t* client =
+      jack_client_open("tonvik_probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                       &status, server.c_str());
+  if (client == nullptr) return false;
+  jack_client_close(client);
+  return true;
+}
+
+// A private server with the dummy driver at 48 kHz; a server that still has clients takes a few
+// seconds to end.
+std::unique_ptr<ChildProcess> StartDummyServer(const std::string& name, const std::string& period,
+                                               const std::string& log) {
+  setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
+  return std::make_unique<ChildProcess>(
+      std::vector<std::string>{FindProgram("jackd"), "--no-realtime", "-n", name, "-d", "dummy", "-r",
+                               "48000", "-p", period},
+      log, std::chrono::seconds(10));
+}
+
+// A JACK client of the test's own with one MIDI input port: every event it receives with its frame
+// time (the first frame of its period plus its offset). jack_midi_dump prints no frame times.
+class MidiObserver {
+ public:
+  struct Event {
+    uint32_t frame = 0;
+    Bytes bytes;
+  };
+
+  MidiObserver(const std::string& server, const char* name) {
+    jack_status_t status;
+    client_ = jack_client_open(name, static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status,
+                               server.c_str());
+    if (client_ == nullptr) return;
+    port_ = jack_port_register(client_, "input", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    jack_set_process_callback(client_, &MidiObserver::Process, this);
+    if (port_ == nullptr || jack_activate(client_) != 0) {
+      jack_client_close(client_);
+      client_ = nullptr;
+    }
+  }
+  ~MidiObserver() {
+    if (client_ != nullptr) jack_client_close(client_);
+  }
+  bool Running() const { return client_ != nullptr; }
+  std::string PortName() const { return jack_port_name(port_); }
+  // The server's frame time now, as a sender stamps its messages.
+  uint32_t FrameTime() const { return jack_frame_time(client_); }
+  // The names of the server's ports that match `pattern`.
+  std::vector<std::string> Ports(const char* pattern) const {
+    std::vector<std::string> names;
+    const char** ports = jack_get_ports(client_, pattern, nullptr, 0);
+    for (const char** p = ports; p != nullptr && *p != nullptr; ++p) names.emplace_back(*p);
+    jack_free(ports);
+    return names;
+  }
+  std::vector<Event> Events() const {
+    std::vector<Event> events;
+    const size_t count = count_.load(std::memory_order_acquire);
+    for (size_t i = 0; i < count; ++i) {
+      events.push_back(
+          {slots_[i].frame, Bytes(slots_[i].bytes.begin(), slots_[i].bytes.begin() + slots_[i].size)});
+    }
+    return events;
+  }
+  // The events after the active-sensing bytes that showed the connection works.
+  std::vector<Event> Messages() const {
+    std::vector<Event> events = Events();
+    std::erase_if(events, [](const Event& e) { return e.bytes == Bytes{0xFE}; });
+    return events;
+  }
+
+ private:
+  struct Slot {
+    uint32_t frame;
+    std::array<uint8_t, 3> bytes;
+    size_t size;
+  };
+
+  static int Process(jack_nframes_t frames, void* arg) {
+    auto* self = static_cast<MidiObserver*>(arg);
+    void* buffer = jack_port_get_buffer(self->port_, frames);
+    const jack_nframes_t start = jack_last_frame_time(self->client_);
+    const uint32_t n = jack_midi_get_event_count(buffer);
+    for (uint32_t i = 0; i < n; ++i) {
+      jack_midi_event_t event;
+      const size_t k = self->count_.load(std::memory_order_relaxed);
+      if (jack_midi_event_get(&event, buffer, i) != 0 || k == self->slots_.size()) continue;
+      Slot& slot = self->slots_[k];
+      slot.frame = start + event.time;
+      slot.size = std::min<size_t>(event.size, 3);
+      std::copy(event.buffer, event.buffer + slot.size, slot.bytes.begin());
+      self->count_.store(k + 1, std::memory_order_release);
+    }
+    return 0;
+  }
+
+  jack_client_t* client_ = nullptr;
+  jack_port_t* port_ = nullptr;
+  std::array<Slot, 4096> slots_{};
+  std::atomic<size_t> count_ = 0;
+};
+
+// A private dummy-driver server with PipeWire's default period, Tonvik's port and an observer
+// connected to it, the connection shown to work.
+struct ObservedPort {
+  explicit ObservedPort(const std::string& server, const char* period) {
+    serverLog = TempPath(server);
+    jackServer = StartDummyServer(server, period, serverLog);
+    JackDeviceOptions options;
+    options.serverName = server;
+    if (!jackServer->Started() ||
+        !WaitFor([&] { return (device = CreateJackMidiDevice(options)) != nullptr; })) {
+      problem = "the JACK server did not come up:\n" + ReadText(serverLog);
+      return;
+    }
+    observer = std::make_unique<MidiObserver>(server, "tonvik_observer");
+    if (!observer->Running() || !device->ConnectTo(observer->PortName()) || !device->Open() || !WaitFor([&] {
+          device->ShortMsg(0xFE);
+          return !observer->Events().empty();
+        })) {
+      problem = "the observer never received anything";
+    }
+  }
+  ~ObservedPort() {
+    if (device) device->CloseClient();
+    observer.reset();
+    jackServer.reset();
+    std::remove(serverLog.c_str());
+  }
+
+  std::string serverLog;
+  std::unique_ptr<ChildProcess> jackServer;
+  std::shared_ptr<JackMidiDevice> device;
+  std::unique_ptr<MidiObserver> observer;
+  std::string problem;
+};
+
+// Notes sent 5 ms apart keep their spacing on the wire, also with a period of 1,024 frames (21 ms),
+// rather than four to a period on its first frame.
+TEST(JackMidiDevice, EventsKeepTheirSpacingWithinAPeriod) {
+  if (FindProgram("jackd").empty()) GTEST_SKIP() << "jackd is missing (Debian package jackd2)";
+  ObservedPort port("tonvik-test-timing", "1024");
+  ASSERT_EQ(port.problem, "");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the last active-sensing byte is out
+  const size_t before = port.observer->Messages().size();
+  constexpr int kNotes = 24;
+  std::vector<uint32_t> sentFrames;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < kNotes; ++i) {
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(5 * i));
+    // The moment of sending on the server's own clock (a loaded machine wakes the sleep late).
+    sentFrames.push_back(port.observer->FrameTime());
+    port.device->ShortMsg(0x00640090u | static_cast<uint32_t>(0x30 + i) << 8);
+  }
+  std::vector<MidiObserver::Event> got;
+  WaitFor([&] {
+    got = port.observer->Messages();
+    return got.size() >= before + kNotes;
+  });
+  ASSERT_EQ(got.size(), before + kNotes);
+  got.erase(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(before));
+  for (int i = 1; i < kNotes; ++i) {
+    EXPECT_EQ(got[i].bytes.at(1), 0x30 + i) << "in order";
+    const double observedMs = static_cast<int32_t>(got[i].frame - got[0].frame) / 48.0;
+    EXPECT_NEAR(observedMs, static_cast<int32_t>(sentFrames[i] - sentFrames[0]) / 48.0, 1.0) << "note " << i;
+  }
+}
+
+// Closing the port sends its reset before it returns: a client closed at once after (program end,
+// Esc with a key held) leaves no note on.
+TEST(JackMidiDevice, CloseWaitsUntilTheResetIsSent) {
+  if (FindProgram("jackd").empty()) GTEST_SKIP() << "jackd is missing (Debian package jackd2)";
+  ObservedPort port("tonvik-test-close", "1024");
+  ASSERT_EQ(port.problem, "");
+  port.device->ShortMsg(0x00643C90);  // a held key
+  port.device->Close();
+  port.device->CloseClient();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const std::vector<MidiObserver::Event> got = port.observer->Messages();
+  ASSERT_EQ(got.size(), 33u) << "the note and the driver reset of 32 messages";
+  EXPECT_EQ(got.back().bytes, (Bytes{0xBF, 123, 0})) << "all notes off on the last channel comes last";
+}
+
+// Tonvik's row in the device list: no client (no node in the graph that runs every period) until the
+// row opens, none after it closes, and the connections made meanwhile come back at the next open.
+TEST(JackMidiDevices, TheRowHasAClientOnlyWhileOpenAndKeepsItsConnections) {
+  if (FindProgram("jackd").empty()) GTEST_SKIP() << "jackd is missing (Debian package jackd2)";
+  const std::string server = "tonvik-test-row";
+  setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+  const std::string serverLog = TempPath(server);
+  const std::unique_ptr<ChildProcess> jackServer = StartDummyServer(server, "256", serverLog);
+  ASSERT_TRUE(WaitFor([&] { return ServerReachable(server); })) << ReadText(serverLog);
+  {
+    MidiObserver observer(server, "tonvik_observer");
+    ASSERT_TRUE(observer.Running());
+    const auto rows = JackMidiDevices();
+    ASSERT_EQ(rows.size(), 1u);
+    auto row = std::dynamic_pointer_cast<JackMidiDevice>(rows[0]);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->Caps().name, "Tonvik:midi_out (JACK)");
+    EXPECT_TRUE(observer.Ports("^Tonvik").empty()) << "listing leaves no client behind";
+
+    ASSERT_TRUE(row->Open());
+    EXPECT_EQ(observer.Ports("^Tonvik"), std::vector<std::string>{"Tonvik:midi_out"});
+    ASSERT_TRUE(row->ConnectTo(observer.PortName()));
+    row->Close();
+    EXPECT_TRUE(observer.Ports("^Tonvik").empty()) << "closed: no client";
+    EXPECT_EQ(row->Links(), std::vector<std::string>{observer.PortName()}) << "for the store";
+    row->SetLinks({"no_such_client:in", observer.PortName()});  // as read back at the next start
+    EXPECT_EQ(JackMidiDevices().at(0), rows[0]) << "the same row while the server runs";
+
+    ASSERT_TRUE(row->Open());
+    EXPECT_EQ(row->Connections(), std::vector<std::string>{observer.PortName()}) << "connected again";
+    EXPECT_TRUE(WaitFor([&] {
+      row->ShortMsg(0x00643C90);
+      return !observer.Messages().empty();
+    }));
+    row->Close();
+  }
+  jackServer->Stop();
+  EXPECT_TRUE(WaitFor([&] { return JackMidiDevices().empty(); }));
+  std::remove(serverLog.c_str());
+}
+
+#ifdef TONVIK_HAVE_FLUIDSYNTH
+// On a desktop where JACK holds the sound card, the built-in synthesizer plays through JACK into the
+// system's playback ports; where no server runs, it fails without starting one.
+TEST(BuiltInSynthOnJack, PlaysIntoARunningServerAndNeverStartsOne) {
+  if (FindProgram("jackd").empty()) GTEST_SKIP() << "jackd is missing (Debian package jackd2)";
+  if (FindGmSoundfont().empty()) GTEST_SKIP() << "no General MIDI soundfont";
+  FluidSynthOptions options;
+  options.audioDrivers = {"jack"};
+
+  const std::string absent = "tonvik-absent-synth-" + std::to_string(getpid());
+  setenv("JACK_DEFAULT_SERVER", absent.c_str(), 1);
+  {
+    auto synth = CreateFluidSynthDevice(options);
+    WaitUntilSettled(*synth);
+    EXPECT_NE(synth->Failure().find("jack"), std::string::npos) << synth->Failure();
+    EXPECT_FALSE(ServerReachable(absent)) << "no server was started";
+  }
+
+  const std::string server = "tonvik-test-synth";
+  setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+  const std::string serverLog = TempPath(server);
+  const std::unique_ptr<ChildProcess> jackServer = StartDummyServer(server, "256", serverLog);
+  ASSERT_TRUE(WaitFor([&] { return ServerReachable(server); })) << ReadText(serverLog);
+  auto synth = CreateFluidSynthDevice(options);
+  WaitUntilSettled(*synth);
+  EXPECT_EQ(synth->Failure(), "");
+  EXPECT_TRUE(synth->Open());
+
+  jack_status_t status;
+  jack_client_t* client =
+      jack_client_open("tonvik_check", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                       &status, server.c_str());
+  ASSERT_NE(client, nullptr);
+  jack_port_t* playback = jack_port_by_name(client, "system:playback_1");
+  ASSERT_NE(playback, nullptr);
+  const char** connections = jack_port_get_all_connections(client, playback);
+  std::string connected;
+  for (const char** c = connections; c != nullptr && *c != nullptr; ++c) connected += std::string(*c) + " ";
+  jack_free(connections);
+  jack_client_close(client);
+  EXPECT_NE(connected.find("Tonvik synth:"), std::string::npos) << "connected: " << connected;
+  synth->Close();
+  synth.reset();
+  std::remove(serverLog.c_str());
+}
+#endif
 
 }  // namespace
 }  // namespace platform

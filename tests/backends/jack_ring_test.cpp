@@ -85,5 +85,58 @@ TEST(JackMidiRing, ARecordTheReaderCannotTakeIsDroppedAndTheRestGoesOn) {
   EXPECT_TRUE(DrainAll(ring).empty());
 }
 
+TEST(JackMidiRing, StampedRecordsCarryTheirStamp) {
+  JackMidiRing ring(64);
+  EXPECT_TRUE(ring.Empty());
+  ASSERT_TRUE(ring.TryPushStamped(0xFFFFFFF0u, Message(1, 3)));
+  ASSERT_TRUE(ring.TryPushStamped(7, Message(2, 2)));
+  EXPECT_FALSE(ring.Empty());
+  std::vector<std::pair<uint32_t, Bytes>> out;
+  ring.DrainStamped(
+      [&](size_t length, uint32_t stamp) -> uint8_t* {
+        out.emplace_back(stamp, Bytes(length));
+        return out.back().second.data();
+      },
+      [](size_t) { return false; });
+  EXPECT_EQ(out, (std::vector<std::pair<uint32_t, Bytes>>{{0xFFFFFFF0u, Message(1, 3)}, {7, Message(2, 2)}}));
+  EXPECT_TRUE(ring.Empty());
+}
+
+// A reader that has stopped (a stalled server): a whole batch waits once, for the batch's deadline,
+// then what does not fit is dropped and counted; a message that fits at once starts afresh.
+TEST(JackRingWriter, ABatchSharesOneDeadlineThenDropsAndCounts) {
+  using namespace std::chrono;
+  JackMidiRing ring(64);
+  steady_clock::time_point now{};
+  milliseconds slept{0};
+  JackRingWriter writer(
+      ring, milliseconds(200), [&] { return now; },
+      [&](milliseconds wait) {
+        now += wait;
+        slept += wait;
+      });
+  auto alive = [] { return true; };
+  int sent = 0;
+  while (writer.Send(0, Message(0, 3), alive) && slept == milliseconds(0)) ++sent;
+  EXPECT_EQ(sent, 5) << "63 bytes hold five records of 4 + 4 + 3 bytes";
+  EXPECT_EQ(slept, milliseconds(200)) << "the first message that does not fit waits for the deadline";
+  for (int i = 0; i < 160; ++i) {
+    EXPECT_FALSE(writer.Send(0, Message(0, 3), alive));
+  }
+  EXPECT_EQ(slept, milliseconds(200)) << "the rest of the batch waits no more";
+  EXPECT_EQ(writer.Dropped(), 161u);
+
+  DrainAll(ring);  // the reader runs again
+  EXPECT_TRUE(writer.Send(0, Message(0, 3), alive)) << "fits at once: the batch is over";
+  while (writer.Send(0, Message(0, 3), alive)) {
+  }
+  EXPECT_EQ(slept, milliseconds(400)) << "a new batch waits once more";
+
+  const Bytes huge(100, 0);
+  EXPECT_FALSE(writer.Send(0, huge, alive)) << "a message that can never fit is dropped at once";
+  EXPECT_EQ(slept, milliseconds(400));
+  EXPECT_EQ(writer.Dropped(), 163u);
+}
+
 }  // namespace
 }  // namespace platform

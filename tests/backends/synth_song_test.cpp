@@ -30,7 +30,9 @@ TEST(BuiltInSynth, PlaysACompiledSongThroughTheSequencer) {
   ASSERT_GT(midi::SongSize(), 0);
 
   const std::string path = TempWav("song");
-  midi::OpenPortOn(CreateFluidSynthDevice(FileOptions(path)));
+  auto synth = CreateFluidSynthDevice(FileOptions(path));
+  WaitUntilSettled(*synth);
+  midi::OpenPortOn(synth);
   ASSERT_TRUE(midi::PortIsOpen()) << "the synth did not open with the file driver";
   const Stopwatch clock;
   clock.SleepUntil(0.2);
@@ -42,6 +44,7 @@ TEST(BuiltInSynth, PlaysACompiledSongThroughTheSequencer) {
   const double end = clock.Now();
   clock.SleepUntil(end + 0.8);
   midi::ClosePort();
+  synth.reset();  // the audio runs until the synth goes: then the file is complete
 
   const testing_support::Wav wav = ReadWav(path);
   std::remove(path.c_str());

@@ -84,4 +84,72 @@ TEST_F(DeviceListTest, FindsDevicesByTheirTrimmedName) {
   EXPECT_EQ(midi::FindDeviceNumberByName(""), std::nullopt);
 }
 
+TEST(DeviceRow, InstanceNumbersOfClientsAndPortsAreIgnored) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"FLUID Synth (4711):Synth input port (4711:0)", "FLUID Synth:Synth input port"},
+      {"TiMidity:TiMidity port 0", "TiMidity:TiMidity port 0"},
+      {"Port B (2)", "Port B"},
+      {"Synth (12) Pro:In", "Synth (12) Pro:In"},  // not at the end of a part
+      {"Synth (x1):In", "Synth (x1):In"},          // not digits
+      {"Synth (1:):In", "Synth (1:):In"},
+      {"Synth(12):In", "Synth(12):In"},  // no space before it
+      {"(12)", "(12)"},
+  };
+  for (const auto& [name, stable] : cases) {
+    EXPECT_EQ(midi::WithoutInstanceNumbers(name), stable) << name;
+  }
+}
+
+TEST_F(DeviceListTest, StoredNamesMatchWithoutTheirInstanceNumbers) {
+  auto named = [](const char* name) {
+    platform::MidiOutCaps caps;
+    caps.name = name;
+    return std::make_shared<platform::RecordingMidiOut>(caps);
+  };
+  platform::SetMidiOutDevicesForTesting(
+      device_, {other_, named("FLUID Synth (5120):Synth input port (5120:0)"), named("Port B (2)")});
+  EXPECT_EQ(midi::FindDeviceNumberByName("FLUID Synth (4711):Synth input port (4711:0)"), 1)
+      << "a standalone synth started again under a new process id";
+  EXPECT_EQ(midi::FindDeviceNumberByName("Port B (2)"), 2) << "an exact match first";
+  EXPECT_EQ(midi::FindDeviceNumberByName("FLUID Synth:Other port"), std::nullopt);
+}
+
+// The list is built anew at every showing of the configuration dialog: a device plugged in meanwhile
+// moves the chosen one, which must still be the one that opens, is highlighted and is saved.
+TEST_F(DeviceListTest, TheChosenDeviceIsFollowedAcrossRebuildsOfTheList) {
+  auto named = [](const char* name) {
+    platform::MidiOutCaps caps;
+    caps.name = name;
+    return std::make_shared<platform::RecordingMidiOut>(caps);
+  };
+  const auto a = named("Synth A");
+  const auto b = named("Synth B");
+  platform::SetMidiOutDevicesForTesting(device_, {a, b});
+  midi::OpenPort(1);
+  ASSERT_TRUE(midi::PortIsOpen());
+  midi::ClosePort();
+
+  platform::SetMidiOutDevicesForTesting(device_, {named("USB MIDI"), a, b});  // plugged in
+  EXPECT_EQ(midi::RefreshDeviceList(), 3);
+  EXPECT_EQ(midi::DeviceId, 2);
+  b->Clear();
+  midi::OpenPort(midi::DeviceId);
+  EXPECT_FALSE(b->Calls().empty()) << "the chosen device opens, not the one now at its old number";
+  EXPECT_EQ(midi::ChosenDevice(), b);
+  midi::ClosePort();
+
+  platform::SetMidiOutDevicesForTesting(device_, {a});  // unplugged
+  midi::RefreshDeviceList();
+  EXPECT_EQ(midi::DeviceId, midi::kDeviceGone);
+  EXPECT_EQ(midi::ChosenDevice(), b) << "its name is still what the settings keep";
+  a->Clear();
+  midi::OpenPort(midi::DeviceId);
+  EXPECT_TRUE(a->Calls().empty()) << "no other device stands in for it";
+
+  midi::DeviceId = 0;  // chosen anew by number
+  EXPECT_EQ(midi::ChosenDevice(), a);
+  midi::DeviceId = -1;
+  EXPECT_EQ(midi::ChosenDevice(), device_);
+}
+
 }  // namespace

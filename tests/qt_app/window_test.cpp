@@ -17,6 +17,8 @@
 #include <QSettings>
 #include <QTest>
 #include <QTranslator>
+#include <atomic>
+#include <csignal>
 #include <memory>
 
 #include "app/main_window.h"
@@ -29,6 +31,7 @@
 #include "keyboard_fixture.h"
 #include "platform/qt/key_position.h"
 #include "platform/qt/settings_store.h"
+#include "platform/qt/termination_signals.h"
 #include "record/form/rec_form.h"
 
 namespace app_test {
@@ -960,6 +963,140 @@ TEST_F(WindowTest, NewLayoutFromTheConfigurationForgetsHeldKeys) {
   Sent();
   Key(QEvent::KeyRelease, kScanC);
   EXPECT_TRUE(Sent().empty());
+}
+
+// An output that takes time to start (the built-in synthesizer loading its soundfont): messages before
+// it is ready are dropped; the test decides when it settles and whether it fails.
+class StartingOutput final : public platform::MidiOutDevice {
+ public:
+  explicit StartingOutput(std::shared_ptr<platform::RecordingMidiOut> sink) : sink_(std::move(sink)) {}
+  platform::MidiOutCaps Caps() const override { return sink_->Caps(); }
+  bool Open() override { return failure_.empty() && sink_->Open(); }
+  void Close() override { sink_->Close(); }
+  void ShortMsg(uint32_t packed) override {
+    if (ready_) sink_->ShortMsg(packed);
+  }
+  void LongMsg(std::span<const uint8_t> bytes) override {
+    if (ready_) sink_->LongMsg(bytes);
+  }
+  void Reset() override {
+    if (ready_) sink_->Reset();
+  }
+  void SetVolume(uint32_t leftRight) override {
+    if (ready_) sink_->SetVolume(leftRight);
+  }
+  bool Prepare(std::function<void()>) override {
+    ++prepared_;
+    return settled_;
+  }
+  std::string Failure() const override { return settled_ ? failure_ : std::string(); }
+  std::vector<std::string> Links() const override { return links_; }
+  void SetLinks(std::vector<std::string> links) override { links_ = std::move(links); }
+
+  void Settle(std::string failure) {
+    failure_ = std::move(failure);
+    ready_ = failure_.empty();
+    settled_ = true;
+  }
+  int prepared_ = 0;
+  std::vector<std::string> links_;
+
+ private:
+  std::shared_ptr<platform::RecordingMidiOut> sink_;
+  std::atomic<bool> settled_ = false;
+  std::atomic<bool> ready_ = false;
+  std::string failure_;
+};
+
+TEST_F(WindowTest, TheOutputStartsAtLoadAndGetsTheStateWhenReady) {
+  auto output = std::make_shared<StartingOutput>(device_);
+  platform::SetMidiOutDevicesForTesting(output, {});
+  midi::DeviceId = -1;
+  form_->LoadSettings();
+  EXPECT_GT(output->prepared_, 0) << "the chosen output starts with the settings, before any activation";
+  ShowAndActivate();
+  ASSERT_TRUE(form_->PortActive());
+  Sent();       // what the fixture's own port sent as it closed
+  Tap(kScanC);  // before the output is ready: dropped, not queued
+  EXPECT_TRUE(Sent().empty());
+  output->Settle("");
+  Bytes sent;
+  for (int i = 0; i < 100 && sent.empty(); ++i) {
+    QTest::qWait(10);
+    sent = Sent();
+  }
+  ASSERT_FALSE(sent.empty()) << "the state is sent once the output is ready";
+  EXPECT_EQ(
+      std::count_if(sent.begin(), sent.end(), [](const std::string& m) { return m.starts_with("C0 "); }), 1)
+      << "the program";
+  EXPECT_EQ(
+      std::count_if(sent.begin(), sent.end(), [](const std::string& m) { return m.starts_with("90 3C"); }), 0)
+      << "the early key stays dropped";
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(WindowTest, AnOutputThatCannotStartIsReportedOnceWithTheReason) {
+  struct Case {
+    const char* name;
+    bool failsAtOnce;
+  };
+  for (const Case c : {Case{"failed before the activation", true}, Case{"fails while it starts", false}}) {
+    SCOPED_TRACE(c.name);
+    auto output = std::make_shared<StartingOutput>(device_);
+    if (c.failsAtOnce) output->Settle("no General MIDI soundfont found");
+    platform::SetMidiOutDevicesForTesting(output, {});
+    midi::DeviceId = -1;
+    windows_ = app::CreateWindows();
+    form_.reset(windows_.form1);
+    messages_.clear();
+    form_->showMessage = [this](QMessageBox::Icon icon, const QString& text) {
+      messages_.push_back({icon, text});
+    };
+    ShowAndActivate();
+    if (!c.failsAtOnce) {
+      output->Settle("no General MIDI soundfont found");
+      for (int i = 0; i < 100 && messages_.empty(); ++i) QTest::qWait(10);
+    }
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(messages_[0].text,
+              QStringLiteral("指定したMIDIデバイスが見つかりませんでした\nno General MIDI soundfont found"));
+    form_->ApplicationStateChanged(Qt::ApplicationInactive);
+    form_->ApplicationStateChanged(Qt::ApplicationActive);
+    QTest::qWait(100);
+    EXPECT_EQ(messages_.size(), 1u) << "once per run, not at every activation";
+  }
+}
+
+// The output port's connections (made by hand in a JACK patchbay) come back at the next start.
+TEST_F(WindowTest, TheOutputsConnectionsAreKeptInTheStore) {
+  auto output = std::make_shared<StartingOutput>(device_);
+  output->Settle("");
+  platform::SetMidiOutDevicesForTesting(output, {});
+  midi::DeviceId = -1;
+  {
+    QSettings file(SettingsFile(), QSettings::IniFormat);
+    file.setValue("Device/Links", "synth:midi_in\tmeter:in");
+  }
+  form_->LoadSettings();
+  EXPECT_EQ(output->links_, (std::vector<std::string>{"synth:midi_in", "meter:in"}));
+  output->links_ = {"other:in"};
+  form_->FormClose();
+  QSettings file(SettingsFile(), QSettings::IniFormat);
+  EXPECT_EQ(file.value("Device/Links").toString(), QStringLiteral("other:in"));
+}
+
+TEST(TerminationSignals, RunTheQuitOnTheEventLoop) {
+  QObject context;
+  int quits = 0;
+  ASSERT_TRUE(platform::OnTerminationSignals(&context, [&] { ++quits; }));
+  std::raise(SIGTERM);
+  std::raise(SIGHUP);
+  EXPECT_EQ(quits, 0) << "not inside the signal handler";
+  for (int i = 0; i < 100 && quits < 2; ++i) QTest::qWait(10);
+  EXPECT_EQ(quits, 2);
+  std::signal(SIGTERM, SIG_DFL);
+  std::signal(SIGHUP, SIG_DFL);
 }
 
 }  // namespace
