@@ -201,6 +201,10 @@ bool HasNmmExtension(const std::string& name) {
 }
 
 void ResetState(const std::string& text, const std::string& outputName) {
+  // First, since the reset of the tracks below runs through ForEachTrack and counts as work.
+  WorkLimitReached = false;
+  WorkSteps = 0;
+  ScanBytes = 0;
   TooManyErrors = false;
   ErrorList.clear();
   CutTime = -1;
@@ -222,9 +226,6 @@ void ResetState(const std::string& text, const std::string& outputName) {
   TrackMask = 0;
   EventList.Clear();
   BlockDepth = 0;
-  WorkLimitReached = false;
-  WorkSteps = 0;
-  ScanBytes = 0;
 }
 
 }  // namespace
@@ -246,6 +247,7 @@ void CheckSourceGrowth(size_t added) {
     WorkLimitError("マクロ展開が大きすぎます");
 }
 
+// The main loop counts the command once; every further run of its handler counts one more step.
 void ForEachTrack(void (*handler)()) {
   const int32_t start = ReadPos;
   if (TrackMask == 0) ScriptError(Cp932Text("MIDIトラックを指定して下さい"));
@@ -253,7 +255,10 @@ void ForEachTrack(void (*handler)()) {
   bool first = true;
   for (int32_t i = 0; i < kTrackCount; ++i) {
     if ((TrackMask >> i & 1u) == 0) continue;
-    if (!first) reread += ReadPos - start;
+    if (!first) {
+      reread += ReadPos - start;
+      CountStep();
+    }
     first = false;
     ReadPos = start;
     CurTrack = i;

@@ -125,6 +125,39 @@ TEST(WorkLimits, BlanksInRepeatsCountAsWork) {
   EXPECT_LT(r.NoteOns().size(), 65535u);
 }
 
+// A command that runs for each selected track counts one step per run: 7,000,000 rests on 32 tracks
+// are 224,000,000 runs, beyond the limit, while the same text on one track is well within it.
+TEST(WorkLimits, PerTrackCommandsCountEveryRun) {
+  EXPECT_EQ(Compile(":1.32[[r]10000]700").Raised, "処理が多すぎます");
+  EXPECT_EQ(Compile(":1[[r]10000]700").Raised, "");
+}
+
+std::string NestedBlocksOnAllTracks() {
+  std::string text = ":1.32 " + std::string(32, '[') + "r";
+  for (int i = 0; i < 32; ++i) text += "]65535";
+  return text;
+}
+
+// Four calls of the macro one level down, 39 levels deep.
+std::string FourWayMacrosOnAllTracks() {
+  std::string text = ":!m0,[r]\n";
+  for (int i = 1; i < 40; ++i) {
+    const std::string inner = "!m" + std::to_string(i - 1) + " ";
+    text += ":!m" + std::to_string(i) + ",[" + inner + inner + inner + inner + "]\n";
+  }
+  return text + ":1.32 !m39";
+}
+
+// Inputs that once ran for most of a minute before the limit saw them.
+TEST(WorkLimits, RunawayInputsOnManyTracksEndWithTooMuchWork) {
+  for (const std::string& text : {NestedBlocksOnAllTracks(), FourWayMacrosOnAllTracks()}) {
+    Compiled r = Compile(text);
+    EXPECT_EQ(r.Raised, "処理が多すぎます") << text.substr(0, 40);
+    ASSERT_FALSE(r.Errors.empty());
+    EXPECT_NE(r.Errors.back().Message.find("処理が多すぎます"), std::string::npos);
+  }
+}
+
 TEST(WorkLimits, TooManyEvents) {
   Compiled r = Compile(":1[[c0]2000]1001");
   EXPECT_EQ(r.Raised, "イベント数が多すぎます");
