@@ -3,6 +3,8 @@
 #include "mml/conv.h"
 
 #include <cstdint>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -46,6 +48,8 @@ int32_t AutoParamInError = -1;
 namespace {
 
 constexpr size_t kMaxErrors = 16;
+// A message quotes at most this much of a macro expansion.
+constexpr size_t kMaxQuotedBytes = 1000;
 
 // Set when a work limit was crossed: the main loop lets the error leave the compilation.
 bool WorkLimitReached = false;
@@ -61,6 +65,21 @@ std::function<void(const std::string&)> MessageHandler;
 // the expansion, which the reading of a broken text can reach).
 int32_t PosMapAt(const TMacroTable& r, int32_t offset) {
   return offset >= 0 && static_cast<size_t>(offset) < r.PosMap.size() ? r.PosMap[offset] : 0;
+}
+
+// Appends `text`, or when it is longer than kMaxQuotedBytes its first characters that fit and "...".
+// Every byte of 0x80 or above starts a two-byte character, which is never split.
+void AppendQuote(std::string& m, std::string_view text) {
+  if (text.size() <= kMaxQuotedBytes) {
+    m += text;
+    return;
+  }
+  size_t end = 0;
+  for (size_t next; (next = end + (static_cast<uint8_t>(text[end]) >= 0x80 ? 2 : 1)) <= kMaxQuotedBytes;) {
+    end = next;
+  }
+  m += text.substr(0, end);
+  m += "...";
 }
 
 // Records `m` with its span and returns the message of the exception to raise.
@@ -79,7 +98,7 @@ std::string RecordError(std::string m) {
     m += Cp932Text("(展開した!");
     m += r.Name;
     m += Cp932Text("内(");
-    m += expanded;
+    AppendQuote(m, expanded);
     m += Cp932Text(")でエラー)");
   }
   if (AutoParamInError >= 0 && AutoParamInError < kAutoParamCount) {
@@ -114,8 +133,8 @@ std::string RecordError(std::string m) {
   return Cp932Text("コンパイルエラー");
 }
 
-// A work limit: recorded like any error, then the compilation ends with the limit's own text (or the
-// text of the 16th error when it is that one).
+// A work limit, or memory running out: recorded like any error, then the compilation ends with the
+// limit's own text (or the text of the 16th error when it is that one).
 [[noreturn]] void WorkLimitError(const char* utf8) {
   const std::string& text = Cp932Text(utf8);
   std::string what = RecordError(text);
@@ -182,10 +201,16 @@ uint8_t MainLoop() {
           command.Handler();
         }
       }
-    } catch (...) {
+    } catch (const EScriptError&) {
       // The command is abandoned where it stands; reading goes on behind it.
       AutoParamInError = -1;
       if (TooManyErrors || WorkLimitReached) throw;
+    } catch (const ECommandAborted&) {
+      AutoParamInError = -1;
+    } catch (const std::bad_alloc&) {
+      WorkLimitError("メモリが足りません");
+    } catch (const std::length_error&) {
+      WorkLimitError("メモリが足りません");
     }
   }
 }

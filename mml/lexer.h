@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 
 #include "mml/conv.h"
@@ -41,6 +42,13 @@ inline uint8_t NextChar() {
 // No track selected: "MIDIトラックを指定して下さい".
 void ForEachTrack(void (*handler)());
 
+// Ends the current command without an error message, as an arithmetic fault of the reader does
+// (a hexadecimal number beyond 32 bits, a division by zero).
+class ECommandAborted : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // Records `message` (CP932) with its span and raises EScriptError. Every compile error goes through it.
 [[noreturn]] void ScriptError(const std::string& message);
 
@@ -48,7 +56,7 @@ void ForEachTrack(void (*handler)());
 //   ScriptError(Cp932Text("音長が負になりました"));
 const std::string& Cp932Text(const char* utf8);
 
-// Counts `steps` units of work (envelope ticks; the main loop counts its commands itself). Beyond
+// Counts `steps` units of work (envelope ticks; the main loop and ForEachTrack count the commands). Beyond
 // kMaxWorkSteps in one compilation: "処理が多すぎます", which ends the compilation.
 void CountWork(int64_t steps);
 
