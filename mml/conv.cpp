@@ -44,6 +44,7 @@ TInsertText Inserts[kMaxInserts];
 int32_t BlockDepth = 0;
 TBlockEntry Blocks[kMaxBlocks];
 int32_t AutoParamInError = -1;
+int64_t MaxWorkSteps = kMaxWorkSteps;
 
 namespace {
 
@@ -54,8 +55,7 @@ constexpr size_t kMaxQuotedBytes = 1000;
 // Set when a work limit was crossed: the main loop lets the error leave the compilation.
 bool WorkLimitReached = false;
 int64_t WorkSteps = 0;
-// Text read again or made by the compilation (see CountScan), and its bound.
-constexpr int64_t kMaxScanBytes = 4 * kMaxWorkSteps;
+// Text read again or made by the compilation (see CountScan); bounded by 4 * MaxWorkSteps.
 int64_t ScanBytes = 0;
 uint8_t CommandChar = 0;
 
@@ -178,9 +178,9 @@ const CommandTable& Commands() {
   return table;
 }
 
-// Counts one unit of work; beyond kMaxWorkSteps the compilation ends.
+// Counts one unit of work; beyond MaxWorkSteps the compilation ends.
 inline void CountStep() {
-  if (++WorkSteps > kMaxWorkSteps) WorkLimitError("処理が多すぎます");
+  if (++WorkSteps > MaxWorkSteps) WorkLimitError("処理が多すぎます");
 }
 
 // Runs commands until the end of the text; returns the byte that ended it (0x00 or 0x1A).
@@ -259,12 +259,12 @@ void ResetState(const std::string& text, const std::string& outputName) {
 
 void CountWork(int64_t steps) {
   WorkSteps += steps;
-  if (WorkSteps > kMaxWorkSteps) WorkLimitError("処理が多すぎます");
+  if (WorkSteps > MaxWorkSteps) WorkLimitError("処理が多すぎます");
 }
 
 void CountScan(int64_t bytes) {
   ScanBytes += bytes;
-  if (ScanBytes > kMaxScanBytes) WorkLimitError("処理が多すぎます");
+  if (ScanBytes > 4 * MaxWorkSteps) WorkLimitError("処理が多すぎます");
 }
 
 void CheckSourceGrowth(size_t added) {

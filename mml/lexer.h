@@ -57,12 +57,12 @@ class ECommandAborted : public std::runtime_error {
 const std::string& Cp932Text(const char* utf8);
 
 // Counts `steps` units of work (envelope ticks; the main loop and ForEachTrack count the commands). Beyond
-// kMaxWorkSteps in one compilation: "処理が多すぎます", which ends the compilation.
+// MaxWorkSteps in one compilation: "処理が多すぎます", which ends the compilation.
 void CountWork(int64_t steps);
 
 // Counts `bytes` of text that is read again (a repeat jumping back, a command read once more for the
 // next track) or made (an expansion, an inserted file and the text moved behind it). Far beyond any real
-// song (4 bytes for every step of kMaxWorkSteps) it is "処理が多すぎます" as well, so that blanks and
+// song (4 bytes for every step of MaxWorkSteps) it is "処理が多すぎます" as well, so that blanks and
 // comments in repeats cannot keep the compiler busy without counting as commands.
 void CountScan(int64_t bytes);
 
