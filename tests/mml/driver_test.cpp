@@ -125,11 +125,15 @@ TEST(WorkLimits, BlanksInRepeatsCountAsWork) {
   EXPECT_LT(r.NoteOns().size(), 65535u);
 }
 
-// A command that runs for each selected track counts one step per run: 7,000,000 rests on 32 tracks
-// are 224,000,000 runs, beyond the limit, while the same text on one track is well within it.
+// A command that runs for each selected track counts one step per run: against a limit of 1,000,000,
+// 35,000 rests on 32 tracks (1,120,000 runs) are too much, on one track they are not.
 TEST(WorkLimits, PerTrackCommandsCountEveryRun) {
-  EXPECT_EQ(Compile(":1.32[[r]10000]700").Raised, "処理が多すぎます");
-  EXPECT_EQ(Compile(":1[[r]10000]700").Raised, "");
+  mml::MaxWorkSteps = 1'000'000;
+  const std::string manyTracks = Compile(":1.32[[r]1000]35").Raised;
+  const std::string oneTrack = Compile(":1[[r]1000]35").Raised;
+  mml::MaxWorkSteps = mml::kMaxWorkSteps;
+  EXPECT_EQ(manyTracks, "処理が多すぎます");
+  EXPECT_EQ(oneTrack, "");
 }
 
 std::string NestedBlocksOnAllTracks() {
