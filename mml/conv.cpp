@@ -75,7 +75,9 @@ void AppendQuote(std::string& m, std::string_view text) {
     return;
   }
   size_t end = 0;
-  for (size_t next; (next = end + (static_cast<uint8_t>(text[end]) >= 0x80 ? 2 : 1)) <= kMaxQuotedBytes;) {
+  for (;;) {
+    const size_t next = end + (static_cast<uint8_t>(text[end]) >= 0x80 ? 2 : 1);
+    if (next > kMaxQuotedBytes) break;
     end = next;
   }
   m += text.substr(0, end);

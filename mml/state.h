@@ -67,9 +67,9 @@ extern int32_t InsertCount;
 extern TInsertText Inserts[kMaxInserts];
 extern int32_t BlockDepth;
 extern TBlockEntry Blocks[kMaxBlocks];
-extern int32_t AutoParamInError;
-// The work limit, kMaxWorkSteps; lowered by the fuzz harness only, so that runaway inputs end quickly
-// under its instrumentation.
-extern int64_t MaxWorkSteps;  // automatic parameter 0..11 whose events are being made, else -1
+extern int32_t AutoParamInError;  // automatic parameter 0..11 whose events are being made, else -1
+// The work limit, kMaxWorkSteps; lowered only by the fuzz harness and tests, so that runaway inputs end
+// quickly under instrumentation.
+extern int64_t MaxWorkSteps;
 
 }  // namespace mml
