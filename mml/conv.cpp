@@ -3,6 +3,8 @@
 #include "mml/conv.h"
 
 #include <cstdint>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -42,16 +44,18 @@ TInsertText Inserts[kMaxInserts];
 int32_t BlockDepth = 0;
 TBlockEntry Blocks[kMaxBlocks];
 int32_t AutoParamInError = -1;
+int64_t MaxWorkSteps = kMaxWorkSteps;
 
 namespace {
 
 constexpr size_t kMaxErrors = 16;
+// A message quotes at most this much of a macro expansion.
+constexpr size_t kMaxQuotedBytes = 1000;
 
 // Set when a work limit was crossed: the main loop lets the error leave the compilation.
 bool WorkLimitReached = false;
 int64_t WorkSteps = 0;
-// Text read again or made by the compilation (see CountScan), and its bound.
-constexpr int64_t kMaxScanBytes = 4 * kMaxWorkSteps;
+// Text read again or made by the compilation (see CountScan); bounded by 4 * MaxWorkSteps.
 int64_t ScanBytes = 0;
 uint8_t CommandChar = 0;
 
@@ -61,6 +65,23 @@ std::function<void(const std::string&)> MessageHandler;
 // the expansion, which the reading of a broken text can reach).
 int32_t PosMapAt(const TMacroTable& r, int32_t offset) {
   return offset >= 0 && static_cast<size_t>(offset) < r.PosMap.size() ? r.PosMap[offset] : 0;
+}
+
+// Appends `text`, or when it is longer than kMaxQuotedBytes its first characters that fit and "...".
+// Every byte of 0x80 or above starts a two-byte character, which is never split.
+void AppendQuote(std::string& m, std::string_view text) {
+  if (text.size() <= kMaxQuotedBytes) {
+    m += text;
+    return;
+  }
+  size_t end = 0;
+  for (;;) {
+    const size_t next = end + (static_cast<uint8_t>(text[end]) >= 0x80 ? 2 : 1);
+    if (next > kMaxQuotedBytes) break;
+    end = next;
+  }
+  m += text.substr(0, end);
+  m += "...";
 }
 
 // Records `m` with its span and returns the message of the exception to raise.
@@ -79,7 +100,7 @@ std::string RecordError(std::string m) {
     m += Cp932Text("(展開した!");
     m += r.Name;
     m += Cp932Text("内(");
-    m += expanded;
+    AppendQuote(m, expanded);
     m += Cp932Text(")でエラー)");
   }
   if (AutoParamInError >= 0 && AutoParamInError < kAutoParamCount) {
@@ -114,8 +135,8 @@ std::string RecordError(std::string m) {
   return Cp932Text("コンパイルエラー");
 }
 
-// A work limit: recorded like any error, then the compilation ends with the limit's own text (or the
-// text of the 16th error when it is that one).
+// A work limit, or memory running out: recorded like any error, then the compilation ends with the
+// limit's own text (or the text of the 16th error when it is that one).
 [[noreturn]] void WorkLimitError(const char* utf8) {
   const std::string& text = Cp932Text(utf8);
   std::string what = RecordError(text);
@@ -159,9 +180,9 @@ const CommandTable& Commands() {
   return table;
 }
 
-// Counts one unit of work; beyond kMaxWorkSteps the compilation ends.
+// Counts one unit of work; beyond MaxWorkSteps the compilation ends.
 inline void CountStep() {
-  if (++WorkSteps > kMaxWorkSteps) WorkLimitError("処理が多すぎます");
+  if (++WorkSteps > MaxWorkSteps) WorkLimitError("処理が多すぎます");
 }
 
 // Runs commands until the end of the text; returns the byte that ended it (0x00 or 0x1A).
@@ -182,10 +203,16 @@ uint8_t MainLoop() {
           command.Handler();
         }
       }
-    } catch (...) {
+    } catch (const EScriptError&) {
       // The command is abandoned where it stands; reading goes on behind it.
       AutoParamInError = -1;
       if (TooManyErrors || WorkLimitReached) throw;
+    } catch (const ECommandAborted&) {
+      AutoParamInError = -1;
+    } catch (const std::bad_alloc&) {
+      WorkLimitError("メモリが足りません");
+    } catch (const std::length_error&) {
+      WorkLimitError("メモリが足りません");
     }
   }
 }
@@ -201,6 +228,10 @@ bool HasNmmExtension(const std::string& name) {
 }
 
 void ResetState(const std::string& text, const std::string& outputName) {
+  // First, since the reset of the tracks below runs through ForEachTrack and counts as work.
+  WorkLimitReached = false;
+  WorkSteps = 0;
+  ScanBytes = 0;
   TooManyErrors = false;
   ErrorList.clear();
   CutTime = -1;
@@ -222,9 +253,6 @@ void ResetState(const std::string& text, const std::string& outputName) {
   TrackMask = 0;
   EventList.Clear();
   BlockDepth = 0;
-  WorkLimitReached = false;
-  WorkSteps = 0;
-  ScanBytes = 0;
 }
 
 }  // namespace
@@ -233,12 +261,12 @@ void ResetState(const std::string& text, const std::string& outputName) {
 
 void CountWork(int64_t steps) {
   WorkSteps += steps;
-  if (WorkSteps > kMaxWorkSteps) WorkLimitError("処理が多すぎます");
+  if (WorkSteps > MaxWorkSteps) WorkLimitError("処理が多すぎます");
 }
 
 void CountScan(int64_t bytes) {
   ScanBytes += bytes;
-  if (ScanBytes > kMaxScanBytes) WorkLimitError("処理が多すぎます");
+  if (ScanBytes > 4 * MaxWorkSteps) WorkLimitError("処理が多すぎます");
 }
 
 void CheckSourceGrowth(size_t added) {
@@ -246,6 +274,7 @@ void CheckSourceGrowth(size_t added) {
     WorkLimitError("マクロ展開が大きすぎます");
 }
 
+// The main loop counts the command once; every further run of its handler counts one more step.
 void ForEachTrack(void (*handler)()) {
   const int32_t start = ReadPos;
   if (TrackMask == 0) ScriptError(Cp932Text("MIDIトラックを指定して下さい"));
@@ -253,7 +282,10 @@ void ForEachTrack(void (*handler)()) {
   bool first = true;
   for (int32_t i = 0; i < kTrackCount; ++i) {
     if ((TrackMask >> i & 1u) == 0) continue;
-    if (!first) reread += ReadPos - start;
+    if (!first) {
+      reread += ReadPos - start;
+      CountStep();
+    }
     first = false;
     ReadPos = start;
     CurTrack = i;

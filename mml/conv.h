@@ -14,7 +14,8 @@
 namespace mml {
 
 // A compile error that leaves the compiler (or is caught by its main loop). what() is one of the fixed
-// texts in CP932: "コンパイルエラー", "エラーが多すぎます", or the text of a work limit.
+// texts in CP932: "コンパイルエラー", "エラーが多すぎます", the text of a work limit, or "メモリが足りません"
+// when memory ran out during a command.
 class EScriptError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -23,12 +24,13 @@ class EScriptError : public std::runtime_error {
 // Limits on runaway work. Crossing one records its error and ends the compilation like the 16th error.
 inline constexpr int32_t kMaxEvents = 4'000'000;              // "イベント数が多すぎます"
 inline constexpr int32_t kMaxSourceBytes = 16 * 1024 * 1024;  // working text: "マクロ展開が大きすぎます"
-inline constexpr int64_t kMaxWorkSteps = 200'000'000;  // commands + envelope ticks: "処理が多すぎます"
+// Commands (a command on several tracks counts once per track) and envelope ticks: "処理が多すぎます".
+inline constexpr int64_t kMaxWorkSteps = 200'000'000;
 
 // Compiles `text` (CP932, CR LF) and then writes or plays the result. `outputName` is a file name
 // (".NMM" extension: the NMM stream, else a Standard MIDI File), or one byte: 0xFF test play, 0x00
 // build only. Throws EScriptError for the errors that end a compilation (the 16th error, the end of the
-// text not found, a work limit) and platform::FileError for a failed output file.
+// text not found, a work limit, memory running out) and platform::FileError for a failed output file.
 void CompileMML(const std::string& text, const std::string& outputName);
 
 // Points the reader at `text` + 0x1A at `pos`, with no track selected and a timebase of 96, so that

@@ -15,13 +15,6 @@ namespace mml {
 
 namespace {
 
-// Ends the current command without an error message, as an arithmetic fault of the reader does
-// (a hexadecimal number beyond 32 bits, a division by zero).
-class ECommandAborted : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 // TermOnly goes back to the value it had on entry on every way out of a reader.
 class TermOnlyScope {
  public:

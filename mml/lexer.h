@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 
 #include "mml/conv.h"
@@ -41,6 +42,13 @@ inline uint8_t NextChar() {
 // No track selected: "MIDIトラックを指定して下さい".
 void ForEachTrack(void (*handler)());
 
+// Ends the current command without an error message, as an arithmetic fault of the reader does
+// (a hexadecimal number beyond 32 bits, a division by zero).
+class ECommandAborted : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // Records `message` (CP932) with its span and raises EScriptError. Every compile error goes through it.
 [[noreturn]] void ScriptError(const std::string& message);
 
@@ -48,13 +56,13 @@ void ForEachTrack(void (*handler)());
 //   ScriptError(Cp932Text("音長が負になりました"));
 const std::string& Cp932Text(const char* utf8);
 
-// Counts `steps` units of work (envelope ticks; the main loop counts its commands itself). Beyond
-// kMaxWorkSteps in one compilation: "処理が多すぎます", which ends the compilation.
+// Counts `steps` units of work (envelope ticks; the main loop and ForEachTrack count the commands). Beyond
+// MaxWorkSteps in one compilation: "処理が多すぎます", which ends the compilation.
 void CountWork(int64_t steps);
 
 // Counts `bytes` of text that is read again (a repeat jumping back, a command read once more for the
 // next track) or made (an expansion, an inserted file and the text moved behind it). Far beyond any real
-// song (4 bytes for every step of kMaxWorkSteps) it is "処理が多すぎます" as well, so that blanks and
+// song (4 bytes for every step of MaxWorkSteps) it is "処理が多すぎます" as well, so that blanks and
 // comments in repeats cannot keep the compiler busy without counting as commands.
 void CountScan(int64_t bytes);
 

@@ -101,7 +101,7 @@ void CallMacro() {
     while (i < bodySize) {
       if (body[i] != '?') {
         expansion.push_back(body[i]);
-        m.PosMap.push_back(static_cast<uint16_t>(i));
+        m.PosMap.push_back(i);
         ++i;
         continue;
       }
@@ -110,7 +110,7 @@ void CallMacro() {
         const std::string& arg = args[n - 1];
         for (size_t k = 0; k < arg.size(); ++k) {
           expansion.push_back(arg[k]);
-          m.PosMap.push_back(static_cast<uint16_t>(k == 0 ? i : i + 2));
+          m.PosMap.push_back(k == 0 ? i : i + 2);
         }
         CheckSourceGrowth(expansion.size() + 1);
       }
@@ -119,7 +119,7 @@ void CallMacro() {
     CheckSourceGrowth(expansion.size() + 1);
     if (m.ParamCount == 0) break;
   }
-  m.PosMap.push_back(static_cast<uint16_t>(i));
+  m.PosMap.push_back(i);
   CountScan(static_cast<int64_t>(expansion.size()));
   m.ReturnPos = ReadPos;
   m.PrevMacro = CurMacro;

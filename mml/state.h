@@ -16,12 +16,12 @@ namespace mml {
 struct TMacroTable {
   int32_t ExpandStart = 0;  // index in Source where the current expansion begins
   std::string Name;
-  std::string Body;              // blanks and control bytes trimmed at both ends
-  int32_t BodyPos = 0;           // index in Source of the first body byte of the definition
-  int32_t ReturnPos = -1;        // where reading resumes after the expansion; -1 while not expanded
-  int32_t PrevMacro = -1;        // CurMacro at the time of the call
-  std::vector<uint16_t> PosMap;  // offset into Body of each expansion byte, plus one for the byte behind
-  int32_t ParamCount = 0;        // highest n of the ?n in the body, 0..9
+  std::string Body;             // blanks and control bytes trimmed at both ends
+  int32_t BodyPos = 0;          // index in Source of the first body byte of the definition
+  int32_t ReturnPos = -1;       // where reading resumes after the expansion; -1 while not expanded
+  int32_t PrevMacro = -1;       // CurMacro at the time of the call
+  std::vector<int32_t> PosMap;  // offset into Body of each expansion byte, plus one for the byte behind
+  int32_t ParamCount = 0;       // highest n of the ?n in the body, 0..9
 };
 
 // One open [ ] block.
@@ -68,5 +68,8 @@ extern TInsertText Inserts[kMaxInserts];
 extern int32_t BlockDepth;
 extern TBlockEntry Blocks[kMaxBlocks];
 extern int32_t AutoParamInError;  // automatic parameter 0..11 whose events are being made, else -1
+// The work limit, kMaxWorkSteps; lowered only by the fuzz harness and tests, so that runaway inputs end
+// quickly under instrumentation.
+extern int64_t MaxWorkSteps;
 
 }  // namespace mml

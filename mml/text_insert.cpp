@@ -1,10 +1,8 @@
 // # commands: #INCLUDE splices a file into the working text; #TEXT, #COPYRIGHT and #TITLE add text
 // meta events at tick 0.
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <string_view>
-#include <system_error>
 
 #include "mml/events.h"
 #include "mml/lexer.h"
@@ -42,29 +40,36 @@ bool HasFolderPart(const std::string& name) {
 }
 
 // The file as the compiler reads it: CP932, each line followed by CR LF. Only regular files are read
-// (a device or a pipe could give bytes without end), and none that could not fit the working text.
-std::string LoadIncludeFile(const std::string& cp932Name) {
+// (a device or a pipe could give bytes without end, or keep the compiler waiting), and none that could
+// not fit the working text. A file that cannot be read is an error at the directive (`directive` its
+// first byte), naming the file as written.
+std::string LoadIncludeFile(const std::string& cp932Name, int32_t directive) {
   const std::string name = platform::Cp932NameToNative(cp932Name);
   std::string path = name;
   if (!platform::FileExists(path) && !HasFolderPart(name)) {
     path = "/" + name;
     if (!platform::FileExists(path)) path = platform::ExecutableFolder() + "/" + name;
   }
-  if (!platform::FileExists(path)) throw platform::FileError("cannot include \"" + path + "\"");
-  std::error_code error;
-  const uintmax_t size = std::filesystem::file_size(path, error);
-  if (!error && size > 4 * static_cast<uintmax_t>(kMaxSourceBytes)) CheckSourceGrowth(size);
-  std::string text = platform::NormalizeLineBreaks(platform::FileTextToCp932(platform::ReadWholeFile(path)));
+  constexpr size_t kMaxFileBytes = 4 * static_cast<size_t>(kMaxSourceBytes);
+  std::string bytes;
+  try {
+    bytes = platform::ReadRegularFile(path, kMaxFileBytes + 1);
+  } catch (const platform::FileError&) {
+    ErrorPos = directive;
+    ScriptError(Cp932Text("ファイル") + cp932Name + Cp932Text("を読み込めません"));
+  }
+  if (bytes.size() > kMaxFileBytes) CheckSourceGrowth(bytes.size());
+  std::string text = platform::NormalizeLineBreaks(platform::FileTextToCp932(bytes));
   if (!text.empty() && !text.ends_with("\r\n")) text += "\r\n";
   return text;
 }
 
 // The file's text is inserted right behind the directive; an insertion inside an earlier inserted text
 // widens that entry instead of making a new one.
-void Include() {
+void Include(int32_t directive) {
   static std::string name;
   ReadWord(name);
-  const std::string text = LoadIncludeFile(name);
+  const std::string text = LoadIncludeFile(name, directive);
   CheckSourceGrowth(text.size());
   CountScan(kIncludeCost + static_cast<int64_t>(text.size()) +
             (static_cast<int64_t>(Source.size()) - ReadPos));
@@ -104,6 +109,7 @@ void TextEvent(uint8_t code) {
 
 // #keyword,argument
 void TextCommand() {
+  const int32_t directive = ErrorPos;
   static std::string keyword;
   ReadWord(keyword);
   ExpectComma();
@@ -115,7 +121,7 @@ void TextCommand() {
   if (found == std::string_view::npos || found == 0) ScriptError(Cp932Text("テキスト名が違います"));
   const uint8_t code = static_cast<uint8_t>(kKeywords[found - 1]);
   if (code == kIncludeCode) {
-    Include();
+    Include(directive);
   } else {
     TextEvent(code);
   }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -143,36 +144,76 @@ void WriteFileAtomic(const std::string& path, std::initializer_list<std::string_
   file.Commit();
 }
 
-std::string ReadWholeFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    throw FileError("cannot open \"" + path + "\": " + Reason(errno));
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    throw FileError("cannot read \"" + path + "\": " + Reason(EISDIR));
-  }
+namespace {
+
+// Closes the descriptor on every way out.
+class FdCloser {
+ public:
+  explicit FdCloser(int fd) : fd_(fd) {}
+  FdCloser(const FdCloser&) = delete;
+  FdCloser& operator=(const FdCloser&) = delete;
+  ~FdCloser() { ::close(fd_); }
+
+ private:
+  int fd_;
+};
+
+// Reads `fd` to its end or to `limit` bytes; `what` names it in messages.
+std::string ReadUpTo(int fd, const std::string& what, size_t limit) {
   std::string out;
   char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
+  while (out.size() < limit) {
+    ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit - out.size()));
     if (n < 0) {
       if (errno == EINTR) {
         continue;
       }
-      int err = errno;
-      ::close(fd);
-      throw FileError("cannot read \"" + path + "\": " + Reason(err));
+      throw FileError("cannot read " + what + ": " + Reason(errno));
     }
     if (n == 0) {
       break;
     }
     out.append(buffer, static_cast<size_t>(n));
   }
-  ::close(fd);
   return out;
 }
+
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+}  // namespace
+
+std::string ReadWholeFile(const std::string& path, size_t limit) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    throw FileError("cannot open " + Quoted(path) + ": " + Reason(errno));
+  }
+  FdCloser closer(fd);
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    throw FileError("cannot read " + Quoted(path) + ": " + Reason(EISDIR));
+  }
+  return ReadUpTo(fd, Quoted(path), limit);
+}
+
+std::string ReadRegularFile(const std::string& path, size_t limit) {
+  // Checked before the file is opened (opening a device or a pipe can have effects of its own), and
+  // again on what was opened, in case the name was replaced in between.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    throw FileError("cannot read " + Quoted(path) + ": not a regular file");
+  }
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    throw FileError("cannot open " + Quoted(path) + ": " + Reason(errno));
+  }
+  FdCloser closer(fd);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    throw FileError("cannot read " + Quoted(path) + ": not a regular file");
+  }
+  return ReadUpTo(fd, Quoted(path), limit);
+}
+
+std::string ReadStandardInput(size_t limit) { return ReadUpTo(STDIN_FILENO, "standard input", limit); }
 
 bool FileExists(const std::string& path) {
   struct stat st {};

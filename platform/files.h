@@ -1,7 +1,9 @@
 // Whole-file reads and atomic whole-file writes.
 #pragma once
 
+#include <cstddef>
 #include <initializer_list>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -48,8 +50,16 @@ class OutputFile {
 // Writes the parts, in order, to `path` as one OutputFile.
 void WriteFileAtomic(const std::string& path, std::initializer_list<std::string_view> parts);
 
-// Reads the whole file; throws FileError when it cannot be opened or read.
-std::string ReadWholeFile(const std::string& path);
+// Reads the whole file, or only its first `limit` bytes when it is longer (a caller that must refuse
+// long files asks for one byte more than it takes). Throws FileError when it cannot be opened or read.
+std::string ReadWholeFile(const std::string& path, size_t limit = std::numeric_limits<size_t>::max());
+
+// ReadWholeFile for regular files only: a folder, device, pipe or socket is refused with FileError
+// before anything is read from it, and opening never waits.
+std::string ReadRegularFile(const std::string& path, size_t limit);
+
+// Standard input to its end, or its first `limit` bytes; throws FileError when it cannot be read.
+std::string ReadStandardInput(size_t limit);
 
 bool FileExists(const std::string& path);
 

@@ -19,8 +19,12 @@ int RunPlay(const Args& args);
 int RunRecordToMml(const Args& args);
 int RunFromMidi(const Args& args);
 
+// The name of an input in messages: the path as given, "<stdin>" for "-".
+std::string InputLabel(const std::string& path);
+
 // Reads an MML file ("-" = standard input) as the compiler takes it: CP932 with CR LF line breaks.
-// Throws platform::FileError when it cannot be read.
+// Throws platform::FileError when it cannot be read or holds more than the compiler's working text
+// (LABEL: the text is larger than 16 MiB).
 std::string ReadMmlInput(const std::string& path);
 
 // Compiles `text` with `outputName`: the + command's text goes to standard output, every recorded

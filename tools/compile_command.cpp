@@ -85,19 +85,6 @@ std::string ParseArgs(const Args& args, CompileOptions& options) {
   return "";
 }
 
-std::string ReadStandardInput() {
-  std::string text;
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
-    text.append(buffer, n);
-  }
-  if (std::ferror(stdin)) {
-    throw platform::FileError("cannot read standard input");
-  }
-  return text;
-}
-
 struct LineColumn {
   size_t Line = 1;
   size_t Column = 1;
@@ -166,9 +153,17 @@ void PrintEvents() {
 
 }  // namespace
 
+std::string InputLabel(const std::string& path) { return path == "-" ? "<stdin>" : path; }
+
 std::string ReadMmlInput(const std::string& path) {
-  std::string text = path == "-" ? ReadStandardInput() : platform::ReadWholeFile(path);
-  return platform::NormalizeLineBreaks(platform::FileTextToCp932(text));
+  // One byte beyond the working text tells a text that is too large, and ends reading an endless
+  // source such as a device.
+  constexpr size_t kLimit = mml::kMaxSourceBytes;
+  static_assert(kLimit == 16 << 20, "the message names the limit");
+  std::string bytes =
+      path == "-" ? platform::ReadStandardInput(kLimit + 1) : platform::ReadWholeFile(path, kLimit + 1);
+  if (bytes.size() > kLimit) throw platform::FileError(InputLabel(path) + ": the text is larger than 16 MiB");
+  return platform::NormalizeLineBreaks(platform::FileTextToCp932(bytes));
 }
 
 std::string CompileAndReport(const std::string& fileLabel, const std::string& text,
@@ -193,7 +188,7 @@ int RunCompile(const Args& args) {
   std::string usage = ParseArgs(args, options);
   if (!usage.empty()) return Fail(usage);
 
-  std::string fileLabel = options.Input == "-" ? "<stdin>" : options.Input;
+  std::string fileLabel = InputLabel(options.Input);
   std::string text;
   try {
     text = ReadMmlInput(options.Input);

@@ -178,6 +178,42 @@ TEST_F(CompileCommand, StandardInputIsNamedStdin) {
   EXPECT_EQ(r.Exit, 1);
 }
 
+// A text beyond the compiler's 16 MiB working text is refused before it is compiled, wherever it comes
+// from; reading stops one byte behind the limit, so that an endless source ends as well.
+TEST_F(CompileCommand, TextsLargerThan16MiBAreRefused) {
+  Write("limit.mml", std::string(16 << 20, ' '));
+  Write("over.mml", std::string((16 << 20) + 1, ' '));
+  struct Case {
+    std::vector<std::string> Args;
+    std::string StdinFile;
+    int Exit;
+    std::string Err;
+  };
+  const Case cases[] = {
+      {{"limit.mml", "--events"}, "", 0, ""},
+      {{"over.mml", "--events"}, "", 2, "tonvik-mml: over.mml: the text is larger than 16 MiB\n"},
+      {{"/dev/zero", "-o", "out.mid"}, "", 2, "tonvik-mml: /dev/zero: the text is larger than 16 MiB\n"},
+      {{"-", "--events"}, "over.mml", 2, "tonvik-mml: <stdin>: the text is larger than 16 MiB\n"},
+      {{"-", "-o", "out.mid"}, "/dev/zero", 2, "tonvik-mml: <stdin>: the text is larger than 16 MiB\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Args[0] + " < " + c.StdinFile);
+    Result r = Run(c.Args, c.StdinFile);
+    EXPECT_EQ(r.Exit, c.Exit);
+    EXPECT_EQ(r.Err, c.Err);
+    EXPECT_EQ(r.Out, c.Exit == 0 ? "end 0\n" : "");
+  }
+  EXPECT_FALSE(Exists("out.mid"));
+}
+
+TEST_F(CompileCommand, AnIncludeThatCannotBeReadIsAnErrorAndTheFileIsStillWritten) {
+  Write("in.mml", ":1 c #INCLUDE,missing.mml\n d");
+  Result r = Run({"in.mml", "-o", "out.mid"});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_EQ(r.Err, "in.mml:1:6: [Part:1]ファイルmissing.mmlを読み込めません\n");
+  EXPECT_TRUE(Exists("out.mid"));
+}
+
 TEST_F(CompileCommand, WritesStandardMidiFileAndNmmByExtension) {
   Write("in.mml", ":1 t120 \"*loop\" l4c\n");
   Result r = Run({"in.mml", "-o", "song.mid"});

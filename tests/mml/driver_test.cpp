@@ -125,6 +125,59 @@ TEST(WorkLimits, BlanksInRepeatsCountAsWork) {
   EXPECT_LT(r.NoteOns().size(), 65535u);
 }
 
+// A command that runs for each selected track counts one step per run: against a limit of 1,000,000,
+// 35,000 rests on 32 tracks (1,120,000 runs) are too much, on one track they are not.
+TEST(WorkLimits, PerTrackCommandsCountEveryRun) {
+  mml::MaxWorkSteps = 1'000'000;
+  const std::string manyTracks = Compile(":1.32[[r]1000]35").Raised;
+  const std::string oneTrack = Compile(":1[[r]1000]35").Raised;
+  mml::MaxWorkSteps = mml::kMaxWorkSteps;
+  EXPECT_EQ(manyTracks, "処理が多すぎます");
+  EXPECT_EQ(oneTrack, "");
+}
+
+std::string NestedBlocksOnAllTracks() {
+  std::string text = ":1.32 " + std::string(32, '[') + "r";
+  for (int i = 0; i < 32; ++i) text += "]65535";
+  return text;
+}
+
+// Four calls of the macro one level down, 39 levels deep.
+std::string FourWayMacrosOnAllTracks() {
+  std::string text = ":!m0,[r]\n";
+  for (int i = 1; i < 40; ++i) {
+    const std::string inner = "!m" + std::to_string(i - 1) + " ";
+    text += ":!m" + std::to_string(i) + ",[" + inner + inner + inner + inner + "]\n";
+  }
+  return text + ":1.32 !m39";
+}
+
+// Under AddressSanitizer a step costs some thirty times more: there these inputs run against a
+// twentieth of the limit, as in the fuzz harness, so that the sanitizer runs stay short.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// Inputs that once ran for most of a minute before the limit saw them.
+TEST(WorkLimits, RunawayInputsOnManyTracksEndWithTooMuchWork) {
+  for (const std::string& text : {NestedBlocksOnAllTracks(), FourWayMacrosOnAllTracks()}) {
+    mml::MaxWorkSteps = kSanitized ? mml::kMaxWorkSteps / 20 : mml::kMaxWorkSteps;
+    Compiled r = Compile(text);
+    mml::MaxWorkSteps = mml::kMaxWorkSteps;
+    EXPECT_EQ(r.Raised, "処理が多すぎます") << text.substr(0, 40);
+    ASSERT_FALSE(r.Errors.empty());
+    EXPECT_NE(r.Errors.back().Message.find("処理が多すぎます"), std::string::npos);
+  }
+}
+
 TEST(WorkLimits, TooManyEvents) {
   Compiled r = Compile(":1[[c0]2000]1001");
   EXPECT_EQ(r.Raised, "イベント数が多すぎます");

@@ -1,5 +1,10 @@
 // Macros, repeat blocks with alternatives, comments, track selection and the # commands.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -85,6 +90,36 @@ TEST(Macros, DefinitionAndCallErrors) {
     Compiled r = Compile(c.Text);
     EXPECT_EQ(r.Errors, c.Expected) << c.Text;
   }
+}
+
+// A message quotes at most the first 1,000 bytes of the expansion read so far, cut before a two-byte
+// character that would not fit, and marks the cut with "...".
+TEST(Macros, MessagesQuoteTheStartOfALongExpansion) {
+  struct Case {
+    std::string Body;
+    std::string Quoted;
+  };
+  const std::string rests(999, 'r');
+  const Case cases[] = {
+      {rests + "Z", rests + "Z"},
+      {rests + "rZ", rests + "r..."},
+      {rests + "あZ", rests + "..."},
+      {rests + "rあZ", rests + "r..."},
+  };
+  for (const Case& c : cases) {
+    Compiled r = Compile(":!m,[" + c.Body + "]\n:1!m");
+    ASSERT_EQ(r.Errors.size(), 1u) << c.Body.size();
+    EXPECT_EQ(r.Errors[0].Message, "[Part:1]コマンドエラー(Z)(展開した!m内(" + c.Quoted + ")でエラー)")
+        << c.Body.size();
+  }
+}
+
+// Offsets into a body are not limited to 16 bits.
+TEST(Macros, ErrorsBeyondTheFirst64KiBOfABodyAreReportedWhereTheyStand) {
+  Compiled r = Compile(":!m,[" + std::string(70000, 'r') + "Z]\n:1!m");
+  ASSERT_EQ(r.Errors.size(), 1u);
+  EXPECT_EQ(r.Errors[0].Start, 5 + 70000);
+  EXPECT_EQ(r.Errors[0].Length, 1);
 }
 
 TEST(Macros, AtMost1024Definitions) {
@@ -284,16 +319,52 @@ TEST_F(Include, NestedFilesWidenTheirOuterEntry) {
   EXPECT_EQ(r.Errors[0], (CompiledError{"[File:outer.mml][Part:1]コマンドエラー(Z)", 20, 1}));
 }
 
-TEST_F(Include, AMissingFileFailsTheCommandWithoutAMessage) {
-  Compiled r = Compile(":1#INCLUDE,missing.mml\nc");
-  EXPECT_TRUE(r.Errors.empty());
+// A file that cannot be read is an error at the directive, named as written; the command is abandoned
+// and the compilation goes on.
+TEST_F(Include, AFileThatCannotBeReadIsAnErrorAtTheDirective) {
+  Compiled r = Compile("#INCLUDE,missing.mml\n:1c");
+  EXPECT_EQ(r.Errors, (Errors{{"ファイルmissing.mmlを読み込めません", 0, 20}}));
   EXPECT_EQ(Melody(r), "c");
+  EXPECT_EQ(r.Raised, "");
+  EXPECT_EQ(Compile("#I,\"no file\" ").Errors, (Errors{{"ファイルno fileを読み込めません", 0, 12}}));
+  Compiled inMacro = Compile("!m,[c #I,none]\n:1!m");
+  EXPECT_EQ(inMacro.Errors,
+            (Errors{{"[Part:1]ファイルnoneを読み込めません(展開した!m内(c #I,none)でエラー)", 6, 7}}));
+  EXPECT_EQ(Melody(inMacro), "c");
 }
 
+TEST_F(Include, FilesThatCannotBeReadCountTowardsTheSixteenErrors) {
+  std::string text;
+  for (int i = 0; i < 16; ++i) text += "#INCLUDE,missing.mml\n";
+  Compiled r = Compile(text);
+  EXPECT_EQ(r.Errors.size(), 16u);
+  EXPECT_EQ(r.Raised, "エラーが多すぎます");
+}
+
+// Folders, devices, pipes and sockets are refused before anything is read from them, and opening
+// them never waits (a pipe without a writer would).
 TEST_F(Include, OnlyRegularFilesAreRead) {
-  Compiled r = Compile(":1#INCLUDE,/dev/zero\nc");
-  EXPECT_TRUE(r.Errors.empty());
-  EXPECT_EQ(Melody(r), "c");
+  std::filesystem::create_directory(dir_ / "folder");
+  ASSERT_EQ(::mkfifo((dir_ / "pipe").c_str(), 0600), 0);
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = (dir_ / "socket").string();
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  socketPath.copy(address.sun_path, socketPath.size());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  std::vector<std::string> names = {"folder", "pipe", "socket", "/dev/zero"};
+  // A device node of our own (the zero device), where the system lets us make one.
+  if (::mknod((dir_ / "zero").c_str(), S_IFCHR | 0600, makedev(1, 5)) == 0) names.push_back("zero");
+  for (const std::string& name : names) {
+    Compiled r = Compile("#INCLUDE," + name + "\n:1c");
+    EXPECT_EQ(r.Errors,
+              (Errors{{"ファイル" + name + "を読み込めません", 0, 9 + static_cast<int32_t>(name.size())}}))
+        << name;
+    EXPECT_EQ(Melody(r), "c") << name;
+  }
+  ::close(sock);
 }
 
 TEST_F(Include, AtMostEightFiles) {
