@@ -17,6 +17,9 @@ int RunPlay(const Args& args);
 // --record-to-mml TAKE, --from-midi FILE.mid (tools/record_command.cpp)
 int RunRecordToMml(const Args& args);
 int RunFromMidi(const Args& args);
+// --from-midi FILE.mid [--dialect N]: the whole file as MML; with --as-take, RunFromMidi without it
+// (tools/midi_command.cpp)
+int RunMidiToMml(const Args& args);
 
 // Reads an MML file ("-" = standard input) as the compiler takes it: CP932 with CR LF line breaks.
 // Throws platform::FileError when it cannot be read.
@@ -32,5 +35,6 @@ std::string CompileAndReport(const std::string& fileLabel, const std::string& te
 extern const char* const kCompileHelp;
 extern const char* const kPlayHelp;
 extern const char* const kRecordHelp;
+extern const char* const kMidiHelp;
 
 }  // namespace tools

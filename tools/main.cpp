@@ -15,6 +15,7 @@ void PrintHelp() {
   std::fputs(tools::kCompileHelp, stdout);
   std::fputs(tools::kPlayHelp, stdout);
   std::fputs(tools::kRecordHelp, stdout);
+  std::fputs(tools::kMidiHelp, stdout);
 }
 
 }  // namespace
@@ -46,6 +47,6 @@ int main(int argc, char** argv) {
   if (mode == "--list-devices") return tools::RunListDevices(args);
   if (mode == "--play") return tools::RunPlay(args);
   if (mode == "--record-to-mml") return tools::RunRecordToMml(args);
-  if (mode == "--from-midi") return tools::RunFromMidi(args);
+  if (mode == "--from-midi") return tools::RunMidiToMml(args);
   return tools::RunCompile(args);
 }

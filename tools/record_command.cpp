@@ -1,5 +1,5 @@
-// --record-to-mml TAKE and --from-midi FILE.mid: a take (typed, or the notes of a MIDI file) turned into
-// MML text as the recording dialog does, printed on standard output.
+// --record-to-mml TAKE and --from-midi FILE.mid --as-take: a take (typed, or the notes of a MIDI file) turned
+// into MML text as the recording dialog does, printed on standard output.
 #include <charconv>
 #include <cstdio>
 #include <iostream>
@@ -24,7 +24,8 @@ namespace tools {
 const char* const kRecordHelp =
     "  --record-to-mml TAKE [OPTIONS]   turn a take into MML; TAKE has one event a line, \"<ms> <note 0-127\n"
     "                                   or r>\", then a last line \"<ms> stop\"\n"
-    "  --from-midi FILE.mid [OPTIONS]   the same for the note-ons of a MIDI file (all channels but 10)\n"
+    "  --from-midi FILE.mid --as-take [OPTIONS]\n"
+    "                                   the same for the note-ons of a MIDI file (all channels but 10)\n"
     "    --mode 0..3       0 total length as given, 1 from the tempo, 2 from the first length,\n"
     "                      3 everything the minimum length (default 1)\n"
     "    --tempo TEXT      tempo (default \"120\")          --length TEXT   total length (default \"\")\n"

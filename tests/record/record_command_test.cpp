@@ -1,6 +1,5 @@
-// tonvik-mml --record-to-mml and --from-midi, run as a program.
+// tonvik-mml --record-to-mml and --from-midi (whole files, and --as-take), run as a program.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -134,26 +133,26 @@ std::string MidiFile(const std::string& track) {
   return file + track;
 }
 
-TEST(FromMidi, NotesOfAFileBecomeMml) {
+TEST(FromMidiAsTake, NotesOfAFileBecomeMml) {
   // 96 ticks a quarter at tempo 120: the worked example from 0 ms.
   std::string track("\x00\x90\x3C\x40\x60\x90\x3E\x40\x30\x90\x40\x40\x81\x10\x90\x41\x40\x60\xFF\x2F\x00",
                     21);
-  ToolRun run = Tool("--from-midi " + WriteTemp("song.mid", MidiFile(track)));
+  ToolRun run = Tool("--from-midi " + WriteTemp("song.mid", MidiFile(track)) + " --as-take");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "cd8e.f\ntempo=120 length=1\n");
 }
 
-TEST(FromMidi, EmptyAndMalformedFiles) {
+TEST(FromMidiAsTake, EmptyAndMalformedFiles) {
   std::string drums("\x00\x99\x24\x40\x60\xFF\x2F\x00", 8);
-  ToolRun empty = Tool("--from-midi " + WriteTemp("drums.mid", MidiFile(drums)));
+  ToolRun empty = Tool("--from-midi " + WriteTemp("drums.mid", MidiFile(drums)) + " --as-take");
   EXPECT_EQ(empty.status, 1);
   EXPECT_EQ(empty.out, "");
-  ToolRun bad = Tool("--from-midi " + WriteTemp("bad.mid", "MThd"));
+  ToolRun bad = Tool("--from-midi " + WriteTemp("bad.mid", "MThd") + " --as-take");
   EXPECT_EQ(bad.status, 2);
   EXPECT_NE(bad.err.find("MIDI file"), std::string::npos) << bad.err;
   std::string many;
   for (int i = 0; i < 4096; ++i) many += std::string("\x01\x90\x3C\x40", 4);
-  ToolRun tooMany = Tool("--from-midi " + WriteTemp("many.mid", MidiFile(many)));
+  ToolRun tooMany = Tool("--as-take --from-midi " + WriteTemp("many.mid", MidiFile(many)));
   EXPECT_EQ(tooMany.status, 2);
   EXPECT_NE(tooMany.err.find("4096 note-ons"), std::string::npos) << tooMany.err;
 }
