@@ -144,10 +144,21 @@ class PartCollector {
   }
 
  private:
-  // A program change takes the bank select (controllers 0 and 32) sent right before it at the same
-  // tick, once each, into its "@program,lsb,msb".
-  static void FoldBankSelect(std::vector<TimedEvent>& events) {
+  // Of program changes at one tick only the last one counts; the compiler would put the higher program
+  // last, so the others are left out. A program change takes the bank select (controllers 0 and 32)
+  // sent right before it at the same tick, once each, into its "@program,lsb,msb".
+  void FoldBankSelect(std::vector<TimedEvent>& events) {
     bool folded = false;
+    size_t lastProgram = events.size();
+    for (size_t i = 0; i < events.size(); ++i) {
+      if (events[i].Status >> 4 != 0xC) continue;
+      if (lastProgram < events.size() && events[lastProgram].Tick == events[i].Tick) {
+        events[lastProgram].Status = kRemoved;
+        leftOut_["program change overridden at the same tick"] += 1;
+        folded = true;
+      }
+      lastProgram = i;
+    }
     for (size_t i = 0; i < events.size(); ++i) {
       TimedEvent& program = events[i];
       if (program.Status >> 4 != 0xC) continue;
@@ -274,7 +285,8 @@ class OwnLengths {
 };
 
 // "t<tempo>" when a whole tempo gives exactly `micros` microseconds a quarter note (the compiler
-// writes 60000000 / tempo), else the tempo event itself through "%".
+// writes 60000000 / tempo), else the tempo event itself through "%". Every "%" command is written with
+// a blank in front: right behind a note or rest it would be read as a length in ticks.
 std::string TempoCommand(uint32_t micros) {
   constexpr int64_t kMinute = 60'000'000;
   constexpr int64_t kMaxTempo = 4'194'303;
@@ -284,8 +296,8 @@ std::string TempoCommand(uint32_t micros) {
       if (kMinute / t == micros) return "t" + std::to_string(t);
     }
   }
-  return "%255,81,3," + std::to_string(micros >> 16 & 0xFF) + "," + std::to_string(micros >> 8 & 0xFF) + "," +
-         std::to_string(micros & 0xFF);
+  return " %255,81,3," + std::to_string(micros >> 16 & 0xFF) + "," + std::to_string(micros >> 8 & 0xFF) +
+         "," + std::to_string(micros & 0xFF);
 }
 
 uint32_t TempoOf(const TimedEvent& e) {
@@ -353,9 +365,14 @@ class TrackWriter {
       pos_ += layout[k].Step;
     }
     if (next_ < events.size()) RestTo(events.back().Tick);
+    // The commands that fall inside notes, after the voice: "=tick" and the commands of that tick.
+    int64_t at = -1;
     for (size_t i : deferred_) {
       const std::string command = Command(events[i], true);
-      if (!command.empty()) text_ += " =" + std::to_string(events[i].Tick) + command;
+      if (command.empty()) continue;
+      if (events[i].Tick != at) text_ += " =" + std::to_string(events[i].Tick);
+      at = events[i].Tick;
+      text_ += command;
     }
     return text_;
   }
@@ -489,7 +506,7 @@ class TrackWriter {
     }
     if (e.Status == 0xF0) {
       if (!own_) return LeaveOut("system exclusive");
-      std::string text = "%240";
+      std::string text = " %240";
       for (uint8_t b : e.Payload) text += "," + std::to_string(b);
       return text;
     }
@@ -532,7 +549,7 @@ class TrackWriter {
 
   std::string Raw(const TimedEvent& e, const char* kind) {
     if (!own_) return LeaveOut(kind);
-    std::string text = "%" + std::to_string(e.Status & 0xF0) + "," + std::to_string(e.Data1);
+    std::string text = " %" + std::to_string(e.Status & 0xF0) + "," + std::to_string(e.Data1);
     if (e.Status >> 4 != 0xC && e.Status >> 4 != 0xD) text += "," + std::to_string(e.Data2);
     return text;
   }
