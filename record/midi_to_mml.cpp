@@ -245,7 +245,7 @@ class OwnLengths {
       if (!text.empty()) text += '&';
       text += piece;
     };
-    while (ticks >= 4 * whole_) {
+    while (ticks >= 8 * whole_) {
       const int64_t chunk =
           whole_ <= kMaxStepPiece ? std::min(ticks / whole_, kMaxStepPiece / whole_) * whole_ : whole_;
       add(chunk == whole_ ? "1" : "%" + std::to_string(chunk));
@@ -467,6 +467,9 @@ class TrackWriter {
     const bool group = chord.Count > 1;
     const bool lengthBehind = MMLChordLengthBehind[dialect_];
     const bool brackets = HasChordBrackets(dialect_);
+    // The first note's velocity and octave go before the bracket.
+    WriteVelocity(notes[chord.First].Velocity);
+    WriteOctave(notes[chord.First].Key);
     if (group && brackets) text_ += MMLChordChars[dialect_][0];
     std::string gate;
     if (layout.Gate != layout.Step) {
