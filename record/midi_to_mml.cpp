@@ -16,11 +16,12 @@ namespace record {
 namespace {
 
 constexpr int64_t kMaxMmlTick = std::numeric_limits<int32_t>::max();  // the compiler's time is 32-bit
-constexpr int64_t kMaxGate = 32767;       // a gate in ticks is a signed 16-bit number
-constexpr int64_t kMaxStepPiece = 65536;  // the longest "%n" length piece
-constexpr int32_t kOtherTimebase = 96;    // the other dialects are written at 96 ticks a quarter note
-constexpr int kMaxOctaveSteps = 3;        // a larger octave jump is written with "o"
-constexpr uint8_t kRemoved = 0;           // status of an event folded into another
+constexpr int64_t kMaxGate = 32767;        // a gate in ticks is a signed 16-bit number
+constexpr int64_t kMaxStepPiece = 65536;   // the longest "%n" length piece
+constexpr int32_t kOtherTimebase = 96;     // the other dialects are written at 96 ticks a quarter note
+constexpr int kMaxOctaveSteps = 3;         // a larger octave jump is written with "o"
+constexpr uint8_t kRemoved = 0;            // status of an event folded into another
+constexpr size_t kMaxCountedTracks = 256;  // a file that needs more is told "more than 256"
 
 using LeftOutCounts = std::map<std::string, int64_t>;
 
@@ -93,7 +94,7 @@ class PartCollector {
       }
       return own[partOf[channel]];
     };
-    for (auto& queue : open_) queue.clear();
+    for (KeyQueue& queue : open_) queue = KeyQueue();
     for (const SmfEvent& e : track.Events) {
       if (e.Status == 0xFF) {
         if (e.Data1 != 0x51) {
@@ -116,16 +117,15 @@ class PartCollector {
       const int channel = e.Status & 0x0F;
       const int kind = e.Status >> 4;
       Part& p = part(channel);
-      std::vector<size_t>& queue = open_[channel * 128 + e.Data1];
+      KeyQueue& queue = open_[channel * 128 + e.Data1];
       if (kind == 0x9 && e.Data2 > 0) {
-        queue.push_back(p.Notes.size());
+        queue.Notes.push_back(p.Notes.size());
         p.Notes.push_back({static_cast<int64_t>(e.Tick), -1, e.Data1, e.Data2});
       } else if (kind == 0x8 || kind == 0x9) {
         // A release of a key that is not down is no message worth keeping.
-        if (!queue.empty()) {
-          Note& n = p.Notes[queue.front()];
+        if (queue.Head < queue.Notes.size()) {
+          Note& n = p.Notes[queue.Notes[queue.Head++]];
           n.Length = static_cast<int64_t>(e.Tick) - n.Onset;
-          queue.erase(queue.begin());
         }
       } else {
         if (kind == 0xC && p.Program < 0) p.Program = e.Data1;
@@ -179,14 +179,21 @@ class PartCollector {
 
   bool smpte_;
   LeftOutCounts& leftOut_;
-  std::vector<std::vector<size_t>> open_ = std::vector<std::vector<size_t>>(16 * 128);
+  // The notes of one key and channel still sounding, oldest first from Head.
+  struct KeyQueue {
+    std::vector<size_t> Notes;
+    size_t Head = 0;
+  };
+  std::vector<KeyQueue> open_ = std::vector<KeyQueue>(16 * 128);
 };
 
 // ---- Voices ----
 
-std::vector<Voice> AssignVoices(const std::vector<Note>& notes, OverlapPolicy policy) {
+// The voices of one part, or more than `limit` of them: the search stops there, so that a file of
+// thousands of notes struck together stays quick to refuse.
+std::vector<Voice> AssignVoices(const std::vector<Note>& notes, OverlapPolicy policy, size_t limit) {
   std::vector<Voice> voices;
-  for (size_t i = 0; i < notes.size();) {
+  for (size_t i = 0; i < notes.size() && voices.size() <= limit;) {
     size_t j = i + 1;
     while (j < notes.size() && notes[j].Onset == notes[i].Onset && notes[j].Length == notes[i].Length) ++j;
     Chord chord{notes[i].Onset, notes[i].Length, static_cast<uint32_t>(i), static_cast<uint32_t>(j - i)};
@@ -657,16 +664,17 @@ MidiToMml ConvertMidiToMml(const SmfFile& file, int dialect) {
   size_t trackCount = 0;
   for (OverlapPolicy policy : {OverlapPolicy::kLegato, OverlapPolicy::kAny}) {
     trackCount = 0;
-    for (size_t i = 0; i < parts.size(); ++i) {
-      voices[i] = AssignVoices(parts[i].Notes, policy);
+    for (size_t i = 0; i < parts.size() && trackCount <= kMaxCountedTracks; ++i) {
+      voices[i] = AssignVoices(parts[i].Notes, policy, kMaxCountedTracks - trackCount);
       if (voices[i].empty()) voices[i].emplace_back();  // a channel without notes still has its messages
       trackCount += voices[i].size();
     }
     if (trackCount <= static_cast<size_t>(kMmlTrackLimit)) break;
   }
   if (trackCount > static_cast<size_t>(kMmlTrackLimit)) {
-    throw MidiToMmlError("the file needs " + std::to_string(trackCount) + " MML tracks; the compiler has " +
-                         std::to_string(kMmlTrackLimit));
+    throw MidiToMmlError("the file needs " + std::string(trackCount > kMaxCountedTracks ? "more than " : "") +
+                         std::to_string(std::min(trackCount, kMaxCountedTracks)) +
+                         " MML tracks; the compiler has " + std::to_string(kMmlTrackLimit));
   }
 
   const OwnLengths lengths(writtenTimebase);

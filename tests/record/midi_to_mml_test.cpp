@@ -425,6 +425,17 @@ TEST(MidiToMml, FilesTheCompilerCannotHold) {
   } catch (const MidiToMmlError& e) {
     EXPECT_STREQ(e.what(), "the file needs 33 MML tracks; the compiler has 32");
   }
+  // 20,000 notes struck together, each of its own length, on 16 channels: counted up to 256 voices.
+  FileTrack crowd;
+  for (int i = 0; i < 20000; ++i) crowd.push_back({0, {Status(0x90, i % 16), 60, 100}});
+  for (int i = 0; i < 20000; ++i)
+    crowd.push_back({static_cast<uint64_t>(i + 1), {Status(0x80, i % 16), 60, 0}});
+  try {
+    ConvertMidiToMml(ReadSmf(SmfBytes(96, {crowd})), kOwnDialect);
+    ADD_FAILURE() << "20,000 voices converted";
+  } catch (const MidiToMmlError& e) {
+    EXPECT_STREQ(e.what(), "the file needs more than 256 MML tracks; the compiler has 32");
+  }
   // A delta time holds 28 bits: text events every 2^28 - 1 ticks lead up to the note.
   FileTrack late = Notes(0, {{0x80000000u, 10, 60, 100}});
   for (uint64_t tick = 0x0FFFFFFF; tick < 0x80000000u; tick += 0x0FFFFFFF)
