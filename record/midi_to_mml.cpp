@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "mml/events.h"
 #include "record/convert.h"
 #include "record/dialect.h"
 #include "record/length_text.h"
@@ -97,9 +98,9 @@ class PartCollector {
     for (KeyQueue& queue : open_) queue = KeyQueue();
     for (const SmfEvent& e : track.Events) {
       if (e.Status == 0xFF) {
-        if (e.Data1 != 0x51) {
-          leftOut_["meta event (text, marker, time or key signature, ...)"] += 1;
-        } else if (smpte_) {
+        if (e.Data1 != 0x51 && !CarriedMeta(e.Data1, index)) {
+          leftOut_["meta event (track or instrument name, port, ...)"] += 1;
+        } else if (e.Data1 == 0x51 && smpte_) {
           leftOut_["tempo change of a file in SMPTE time"] += 1;
         } else {
           conductor.push_back({static_cast<int64_t>(e.Tick), e.Status, e.Data1, 0, e.Payload});
@@ -144,6 +145,26 @@ class PartCollector {
   }
 
  private:
+  // The meta events the first MML track carries besides the tempo: texts, copyright, lyrics, markers,
+  // cue points, time and key signatures, and the name of the first file track (the song's name). The
+  // names of the other tracks, channel prefixes and ports would mean something else in one track.
+  static bool CarriedMeta(uint8_t type, int track) {
+    switch (type) {
+      case 0x01:
+      case 0x02:
+      case 0x05:
+      case 0x06:
+      case 0x07:
+      case 0x58:
+      case 0x59:
+        return true;
+      case 0x03:
+        return track == 0;
+      default:
+        return false;
+    }
+  }
+
   // Of program changes at one tick only the last one counts; the compiler would put the higher program
   // last, so the others are left out. A program change takes the bank select (controllers 0 and 32)
   // sent right before it at the same tick, once each, into its "@program,lsb,msb".
@@ -509,6 +530,15 @@ class TrackWriter {
 
   // The command of one event; `inside` when it falls inside a note and is written after the voice.
   std::string Command(const TimedEvent& e, bool inside) {
+    if (e.Status == 0xFF && e.Data1 != 0x51) {
+      if (!own_) return LeaveOut("meta event (text, marker, time or key signature, ...)");
+      std::string length;  // a meta event's length is a variable-length number (below 2^28 in a file)
+      mml::AppendVarLen(length, static_cast<int32_t>(e.Payload.size()));
+      std::string text = " %255," + std::to_string(e.Data1);
+      for (char b : length) text += "," + std::to_string(static_cast<uint8_t>(b));
+      for (uint8_t b : e.Payload) text += "," + std::to_string(b);
+      return text;
+    }
     if (e.Status == 0xFF) {
       if (own_) return TempoCommand(TempoOf(e));
       if (inside) return LeaveOut("tempo change inside a note");
@@ -586,6 +616,34 @@ class TrackWriter {
   std::vector<size_t> deferred_;
 };
 
+// Notes (in file order) whose length the written file gives to another note: a key struck twice at one
+// tick is written with the softer strike first, while the releases keep their order, so the lengths
+// go with the velocities in rising order.
+int64_t SwappedDoubleStrikes(const std::vector<Note>& notes) {
+  std::vector<uint32_t> order(notes.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    return notes[a].Onset != notes[b].Onset ? notes[a].Onset < notes[b].Onset : notes[a].Key < notes[b].Key;
+  });
+  int64_t swapped = 0;
+  for (size_t i = 0; i < order.size();) {
+    size_t j = i + 1;
+    while (j < order.size() && notes[order[j]].Onset == notes[order[i]].Onset &&
+           notes[order[j]].Key == notes[order[i]].Key) {
+      ++j;
+    }
+    std::vector<uint32_t> bySoftness(order.begin() + i, order.begin() + j);
+    std::stable_sort(bySoftness.begin(), bySoftness.end(),
+                     [&](uint32_t a, uint32_t b) { return notes[a].Velocity < notes[b].Velocity; });
+    for (size_t k = i; k < j; ++k) {
+      const Note& written = notes[bySoftness[k - i]];
+      swapped += written.Velocity != notes[order[k]].Velocity && written.Length != notes[order[k]].Length;
+    }
+    i = j;
+  }
+  return swapped;
+}
+
 std::string HeaderComment(int number, const Part& part, size_t voice, size_t voices) {
   std::string text = "; track " + std::to_string(number) + ": channel " + std::to_string(part.Channel + 1) +
                      ", program " +
@@ -653,6 +711,7 @@ MidiToMml ConvertMidiToMml(const SmfFile& file, int dialect) {
     for (TimedEvent& e : conductor) e.Tick = Scale(e.Tick, timebase, kOtherTimebase);
   }
   for (Part& p : parts) {
+    result.SwappedNotes += SwappedDoubleStrikes(p.Notes);
     std::stable_sort(p.Notes.begin(), p.Notes.end(), [](const Note& a, const Note& b) {
       return a.Onset != b.Onset     ? a.Onset < b.Onset
              : a.Length != b.Length ? a.Length < b.Length

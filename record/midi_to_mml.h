@@ -42,6 +42,9 @@ struct MidiToMml {
   std::string Text;        // ASCII; lines end in "\n" (the compiler wants CR LF)
   int32_t TrackCount = 0;  // MML tracks written; 0 when the file has no channel message nor tempo
   std::map<std::string, int64_t> LeftOut;  // what no command of the dialect carries, by kind, counted
+  // Notes of a key struck twice at one tick on one channel with different velocities and lengths: the
+  // compiler strikes the softer one first, so the first release ends it and the lengths may swap.
+  int64_t SwappedNotes = 0;
 };
 
 // `dialect` 0..6 as in record/dialect.h (anything else is the own dialect). Throws MidiToMmlError.

@@ -74,6 +74,13 @@ int RunMidiToMml(const Args& args) {
     if (mml.TrackCount == 0) return 1;
     std::fwrite(mml.Text.data(), 1, mml.Text.size(), stdout);
     if (std::fflush(stdout) != 0) return Fail("standard output could not be written");
+    if (mml.SwappedNotes > 0) {
+      std::fprintf(
+          stderr,
+          "tonvik-mml: note: %lld notes strike a key again at the same tick with another velocity; the "
+          "softer strike is written first, so the two may swap their lengths\n",
+          static_cast<long long>(mml.SwappedNotes));
+    }
     if (!mml.LeftOut.empty()) {
       std::fprintf(stderr, "tonvik-mml: note: left out, with no command for them in this dialect: %s\n",
                    LeftOutNote(mml.LeftOut).c_str());

@@ -13,6 +13,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -86,6 +87,7 @@ struct Content {
   std::map<std::pair<int, int>, std::vector<std::pair<int64_t, int>>> Messages;  // (status, data1 or -1)
   std::vector<std::pair<int64_t, uint32_t>> Tempos;                              // the last one of each tick
   std::vector<std::pair<int64_t, Bytes>> SystemExclusive;
+  std::vector<std::pair<int64_t, Bytes>> Meta;  // type and data
   uint16_t Division = 0;
 };
 
@@ -106,7 +108,17 @@ Content Meaning(const Bytes& bytes) {
     const int64_t tick = static_cast<int64_t>(e.Tick);
     const int kind = e.Status >> 4;
     if (e.Status == 0xFF) {
-      if (e.Data1 != 0x51) continue;
+      if (e.Data1 != 0x51) {
+        // Texts, markers, time and key signatures and the first track's name stay.
+        const bool carried =
+            std::string_view("\x01\x02\x05\x06\x07\x58\x59").find(static_cast<char>(e.Data1)) !=
+            std::string_view::npos;
+        if (carried || (e.Data1 == 0x03 && track == 0)) {
+          c.Meta.emplace_back(tick, Bytes{e.Data1});
+          c.Meta.back().second.insert(c.Meta.back().second.end(), e.Payload.begin(), e.Payload.end());
+        }
+        continue;
+      }
       const uint32_t micros = uint32_t{e.Payload[0]} << 16 | uint32_t{e.Payload[1]} << 8 | e.Payload[2];
       if (!c.Tempos.empty() && c.Tempos.back().first == tick) c.Tempos.pop_back();
       c.Tempos.emplace_back(tick, micros);
@@ -162,6 +174,7 @@ void ExpectSameMeaning(const Content& a, const Content& b, const std::string& te
   EXPECT_EQ(a.Messages, b.Messages) << text;
   EXPECT_EQ(a.Tempos, b.Tempos) << text;
   EXPECT_EQ(a.SystemExclusive, b.SystemExclusive) << text;
+  EXPECT_EQ(a.Meta, b.Meta) << text;
 }
 
 // ---- Generated songs ----
@@ -261,6 +274,12 @@ Bytes RandomSong(std::mt19937& random) {
   }
   if (Pick(random, 0, 1)) conductor.push_back({0, {0xF0, 5, 0x7E, 0x7F, 0x09, 0x01, 0xF7}});
   conductor.push_back({0, {0xFF, 0x03, 4, 'S', 'o', 'n', 'g'}});
+  conductor.push_back({0, {0xFF, 0x58, 4, 3, 2, 24, 8}});
+  conductor.push_back({division, {0xFF, 0x59, 2, 0xFE, 1}});
+  conductor.push_back({uint64_t{division} * 2, {0xFF, 0x06, 5, 'v', 'e', 'r', 's', 'e'}});
+  Bytes text = {0xFF, 0x01, 0x81, 0x10};  // 144 bytes: a two-byte length
+  text.resize(4 + 144, '~');
+  conductor.push_back({3, text});
   std::vector<FileTrack> tracks = {conductor};
   std::vector<int> channels(16);
   for (int i = 0; i < 16; ++i) channels[i] = i;
@@ -445,6 +464,26 @@ TEST(MidiToMml, FilesTheCompilerCannotHold) {
     ADD_FAILURE() << "a time beyond 32 bits converted";
   } catch (const MidiToMmlError& e) {
     EXPECT_STREQ(e.what(), "the music runs to tick 2147483658; MML times end at tick 2147483647");
+  }
+}
+
+// The compiler strikes the softer of two notes of one key at one tick first, so the first release then
+// ends it: the lengths swap when the louder one was struck first and released first.
+TEST(MidiToMml, DoubleStrikesWhoseLengthsSwapAreCounted) {
+  struct Case {
+    FileTrack track;
+    int64_t swapped;
+  } cases[] = {
+      {{{0, {0x90, 60, 100}}, {0, {0x90, 60, 50}}, {10, {0x80, 60, 0}}, {20, {0x80, 60, 0}}}, 2},
+      {{{0, {0x90, 60, 50}}, {0, {0x90, 60, 100}}, {10, {0x80, 60, 0}}, {20, {0x80, 60, 0}}}, 0},
+      {{{0, {0x90, 60, 100}}, {0, {0x90, 60, 50}}, {10, {0x80, 60, 0}}, {10, {0x80, 60, 0}}}, 0},
+      {{{0, {0x90, 60, 100}}, {0, {0x91, 60, 50}}, {10, {0x80, 60, 0}}, {20, {0x81, 60, 0}}}, 0},
+  };
+  for (const Case& c : cases) {
+    const Bytes file = SmfBytes(96, {c.track});
+    MidiToMml mml = ConvertMidiToMml(ReadSmf(file), kOwnDialect);
+    EXPECT_EQ(mml.SwappedNotes, c.swapped);
+    EXPECT_EQ(Meaning(file).Notes == Meaning(Compiled(mml.Text)).Notes, c.swapped == 0) << mml.Text;
   }
 }
 
