@@ -17,12 +17,13 @@ namespace record {
 namespace {
 
 constexpr int64_t kMaxMmlTick = std::numeric_limits<int32_t>::max();  // the compiler's time is 32-bit
-constexpr int64_t kMaxGate = 32767;        // a gate in ticks is a signed 16-bit number
-constexpr int64_t kMaxStepPiece = 65536;   // the longest "%n" length piece
-constexpr int32_t kOtherTimebase = 96;     // the other dialects are written at 96 ticks a quarter note
-constexpr int kMaxOctaveSteps = 3;         // a larger octave jump is written with "o"
-constexpr uint8_t kRemoved = 0;            // status of an event folded into another
-constexpr size_t kMaxCountedTracks = 256;  // a file that needs more is told "more than 256"
+constexpr int64_t kMaxGate = 32767;       // a gate in ticks is a signed 16-bit number
+constexpr int64_t kMaxStepPiece = 65536;  // the longest "%n" length piece
+constexpr int32_t kOtherTimebase = 96;    // the other dialects are written at 96 ticks a quarter note
+constexpr int64_t kMaxOtherTick = int64_t{1} << 24;  // 43,690 bars of four quarters
+constexpr int kMaxOctaveSteps = 3;                   // a larger octave jump is written with "o"
+constexpr uint8_t kRemoved = 0;                      // status of an event folded into another
+constexpr size_t kMaxCountedTracks = 256;            // a file that needs more is told "more than 256"
 
 using LeftOutCounts = std::map<std::string, int64_t>;
 
@@ -697,8 +698,14 @@ MidiToMml ConvertMidiToMml(const SmfFile& file, int dialect) {
                          std::to_string(kMaxMmlTick));
   }
 
-  // The other dialects count 96 ticks a quarter note.
+  // The other dialects count 96 ticks a quarter note, and write lengths from whole notes at most
+  // three long: their music ends earlier, so that no text grows beyond a few hundred kilobytes a track.
   const int32_t writtenTimebase = own ? timebase : kOtherTimebase;
+  if (!own && Scale(last, timebase, kOtherTimebase) > kMaxOtherTick) {
+    throw MidiToMmlError("the music runs to tick " + std::to_string(Scale(last, timebase, kOtherTimebase)) +
+                         " at 96 a quarter note; the other dialects are written up to tick " +
+                         std::to_string(kMaxOtherTick));
+  }
   if (!own) {
     for (Part& p : parts) {
       for (Note& n : p.Notes) {

@@ -465,6 +465,15 @@ TEST(MidiToMml, FilesTheCompilerCannotHold) {
   } catch (const MidiToMmlError& e) {
     EXPECT_STREQ(e.what(), "the music runs to tick 2147483658; MML times end at tick 2147483647");
   }
+  try {
+    ConvertMidiToMml(ReadSmf(SmfBytes(1, {Notes(0, {{0, 0x30000, 60, 100}})})), 4);
+    ADD_FAILURE() << "a note of 18,874,368 ticks at 96 a quarter converted";
+  } catch (const MidiToMmlError& e) {
+    EXPECT_STREQ(
+        e.what(),
+        "the music runs to tick 18874368 at 96 a quarter note; the other dialects are written up to tick "
+        "16777216");
+  }
 }
 
 // The compiler strikes the softer of two notes of one key at one tick first, so the first release then
