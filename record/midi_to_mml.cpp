@@ -34,7 +34,8 @@ struct Note {
   uint8_t Velocity;
 };
 
-// A channel message, or a tempo change or system exclusive message of the first MML track.
+// A channel message, or a meta event (tempo, text, signature) or system exclusive message of the first
+// MML track.
 struct TimedEvent {
   int64_t Tick;
   uint8_t Status;

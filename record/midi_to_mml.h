@@ -11,9 +11,9 @@
 // onset grid; a note that sounds longer or shorter than its step carries its gate in ticks (",%g").
 // The first voice of each channel also carries its program ("@p,lsb,msb"), "V", "v", "p", "M",
 // "EA".."ED", pitch bend "B", and every other channel message through "%"; the first MML track carries
-// the tempo changes ("t", or the raw tempo event where no whole tempo gives the file's microseconds)
-// and the system exclusive messages. A command that falls inside a note of its voice is placed after the
-// voice with "=tick", so no note is cut.
+// the tempo changes ("t", or the raw tempo event where no whole tempo gives the file's microseconds),
+// the system exclusive messages, and texts, markers, time and key signatures as raw meta events. A command
+// that falls inside a note of its voice is placed after the voice with "=tick", so no note is cut.
 //
 // Other dialects: the same voices at 96 ticks per quarter note, one line per MML track in the
 // dialect's characters, with "t" and "@" where they fall between notes; everything else is left out and
