@@ -285,7 +285,7 @@ Bytes RandomSong(std::mt19937& random) {
   for (int i = 0; i < 16; ++i) channels[i] = i;
   std::shuffle(channels.begin(), channels.end(), random);
   size_t next = 0;
-  for (int t = Pick(random, 1, 4); t > 0; --t) {
+  for (int t = Pick(random, 1, 8); t > 0; --t) {
     FileTrack track;
     for (int c = Pick(random, 1, 2); c > 0; --c)
       AddChannel(track, random, channels[next++], division, songLength);
