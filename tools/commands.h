@@ -21,6 +21,10 @@ int RunFromMidi(const Args& args);
 // (tools/midi_command.cpp)
 int RunMidiToMml(const Args& args);
 
+// The bytes of a file, or of standard input for "-". Throws platform::FileError when it cannot be read.
+// (tools/record_command.cpp)
+std::string ReadSource(const std::string& path);
+
 // Reads an MML file ("-" = standard input) as the compiler takes it: CP932 with CR LF line breaks.
 // Throws platform::FileError when it cannot be read.
 std::string ReadMmlInput(const std::string& path);

@@ -15,7 +15,7 @@
 namespace tools {
 
 const char* const kMidiHelp =
-    "  --from-midi FILE.mid [--dialect 0..6]\n"
+    "  --from-midi FILE.mid [--dialect 0..6]   (FILE.mid \"-\" = standard input)\n"
     "                                   the whole MIDI file as MML: every channel of every track on MML\n"
     "                                   tracks of its own (more where notes overlap), at the file's time\n"
     "                                   base, with programs, controllers, pitch bend and tempo changes.\n"
@@ -30,6 +30,8 @@ int Fail(const std::string& message) {
   std::fprintf(stderr, "tonvik-mml: %s\n", message.c_str());
   return 2;
 }
+
+std::string Name(const std::string& path) { return path == "-" ? "<stdin>" : path; }
 
 std::string LeftOutNote(const std::map<std::string, int64_t>& leftOut) {
   std::string note;
@@ -67,7 +69,7 @@ int RunMidiToMml(const Args& args) {
     }
   }
   try {
-    const std::string bytes = platform::ReadWholeFile(path);
+    const std::string bytes = ReadSource(path);
     record::SmfFile smf =
         record::ReadSmf(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
     record::MidiToMml mml = record::ConvertMidiToMml(smf, dialect);
@@ -87,9 +89,9 @@ int RunMidiToMml(const Args& args) {
     }
     return 0;
   } catch (const record::SmfError& e) {
-    return Fail(path + ": " + e.what());
+    return Fail(Name(path) + ": " + e.what());
   } catch (const record::MidiToMmlError& e) {
-    return Fail(path + ": " + e.what());
+    return Fail(Name(path) + ": " + e.what());
   } catch (const platform::FileError& e) {
     return Fail(e.what());
   } catch (const std::bad_alloc&) {

@@ -90,12 +90,16 @@ RecordOptions ParseOptions(const Args& args, const std::string& command) {
   return options;
 }
 
+}  // namespace
+
 std::string ReadSource(const std::string& path) {
   if (path != "-") return platform::ReadWholeFile(path);
   std::ostringstream in;
   in << std::cin.rdbuf();
   return in.str();
 }
+
+namespace {
 
 // A take's lines: "<ms> <note 0-127 | r>" per event, then "<ms> stop". Blank lines are skipped.
 record::Capture ParseTake(const std::string& text, const std::string& name) {

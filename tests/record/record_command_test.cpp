@@ -185,6 +185,12 @@ TEST(FromMidi, WholeFileInEveryDialectWithWhatItLeavesOut) {
         << c.options;
     EXPECT_EQ(run.err, c.err) << c.options;
   }
+  ToolRun piped = Tool("--from-midi - < " + song);
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(piped.out, "; track 1: channel 1, program 25, file track 1\n:1C96O1l8i16 t120@25o3{c4e4}s80g\n");
+  ToolRun bad = Tool("--from-midi - < " + WriteTemp("short.mid", "MThd"));
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("tonvik-mml: <stdin>: MIDI file: "), std::string::npos) << bad.err;
   // The own-dialect text compiles back to the file's events.
   std::string mml = WriteTemp("whole.mml", Tool("--from-midi " + song).out);
   ToolRun events = Tool(mml + " --events");
