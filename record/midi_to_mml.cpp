@@ -249,21 +249,23 @@ std::vector<Voice> AssignVoices(const std::vector<Note>& notes, OverlapPolicy po
 
 // ---- Lengths ----
 
-// Note lengths at any time base for the own dialect: whole notes, then one or two n-th note pieces
-// (dotted ones too) joined by "&", else the ticks as "%n".
+// Note lengths at any time base for the own dialect: whole notes, then one n-th note piece (dotted ones
+// too), or two plain pieces (n up to 32, one dot at most) joined by "&", else the ticks as "%n": a length
+// played by hand reads better as "%22" than as "48..&384".
 class OwnLengths {
  public:
   explicit OwnLengths(int32_t timebase) : whole_(int64_t{4} * timebase) {
     static constexpr int kDivisors[] = {2, 3, 4, 6, 8, 12, 16, 24, 32, 48, 64, 96, 128, 192, 256, 384};
+    constexpr int kMaxPlain = 32;
     for (int n : kDivisors) {
       if (whole_ % n != 0) continue;
       const int64_t base = whole_ / n;
-      Add(std::to_string(n), base);
-      if (base % 2 == 0) Add(std::to_string(n) + ".", base + base / 2);
-      if (base % 4 == 0) Add(std::to_string(n) + "..", base + base / 2 + base / 4);
+      Add(std::to_string(n), base, n <= kMaxPlain);
+      if (base % 2 == 0) Add(std::to_string(n) + ".", base + base / 2, n <= kMaxPlain);
+      if (base % 4 == 0) Add(std::to_string(n) + "..", base + base / 2 + base / 4, false);
     }
     std::stable_sort(pieces_.begin(), pieces_.end(),
-                     [](const auto& a, const auto& b) { return a.first > b.first; });
+                     [](const Piece& a, const Piece& b) { return a.Ticks > b.Ticks; });
   }
 
   // One piece of the table (the whole note included): such a length makes a good default or step.
@@ -283,15 +285,16 @@ class OwnLengths {
     }
     for (; ticks >= whole_; ticks -= whole_) add("1");
     if (ticks == 0) return text;
-    if (const std::string* piece = Find(ticks)) {
-      add(*piece);
+    if (const Piece* piece = Find(ticks)) {
+      add(piece->Text);
       return text;
     }
-    for (const auto& [length, piece] : pieces_) {
-      if (length >= ticks) continue;
-      if (const std::string* rest = Find(ticks - length)) {
-        add(piece);
-        add(*rest);
+    for (const Piece& piece : pieces_) {
+      if (!piece.Plain || piece.Ticks >= ticks) continue;
+      const Piece* rest = Find(ticks - piece.Ticks);
+      if (rest != nullptr && rest->Plain) {
+        add(piece.Text);
+        add(rest->Text);
         return text;
       }
     }
@@ -300,18 +303,24 @@ class OwnLengths {
   }
 
  private:
-  void Add(std::string text, int64_t ticks) {
-    if (Find(ticks) == nullptr) pieces_.emplace_back(ticks, std::move(text));
+  struct Piece {
+    int64_t Ticks;
+    std::string Text;
+    bool Plain;
+  };
+
+  void Add(std::string text, int64_t ticks, bool plain) {
+    if (Find(ticks) == nullptr) pieces_.push_back({ticks, std::move(text), plain});
   }
-  const std::string* Find(int64_t ticks) const {
-    for (const auto& [length, piece] : pieces_) {
-      if (length == ticks) return &piece;
+  const Piece* Find(int64_t ticks) const {
+    for (const Piece& piece : pieces_) {
+      if (piece.Ticks == ticks) return &piece;
     }
     return nullptr;
   }
 
   int64_t whole_;
-  std::vector<std::pair<int64_t, std::string>> pieces_;  // longest first
+  std::vector<Piece> pieces_;  // longest first
 };
 
 // "t<tempo>" when a whole tempo gives exactly `micros` microseconds a quarter note (the compiler
@@ -458,13 +467,19 @@ class TrackWriter {
     return NoteLengthText(static_cast<int32_t>(ticks), static_cast<int32_t>(defaultTicks_), dialect_, name);
   }
 
+  // A command; its blank (which keeps a "%" command from being read as a length) is left out behind one.
+  void Append(const std::string& command) {
+    const bool blanks = !command.empty() && command.front() == ' ' && !text_.empty() && text_.back() == ' ';
+    text_.append(command, blanks ? 1 : 0);
+  }
+
   void Rest(int64_t ticks) { text_ += "r" + LengthText(ticks, "r"); }
 
   // Moves to `target` with rests, placing every event due on the way at its tick.
   void RestTo(int64_t target) {
     const std::vector<TimedEvent>& events = *events_;
     for (;;) {
-      while (next_ < events.size() && events[next_].Tick <= pos_) text_ += Command(events[next_++], false);
+      while (next_ < events.size() && events[next_].Tick <= pos_) Append(Command(events[next_++], false));
       if (pos_ >= target) return;
       const int64_t stop = next_ < events.size() && events[next_].Tick < target ? events[next_].Tick : target;
       Rest(stop - pos_);
