@@ -726,8 +726,13 @@ MidiToMml ConvertMidiToMml(const SmfFile& file, int dialect) {
     for (Part& p : parts) {
       for (Note& n : p.Notes) {
         const int64_t onset = Scale(n.Onset, timebase, kOtherTimebase);
-        n.Length = std::max<int64_t>(Scale(n.Onset + n.Length, timebase, kOtherTimebase) - onset, 1);
+        const int64_t length =
+            std::max<int64_t>(Scale(n.Onset + n.Length, timebase, kOtherTimebase) - onset, 1);
+        if (onset * timebase != n.Onset * kOtherTimebase || length * timebase != n.Length * kOtherTimebase) {
+          result.LeftOut["time base (note rounded to 96 ticks a quarter note)"] += 1;
+        }
         n.Onset = onset;
+        n.Length = length;
       }
       for (TimedEvent& e : p.Events) e.Tick = Scale(e.Tick, timebase, kOtherTimebase);
     }

@@ -463,6 +463,15 @@ TEST(MidiToMml, OtherDialectTextsAndWhatTheyLeaveOut) {
   }
 }
 
+TEST(MidiToMml, OtherDialectsCountTheNotesRoundedTo96TicksAQuarter) {
+  // At 480 a quarter, 5 ticks make one of 96: 101 ticks and an onset at 7 do not fit.
+  const Bytes file = SmfBytes(480, {Notes(0, {{0, 480, 60, 100}, {480, 101, 62, 100}, {967, 100, 64, 100}})});
+  MidiToMml mml = ConvertMidiToMml(ReadSmf(file), 2);
+  EXPECT_EQ(mml.LeftOut,
+            (std::map<std::string, int64_t>{{"time base (note rounded to 96 ticks a quarter note)", 2}}));
+  EXPECT_TRUE(ConvertMidiToMml(ReadSmf(file), kOwnDialect).LeftOut.empty());
+}
+
 TEST(MidiToMml, FilesTheCompilerCannotHold) {
   FileTrack many;
   for (int i = 0; i < 33; ++i) many.push_back({0, {0x90, 60, 100}});
