@@ -66,21 +66,10 @@ struct Header {
   uint16_t Division = 0;
 };
 
-struct TrackNote {
-  uint64_t Tick;
-  uint8_t Note;
-};
-
 struct TempoChange {
   uint64_t Tick;
   uint32_t Tempo;
   int32_t Track;  // with the order of insertion, decides between changes at the same tick
-};
-
-struct TrackContent {
-  std::vector<TrackNote> Notes;
-  std::vector<TempoChange> Tempos;
-  uint64_t EndTick = 0;
 };
 
 Header ReadHeader(ByteReader& file) {
@@ -100,8 +89,8 @@ Header ReadHeader(ByteReader& file) {
 // track event = delta-time (channel message | FF type len bytes | F0/F7 len bytes); channel messages
 // may use running status (kept across meta and system exclusive events). Reading stops at the
 // end-of-track event, or at the end of the chunk when it has none.
-TrackContent ReadTrack(ByteReader track, int32_t index) {
-  TrackContent content;
+SmfTrack ReadTrack(ByteReader track) {
+  SmfTrack content;
   uint64_t tick = 0;
   uint8_t running = 0;
   while (!track.AtEnd()) {
@@ -122,12 +111,11 @@ TrackContent ReadTrack(ByteReader track, int32_t index) {
         content.EndTick = tick;
         return content;
       }
-      if (type == 0x51) {
-        if (data.size() < 3) Fail("tempo event shorter than 3 bytes", track.Offset());
-        content.Tempos.push_back({tick, uint32_t{data[0]} << 16 | uint32_t{data[1]} << 8 | data[2], index});
-      }
+      if (type == 0x51 && data.size() < 3) Fail("tempo event shorter than 3 bytes", track.Offset());
+      content.Events.push_back({tick, status, type, 0, data});
     } else if (status == 0xF0 || status == 0xF7) {
-      track.Take(track.VarLen("a system exclusive event"), "a system exclusive event");
+      auto data = track.Take(track.VarLen("a system exclusive event"), "a system exclusive event");
+      content.Events.push_back({tick, status, 0, 0, data});
     } else if (status > 0xF0) {
       Fail("status byte " + std::to_string(status) + " is no file event", track.Offset() - 1);
     } else {
@@ -138,9 +126,7 @@ TrackContent ReadTrack(ByteReader track, int32_t index) {
         data[i] = track.Byte("a channel message");
         if (data[i] & 0x80) Fail("status byte inside a channel message", track.Offset() - 1);
       }
-      if (kind == 0x9 && (status & 0x0F) != kDrumChannel && data[1] > 0) {
-        content.Notes.push_back({tick, data[0]});
-      }
+      content.Events.push_back({tick, status, data[0], data[1], {}});
     }
   }
   content.EndTick = tick;
@@ -152,15 +138,13 @@ class TimeMap {
  public:
   TimeMap(uint16_t division, std::vector<TempoChange> tempos) {
     if (division & 0x8000) {
-      int frames = -static_cast<int8_t>(division >> 8);
+      int frames = SmpteFrames(division);
       int ticksPerFrame = division & 0xFF;
-      if (frames <= 0 || ticksPerFrame == 0) Fail("bad SMPTE division", 12);
       // 29 is 30-frame drop-frame time code: 30000/1001 frames per second.
       smpteNumerator_ = frames == 29 ? 1001 * 1000000 : 1000000;
       denominator_ = (frames == 29 ? 30000 : frames) * static_cast<uint64_t>(ticksPerFrame);
       return;
     }
-    if (division == 0) Fail("division of 0 ticks per quarter note", 12);
     denominator_ = division;
     std::stable_sort(tempos.begin(), tempos.end(), [](const TempoChange& a, const TempoChange& b) {
       return a.Tick != b.Tick ? a.Tick < b.Tick : a.Track < b.Track;
@@ -204,13 +188,16 @@ class TimeMap {
 
 }  // namespace
 
-SmfTake ReadSmfNotes(std::span<const uint8_t> bytes) {
+int SmpteFrames(uint16_t division) { return -static_cast<int8_t>(division >> 8); }
+
+SmfFile ReadSmf(std::span<const uint8_t> bytes) {
   ByteReader file(bytes, 0);
   Header header = ReadHeader(file);
-  std::vector<TrackContent> tracks;
-  while (static_cast<int32_t>(tracks.size()) < header.Tracks) {
+  SmfFile smf;
+  smf.Division = header.Division;
+  while (static_cast<int32_t>(smf.Tracks.size()) < header.Tracks) {
     if (file.AtEnd()) {
-      Fail("file ends before track " + std::to_string(tracks.size() + 1) + " of " +
+      Fail("file ends before track " + std::to_string(smf.Tracks.size() + 1) + " of " +
                std::to_string(header.Tracks),
            file.Offset());
     }
@@ -219,17 +206,37 @@ SmfTake ReadSmfNotes(std::span<const uint8_t> bytes) {
     size_t start = file.Offset();
     auto data = file.Take(length, "a track chunk");
     if (std::equal(id.begin(), id.end(), "MTrk")) {
-      tracks.push_back(ReadTrack(ByteReader(data, start), static_cast<int32_t>(tracks.size())));
+      smf.Tracks.push_back(ReadTrack(ByteReader(data, start)));
     }  // any other chunk is skipped
   }
+  if (smf.Division & 0x8000) {
+    if (SmpteFrames(smf.Division) <= 0 || (smf.Division & 0xFF) == 0) Fail("bad SMPTE division", 12);
+  } else if (smf.Division == 0) {
+    Fail("division of 0 ticks per quarter note", 12);
+  }
+  return smf;
+}
 
+SmfTake ReadSmfNotes(std::span<const uint8_t> bytes) {
+  SmfFile smf = ReadSmf(bytes);
   std::vector<TempoChange> tempos;
-  for (const TrackContent& t : tracks) tempos.insert(tempos.end(), t.Tempos.begin(), t.Tempos.end());
-  TimeMap map(header.Division, std::move(tempos));
+  for (size_t i = 0; i < smf.Tracks.size(); ++i) {
+    for (const SmfEvent& e : smf.Tracks[i].Events) {
+      if (e.Status == 0xFF && e.Data1 == 0x51) {
+        tempos.push_back({e.Tick, uint32_t{e.Payload[0]} << 16 | uint32_t{e.Payload[1]} << 8 | e.Payload[2],
+                          static_cast<int32_t>(i)});
+      }
+    }
+  }
+  TimeMap map(smf.Division, std::move(tempos));
 
   SmfTake take;
-  for (const TrackContent& t : tracks) {
-    for (const TrackNote& n : t.Notes) take.Notes.push_back({map.Milliseconds(n.Tick), n.Note});
+  for (const SmfTrack& t : smf.Tracks) {
+    for (const SmfEvent& e : t.Events) {
+      if (e.Status >> 4 == 0x9 && (e.Status & 0x0F) != kDrumChannel && e.Data2 > 0) {
+        take.Notes.push_back({map.Milliseconds(e.Tick), e.Data1});
+      }
+    }
     take.StopMs = std::max(take.StopMs, map.Milliseconds(t.EndTick));
   }
   // The notes are in track order, each track in its own order: a stable sort by time keeps both.

@@ -16,6 +16,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # checks against real peers: X server, key injection, JACK, offline synth, MIDI parser
   xvfb xauth xdotool x11-utils jackd2 fluidsynth sox python3 python3-mido imagemagick
+  # published General MIDI songs for the round trip of MIDI files through MML
+  planetblupi-music-midi
 )
 
 missing=()

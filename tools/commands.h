@@ -18,6 +18,13 @@ int RunPlay(const Args& args);
 // --record-to-mml TAKE, --from-midi FILE.mid (tools/record_command.cpp)
 int RunRecordToMml(const Args& args);
 int RunFromMidi(const Args& args);
+// --from-midi FILE.mid [--dialect N]: the whole file as MML; with --as-take, RunFromMidi without it
+// (tools/midi_command.cpp)
+int RunMidiToMml(const Args& args);
+
+// The bytes of a file, or of standard input for "-". Throws platform::FileError when it cannot be read.
+// (tools/record_command.cpp)
+std::string ReadSource(const std::string& path);
 
 // The name of an input in messages: the path as given, "<stdin>" for "-".
 std::string InputLabel(const std::string& path);
@@ -42,5 +49,6 @@ bool FlushOut();
 extern const char* const kCompileHelp;
 extern const char* const kPlayHelp;
 extern const char* const kRecordHelp;
+extern const char* const kMidiHelp;
 
 }  // namespace tools

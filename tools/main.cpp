@@ -22,6 +22,7 @@ void PrintHelp() {
   tools::PrintOut(tools::kCompileHelp);
   tools::PrintOut(tools::kPlayHelp);
   tools::PrintOut(tools::kRecordHelp);
+  tools::PrintOut(tools::kMidiHelp);
 }
 
 // Picks the command by its first mode option and runs it; returns its exit status.
@@ -51,7 +52,7 @@ int RunCommand(const tools::Args& args) {
   if (mode == "--list-devices") return tools::RunListDevices(args);
   if (mode == "--play") return tools::RunPlay(args);
   if (mode == "--record-to-mml") return tools::RunRecordToMml(args);
-  if (mode == "--from-midi") return tools::RunFromMidi(args);
+  if (mode == "--from-midi") return tools::RunMidiToMml(args);
   return tools::RunCompile(args);
 }
 

@@ -1,8 +1,7 @@
-// --record-to-mml TAKE and --from-midi FILE.mid: a take (typed, or the notes of a MIDI file) turned into
-// MML text as the recording dialog does, printed on standard output.
+// --record-to-mml TAKE and --from-midi FILE.mid --as-take: a take (typed, or the notes of a MIDI file) turned
+// into MML text as the recording dialog does, printed on standard output.
 #include <charconv>
 #include <cstdio>
-#include <iostream>
 #include <iterator>
 #include <new>
 #include <optional>
@@ -24,7 +23,8 @@ namespace tools {
 const char* const kRecordHelp =
     "  --record-to-mml TAKE [OPTIONS]   turn a take into MML; TAKE has one event a line, \"<ms> <note 0-127\n"
     "                                   or r>\", then a last line \"<ms> stop\"\n"
-    "  --from-midi FILE.mid [OPTIONS]   the same for the note-ons of a MIDI file (all channels but 10)\n"
+    "  --from-midi FILE.mid --as-take [OPTIONS]\n"
+    "                                   the same for the note-ons of a MIDI file (all channels but 10)\n"
     "    --mode 0..3       0 total length as given, 1 from the tempo, 2 from the first length,\n"
     "                      3 everything the minimum length (default 1)\n"
     "    --tempo TEXT      tempo (default \"120\")          --length TEXT   total length (default \"\")\n"
@@ -89,12 +89,19 @@ RecordOptions ParseOptions(const Args& args, const std::string& command) {
   return options;
 }
 
+}  // namespace
+
 std::string ReadSource(const std::string& path) {
-  if (path != "-") return platform::ReadWholeFile(path);
-  std::ostringstream in;
-  in << std::cin.rdbuf();
-  return in.str();
+  // A take or a MIDI file is far smaller than this; one byte beyond it ends reading an endless source
+  // such as a device instead of filling the memory.
+  constexpr size_t kLimit = size_t{64} << 20;
+  std::string bytes =
+      path == "-" ? platform::ReadStandardInput(kLimit + 1) : platform::ReadWholeFile(path, kLimit + 1);
+  if (bytes.size() > kLimit) throw platform::FileError(InputLabel(path) + ": the file is larger than 64 MiB");
+  return bytes;
 }
+
+namespace {
 
 // A take's lines: "<ms> <note 0-127 | r>" per event, then "<ms> stop". Blank lines are skipped. The times
 // do not decrease from line to line.

@@ -1,4 +1,4 @@
-// tonvik-mml --record-to-mml and --from-midi, run as a program.
+// tonvik-mml --record-to-mml and --from-midi (whole files, and --as-take), run as a program.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -178,28 +178,117 @@ std::string MidiFile(const std::string& track) {
   return file + track;
 }
 
-TEST(FromMidi, NotesOfAFileBecomeMml) {
+TEST(FromMidiAsTake, NotesOfAFileBecomeMml) {
   // 96 ticks a quarter at tempo 120: the worked example from 0 ms.
   std::string track("\x00\x90\x3C\x40\x60\x90\x3E\x40\x30\x90\x40\x40\x81\x10\x90\x41\x40\x60\xFF\x2F\x00",
                     21);
-  ToolRun run = Tool("--from-midi " + WriteTemp("song.mid", MidiFile(track)));
+  ToolRun run = Tool("--from-midi " + WriteTemp("song.mid", MidiFile(track)) + " --as-take");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "cd8e.f\ntempo=120 length=1\n");
 }
 
-TEST(FromMidi, EmptyAndMalformedFiles) {
+TEST(FromMidiAsTake, EmptyAndMalformedFiles) {
   std::string drums("\x00\x99\x24\x40\x60\xFF\x2F\x00", 8);
-  ToolRun empty = Tool("--from-midi " + WriteTemp("drums.mid", MidiFile(drums)));
+  ToolRun empty = Tool("--from-midi " + WriteTemp("drums.mid", MidiFile(drums)) + " --as-take");
   EXPECT_EQ(empty.status, 1);
   EXPECT_EQ(empty.out, "");
-  ToolRun bad = Tool("--from-midi " + WriteTemp("bad.mid", "MThd"));
+  ToolRun bad = Tool("--from-midi " + WriteTemp("bad.mid", "MThd") + " --as-take");
   EXPECT_EQ(bad.status, 2);
   EXPECT_NE(bad.err.find("MIDI file"), std::string::npos) << bad.err;
   std::string many;
   for (int i = 0; i < 4096; ++i) many += std::string("\x01\x90\x3C\x40", 4);
-  ToolRun tooMany = Tool("--from-midi " + WriteTemp("many.mid", MidiFile(many)));
+  ToolRun tooMany = Tool("--as-take --from-midi " + WriteTemp("many.mid", MidiFile(many)));
   EXPECT_EQ(tooMany.status, 2);
   EXPECT_NE(tooMany.err.find("4096 note-ons"), std::string::npos) << tooMany.err;
 }
 
 }  // namespace
+
+// A format 0 file at 96 ticks a quarter: tempo 120, program 25, a chord of a quarter, an eighth softer.
+const std::string kSongTrack(
+    "\x00\xFF\x51\x03\x07\xA1\x20\x00\xC0\x18\x00\x90\x3C\x64\x00\x90\x40\x64\x60\x80\x3C\x00\x00\x80\x40\x00"
+    "\x00\x90\x43\x50\x30\x80\x43\x00\x00\xFF\x2F\x00",
+    38);
+
+TEST(FromMidi, WholeFileInEveryDialectWithWhatItLeavesOut) {
+  std::string song = WriteTemp("whole.mid", MidiFile(kSongTrack));
+  struct Case {
+    const char* options;
+    const char* line;
+    const char* err;
+  } cases[] = {
+      {"", ":1C96O1l8i16 t120@25o3{c4e4}s80g", ""},
+      {" --dialect 1", "l8t120@25o3'ce'4g",
+       "tonvik-mml: note: left out, with no command for them in this dialect: 1 velocity change\n"},
+      {" --dialect 4", "l8t120@25o3c0e4g",
+       "tonvik-mml: note: left out, with no command for them in this dialect: 1 velocity change\n"},
+  };
+  for (const Case& c : cases) {
+    ToolRun run = Tool("--from-midi " + song + c.options);
+    EXPECT_EQ(run.status, 0) << c.options << run.err;
+    EXPECT_EQ(run.out, std::string("; track 1: channel 1, program 25, file track 1\n") + c.line + "\n")
+        << c.options;
+    EXPECT_EQ(run.err, c.err) << c.options;
+  }
+  ToolRun piped = Tool("--from-midi - < " + song);
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(piped.out, "; track 1: channel 1, program 25, file track 1\n:1C96O1l8i16 t120@25o3{c4e4}s80g\n");
+  ToolRun bad = Tool("--from-midi - < " + WriteTemp("short.mid", "MThd"));
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("tonvik-mml: <stdin>: MIDI file: "), std::string::npos) << bad.err;
+  // The own-dialect text compiles back to the file's events.
+  std::string mml = WriteTemp("whole.mml", Tool("--from-midi " + song).out);
+  ToolRun events = Tool(mml + " --events");
+  EXPECT_EQ(events.status, 0) << events.err;
+  EXPECT_EQ(events.out,
+            "0 FF 51 03 07 A1 20\n0 C0 18\n0 90 3C 64\n0 90 40 64\n96 90 3C 00\n96 90 40 00\n96 90 43 50\n"
+            "144 90 43 00\nend 144\n");
+}
+
+TEST(FromMidi, EmptyMalformedAndTooLargeFiles) {
+  std::string many;  // 33 notes struck together, each of its own length: 33 voices
+  for (int i = 0; i < 33; ++i) many += std::string("\x00\x90\x3C\x40", 4);
+  for (int i = 0; i < 33; ++i) many += std::string("\x01\x80\x3C\x40", 4);
+  struct Case {
+    std::string file;
+    std::string options;
+    int status;
+    const char* err;  // part of the message
+  } cases[] = {
+      {std::string("MThd\0\0\0\6\0\0\0\0\0\x60", 14), "", 1, ""},
+      {"MThd", "", 2, "MIDI file: "},
+      {MidiFile(std::string("\x00\x90\x3C", 3)), "", 2, "MIDI file: file ends inside a channel message"},
+      {MidiFile(many), "", 2, "the file needs 33 MML tracks; the compiler has 32"},
+      {MidiFile(kSongTrack), " --mode 1", 2, "unknown argument \"--mode\""},
+      {MidiFile(kSongTrack), " --dialect 7", 2, "--dialect needs a number from 0 to 6"},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    ToolRun run = Tool("--from-midi " + WriteTemp("file" + std::to_string(i++), c.file) + c.options);
+    EXPECT_EQ(run.status, c.status) << c.err;
+    EXPECT_EQ(run.out, "") << c.err;
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(Tool("--from-midi /nonexistent/song.mid").status, 2);
+}
+
+// The take-like conversion keeps its options behind --as-take.
+TEST(FromMidiAsTake, TakesTheTakeOptions) {
+  ToolRun run =
+      Tool("--from-midi " + WriteTemp("take.mid", MidiFile(kSongTrack)) + " --as-take --mode 3 --dialect 4");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "c8e8g8\ntempo=120 length=2\n");
+}
+
+// An endless or huge source is cut one byte beyond the limit instead of being read into memory.
+TEST(RecordToMml, SourcesLargerThan64MiBAreRefused) {
+  for (const char* command : {"--record-to-mml", "--from-midi", "--from-midi --as-take"}) {
+    SCOPED_TRACE(command);
+    ToolRun run = Tool(std::string(command) + " /dev/zero");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "tonvik-mml: /dev/zero: the file is larger than 64 MiB\n");
+    run = Tool(std::string(command) + " - < /dev/zero");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "tonvik-mml: <stdin>: the file is larger than 64 MiB\n");
+  }
+}
