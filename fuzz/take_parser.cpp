@@ -4,9 +4,8 @@
 #include <cstdint>
 #include <string>
 
-// The parser is compiled into this program itself, so that it is reached without the command's file
-// handling; the rest of the command comes along unused.
-#include "tools/record_command.cpp"  // NOLINT(bugprone-suspicious-include)
+// The parser is compiled into this program itself: the command's folder is no library.
+#include "tools/take_file.cpp"  // NOLINT(bugprone-suspicious-include)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
