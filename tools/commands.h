@@ -2,6 +2,8 @@
 // parses its own options, prints its own errors and returns the exit status.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +20,24 @@ int RunPlay(const Args& args);
 // --record-to-mml TAKE, --from-midi FILE.mid (tools/record_command.cpp)
 int RunRecordToMml(const Args& args);
 int RunFromMidi(const Args& args);
+
+// The options of rendering to an audio file (tools/render_command.cpp).
+struct RenderOptions {
+  std::string Soundfont;  // empty: the built-in synthesizer's
+  int32_t Rate = 44100;
+  double Gain = -1;  // negative: the built-in synthesizer's
+  int32_t Loops = 0;
+  double Tail = 5;
+  bool Quiet = false;  // also for --play
+  bool Given = false;  // any option but --quiet was given
+};
+// Takes args[i] and its value when it is one of the options above (true; `error` set when it is bad);
+// false when it is not one of them.
+bool ParseRenderOption(const Args& args, size_t& i, RenderOptions& options, std::string& error);
+// Whether OUT names an audio file (.wav, .flac, .ogg, any case).
+bool IsAudioOutput(const std::string& path);
+// Renders the song of the last build-only compilation into `path`; returns "" or the reason it failed.
+std::string RenderCompiledSong(const std::string& path, const RenderOptions& options);
 
 // Reads an MML file ("-" = standard input) as the compiler takes it: CP932 with CR LF line breaks.
 // Throws platform::FileError when it cannot be read.
@@ -38,5 +58,6 @@ bool FlushOut();
 extern const char* const kCompileHelp;
 extern const char* const kPlayHelp;
 extern const char* const kRecordHelp;
+extern const char* const kRenderHelp;
 
 }  // namespace tools
