@@ -135,7 +135,8 @@ std::string CheckedSoundfont(const std::string& given) {
 // One render: the synth, the encoder and the frames done so far.
 class Renderer {
  public:
-  Renderer(AudioFormat format, const AudioRenderOptions& options, const RenderProgress& progress)
+  Renderer(AudioFormat format, const AudioRenderOptions& options, const RenderProgress& progress,
+           int64_t mostFrames)
       : options_(options), progress_(progress), buffer_(2 * kChunk) {
     RouteFluidSynthLog();
     const std::string soundfont = CheckedSoundfont(options.soundfont);
@@ -167,6 +168,10 @@ class Renderer {
     if (!sf_format_check(&info)) {
       throw RenderError(std::string("this libsndfile cannot write ") + FormatName(format) + " files at " +
                         std::to_string(options.sampleRate) + " Hz");
+    }
+    if (format == AudioFormat::kWav) {
+      // 16-bit stereo: the whole file in one block, instead of growing it (and the peak) by doubling.
+      file_.bytes.reserve(static_cast<size_t>(mostFrames) * 4 + 1024);
     }
     io_ = {&MemoryFile::Length, &MemoryFile::Seek, &MemoryFile::Read, &MemoryFile::Write, &MemoryFile::Tell};
     sound_ = sf_open_virtual(&io_, SFM_WRITE, &info, &file_);
@@ -260,7 +265,8 @@ std::optional<std::string> RenderAudio(AudioFormat format, const AudioRenderOpti
     throw RenderError("the audio would be too long: at most " + std::to_string(std::lround(seconds)) +
                       " seconds at " + std::to_string(options.sampleRate) + " Hz, tail included");
   }
-  Renderer renderer(format, options, progress);
+  Renderer renderer(format, options, progress,
+                    endSample + static_cast<int64_t>(std::ceil(options.tailSeconds * options.sampleRate)));
   try {
     song([&renderer](int64_t sample, std::span<const uint8_t> message) { renderer.Send(sample, message); });
     renderer.Finish(endSample);
