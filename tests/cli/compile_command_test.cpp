@@ -19,6 +19,7 @@
 
 #include "golden.h"
 #include "platform/files.h"
+#include "tools/progress_line.h"
 #ifdef TONVIK_HAVE_AUDIO_RENDER
 #include "platform/backends/fluidsynth_device.h"
 #endif
@@ -363,6 +364,21 @@ TEST_F(CompileCommand, PlayTraceIsWrittenAsTheMessagesGo) {
 
 }  // namespace
 
+TEST(ProgressLine, ShowsSongTimeDoneAndTotalAndTheLoop) {
+  struct Case {
+    double seconds, total;
+    int32_t loop;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0, 180, 0, "0:00.0 / 3:00.0"},
+      {61.29, 180, 0, "1:01.2 / 3:00.0"},  // tenths cut: never more than is done
+      {59.99, 3600.5, 2, "0:59.9 / 60:00.5  loop 2"},
+      {-1, 0, 0, "0:00.0 / 0:00.0"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(tools::ProgressLine::Text(c.seconds, c.total, c.loop), c.text);
+}
+
 #ifdef TONVIK_HAVE_AUDIO_RENDER
 // OUT.wav, .flac, .ogg render the song; what stops a render ends with exit 2, a clear message and no file.
 TEST_F(CompileCommand, AudioOutputsRenderOrSayWhyNot) {
@@ -447,5 +463,13 @@ TEST_F(CompileCommand, RenderShowsAProgressLineOnlyOnATerminal) {
   EXPECT_EQ(line.substr(0, 16), "\r0:00.1 / 0:04.0") << line;
   EXPECT_EQ(line.substr(line.size() - 4), "\r\x1B[K") << line;
   EXPECT_EQ(onTerminal("--quiet"), "");
+  // --play too: the song's time from the start of playback.
+  const std::string play = "cd " + Quote(dir_.string()) + " && script -qec " +
+                           Quote(Quote(program_) + " --play in.mml --device none") + " /dev/null >.tty";
+  Write("in.mml", ":1 t240 l2 c\n");  // 0.5 s
+  EXPECT_EQ(std::system(play.c_str()), 0);
+  const std::string played = Read(".tty");
+  EXPECT_EQ(played.substr(0, 17), "\r0:00.0 / 0:00.5\x1B") << played;
+  EXPECT_EQ(played.substr(played.size() - 4), "\r\x1B[K") << played;
 }
 #endif
