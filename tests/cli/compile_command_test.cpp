@@ -384,7 +384,7 @@ TEST(ProgressLine, ShowsSongTimeDoneAndTotalAndTheLoop) {
 TEST_F(CompileCommand, AudioOutputsRenderOrSayWhyNot) {
   if (platform::FindGmSoundfont().empty()) GTEST_SKIP() << "no General MIDI soundfont installed";
   Write("in.mml", ":1 l4 cdef\n");
-  Write("not.sf2", "not a soundfont");
+  Write("loop.mml", ":1 \"*LOOP\" l1 c\n");  // 2 s a loop
   Write("keep.wav", "earlier");
   struct Case {
     std::vector<std::string> args;
@@ -429,6 +429,11 @@ TEST_F(CompileCommand, AudioOutputsRenderOrSayWhyNot) {
       {{"in.mml", "-o", "keep.wav", "--tail"},
        2,
        "tonvik-mml: --tail needs a value\n",
+       "keep.wav",
+       "earlier"},
+      {{"loop.mml", "-o", "keep.wav", "--loops", "1000000"},
+       2,
+       "tonvik-mml: the audio would be too long: at most 12174 seconds at 44100 Hz, tail included\n",
        "keep.wav",
        "earlier"},
       {{"in.mml", "-o", "out.mid", "--rate", "48000"},
