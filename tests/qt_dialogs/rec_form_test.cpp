@@ -469,6 +469,16 @@ TEST_F(RecFormTest, SaveWritesAStandardMidiFile) {
   EXPECT_EQ(form_->FileName(), before);
 }
 
+// The open save box of `form`; without one the test fails and whatever modal window is open closes.
+QFileDialog* FindSaveBox(QWidget* form) {
+  auto* box = form->findChild<QFileDialog*>("SaveDialog1");
+  if (!box) {
+    ADD_FAILURE() << "no save box";
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+  }
+  return box;
+}
+
 TEST_F(RecFormTest, SaveBoxAsksAboutTheFinalName) {
   QTemporaryDir dir;
   QFile existing(dir.path() + "/x.mid");
@@ -481,12 +491,8 @@ TEST_F(RecFormTest, SaveBoxAsksAboutTheFinalName) {
   QString suffix, folder, question;
   bool native = true;
   QTimer::singleShot(0, [&] {
-    auto* box = form_->findChild<QFileDialog*>("SaveDialog1");
-    if (!box) {
-      ADD_FAILURE() << "no save box";
-      if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
-      return;
-    }
+    QFileDialog* box = FindSaveBox(form_.get());
+    if (!box) return;
     filters = box->nameFilters();
     suffix = box->defaultSuffix();
     folder = box->directory().absolutePath();
@@ -532,12 +538,8 @@ TEST_F(RecFormTest, SaveBoxFilterOrExtensionChoosesAnAudioFile) {
   };
   for (const Case& c : cases) {
     QTimer::singleShot(0, [&] {
-      auto* box = form_->findChild<QFileDialog*>("SaveDialog1");
-      if (!box) {
-        ADD_FAILURE() << "no save box";
-        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
-        return;
-      }
+      QFileDialog* box = FindSaveBox(form_.get());
+      if (!box) return;
       box->selectNameFilter(QString::fromUtf8(c.filter));
       emit box->filterSelected(QString::fromUtf8(c.filter));
       box->selectFile(dir.path() + "/" + c.typed);
