@@ -135,23 +135,35 @@ std::string CheckedSoundfont(const std::string& given) {
 // One render: the synth, the encoder and the frames done so far.
 class Renderer {
  public:
-  Renderer(AudioFormat format, const AudioRenderOptions& options, const RenderProgress& progress,
-           int64_t mostFrames)
-      : options_(options), progress_(progress), buffer_(2 * kChunk) {
+  Renderer(const AudioRenderOptions& options, const RenderProgress& progress)
+      : options_(options), progress_(progress), buffer_(2 * kChunk) {}
+
+  ~Renderer() {
+    if (sound_ != nullptr) sf_close(sound_);
+    if (synth_ != nullptr) delete_fluid_synth(synth_);
+    if (settings_ != nullptr) delete_fluid_settings(settings_);
+  }
+
+  Renderer(const Renderer&) = delete;
+  Renderer& operator=(const Renderer&) = delete;
+
+  // Loads the soundfont into a new synth and opens the encoder; throws RenderError with the reason
+  // (what was made so far is released by the destructor). `mostFrames`: the longest the audio can be.
+  void Open(AudioFormat format, int64_t mostFrames) {
     RouteFluidSynthLog();
-    const std::string soundfont = CheckedSoundfont(options.soundfont);
+    const std::string soundfont = CheckedSoundfont(options_.soundfont);
     settings_ = new_fluid_settings();
     if (settings_ == nullptr) throw RenderError("FluidSynth could not be set up");
     double low = 0, high = 0;
     fluid_settings_getnum_range(settings_, "synth.sample-rate", &low, &high);
-    if (options.sampleRate < low || options.sampleRate > high) {
-      throw RenderError("the sample rate " + std::to_string(options.sampleRate) +
+    if (options_.sampleRate < low || options_.sampleRate > high) {
+      throw RenderError("the sample rate " + std::to_string(options_.sampleRate) +
                         " Hz is out of the synth's range " + std::to_string(static_cast<int>(low)) + ".." +
                         std::to_string(static_cast<int>(high)));
     }
-    fluid_settings_setnum(settings_, "synth.sample-rate", options.sampleRate);
+    fluid_settings_setnum(settings_, "synth.sample-rate", options_.sampleRate);
     fluid_settings_setnum(settings_, "synth.gain",
-                          options.gain < 0 ? FluidSynthOptions().fullGain : options.gain);
+                          options_.gain < 0 ? FluidSynthOptions().fullGain : options_.gain);
     fluid_settings_setint(settings_, "synth.device-id", kSynthDeviceId);
     fluid_settings_setint(settings_, "synth.threadsafe-api", 0);  // one thread drives it
     fluid_settings_setint(settings_, "synth.cpu-cores", 1);       // no worker threads, one order of work
@@ -162,12 +174,12 @@ class Renderer {
     }
 
     SF_INFO info{};
-    info.samplerate = options.sampleRate;
+    info.samplerate = options_.sampleRate;
     info.channels = 2;
     info.format = SndfileFormat(format);
     if (!sf_format_check(&info)) {
       throw RenderError(std::string("this libsndfile cannot write ") + FormatName(format) + " files at " +
-                        std::to_string(options.sampleRate) + " Hz");
+                        std::to_string(options_.sampleRate) + " Hz");
     }
     if (format == AudioFormat::kWav) {
       // 16-bit stereo: the whole file in one block, instead of growing it (and the peak) by doubling.
@@ -180,15 +192,6 @@ class Renderer {
     }
     sf_command(sound_, SFC_SET_CLIPPING, nullptr, SF_TRUE);  // loud peaks clip instead of wrapping
   }
-
-  ~Renderer() {
-    if (sound_ != nullptr) sf_close(sound_);
-    if (synth_ != nullptr) delete_fluid_synth(synth_);
-    if (settings_ != nullptr) delete_fluid_settings(settings_);
-  }
-
-  Renderer(const Renderer&) = delete;
-  Renderer& operator=(const Renderer&) = delete;
 
   // A message at `sample`: rendered up to the block boundary nearest to it, then handed to the synth.
   void Send(int64_t sample, std::span<const uint8_t> message) {
@@ -265,8 +268,9 @@ std::optional<std::string> RenderAudio(AudioFormat format, const AudioRenderOpti
     throw RenderError("the audio would be too long: at most " + std::to_string(std::lround(seconds)) +
                       " seconds at " + std::to_string(options.sampleRate) + " Hz, tail included");
   }
-  Renderer renderer(format, options, progress,
-                    endSample + static_cast<int64_t>(std::ceil(options.tailSeconds * options.sampleRate)));
+  Renderer renderer(options, progress);
+  renderer.Open(format,
+                endSample + static_cast<int64_t>(std::ceil(options.tailSeconds * options.sampleRate)));
   try {
     song([&renderer](int64_t sample, std::span<const uint8_t> message) { renderer.Send(sample, message); });
     renderer.Finish(endSample);
