@@ -7,7 +7,7 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config git
   # libraries
-  qt6-base-dev libgl-dev libasound2-dev libjack-jackd2-dev libfluidsynth-dev
+  qt6-base-dev libgl-dev libasound2-dev libjack-jackd2-dev libfluidsynth-dev libsndfile1-dev
   # sound at run time: a General MIDI soundfont, Japanese fonts for the window
   timgm6mb-soundfont fonts-ipafont-gothic
   # Qt's own dialog texts (file dialog, standard buttons) in the user's language

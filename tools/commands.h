@@ -2,6 +2,8 @@
 // parses its own options, prints its own errors and returns the exit status.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +31,24 @@ std::string ReadSource(const std::string& path);
 // The name of an input in messages: the path as given, "<stdin>" for "-".
 std::string InputLabel(const std::string& path);
 
+// The options of rendering to an audio file (tools/render_command.cpp).
+struct RenderOptions {
+  std::string Soundfont;  // empty: the built-in synthesizer's
+  int32_t Rate = 44100;
+  double Gain = -1;  // negative: the built-in synthesizer's
+  int32_t Loops = 0;
+  double Tail = 5;
+  bool Quiet = false;  // also for --play
+  bool Given = false;  // any option but --quiet was given
+};
+// Takes args[i] and its value when it is one of the options above (true; `error` set when it is bad);
+// false when it is not one of them.
+bool ParseRenderOption(const Args& args, size_t& i, RenderOptions& options, std::string& error);
+// Whether OUT names an audio file (.wav, .flac, .ogg, any case).
+bool IsAudioOutput(const std::string& path);
+// Renders the song of the last build-only compilation into `path`; returns "" or the reason it failed.
+std::string RenderCompiledSong(const std::string& path, const RenderOptions& options);
+
 // Reads an MML file ("-" = standard input) as the compiler takes it: CP932 with CR LF line breaks.
 // Throws platform::FileError when it cannot be read or holds more than the compiler's working text
 // (LABEL: the text is larger than 16 MiB).
@@ -50,5 +70,6 @@ extern const char* const kCompileHelp;
 extern const char* const kPlayHelp;
 extern const char* const kRecordHelp;
 extern const char* const kMidiHelp;
+extern const char* const kRenderHelp;
 
 }  // namespace tools

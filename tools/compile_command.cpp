@@ -42,6 +42,7 @@ struct CompileOptions {
   std::optional<std::string> Output;
   bool ListEvents = false;
   int Dialect = record::kOwnDialect;
+  RenderOptions Render;  // for an audio output
 };
 
 int Fail(const std::string& message) {
@@ -71,6 +72,8 @@ std::string ParseArgs(const Args& args, CompileOptions& options) {
     } else if (a == "--dialect") {
       if (!hasValue || !ParseDialect(args[i + 1], options.Dialect)) return "--dialect needs a number 0..6";
       ++i;
+    } else if (std::string error; ParseRenderOption(args, i, options.Render, error)) {
+      if (!error.empty()) return error;
     } else if (a.size() > 1 && a[0] == '-') {
       return "unknown option " + a;
     } else if (haveInput) {
@@ -82,6 +85,9 @@ std::string ParseArgs(const Args& args, CompileOptions& options) {
   }
   if (!haveInput) return "no input file (see --help)";
   if (!options.Output && !options.ListEvents) return "nothing to make: give -o OUT or --events";
+  if (options.Render.Given && !(options.Output && IsAudioOutput(*options.Output))) {
+    return "--soundfont, --rate, --gain, --loops and --tail need -o OUT.wav, .flac or .ogg";
+  }
   return "";
 }
 
@@ -202,10 +208,14 @@ int RunCompile(const Args& args) {
   // Build only: the output file is written here, under the name exactly as given.
   std::string ended = CompileAndReport(fileLabel, text, std::string(1, '\0'));
   if (ended.empty() && options.Output) {
-    try {
-      WriteOutput(*options.Output);
-    } catch (const std::exception& e) {
-      ended = e.what();
+    if (IsAudioOutput(*options.Output)) {
+      ended = RenderCompiledSong(*options.Output, options.Render);
+    } else {
+      try {
+        WriteOutput(*options.Output);
+      } catch (const std::exception& e) {
+        ended = e.what();
+      }
     }
   }
   if (!ended.empty()) return Fail(ended);

@@ -20,6 +20,7 @@ void PrintHelp() {
       "usage: tonvik-mml FILE -o OUT | FILE --events | --play FILE | --list-devices |\n"
       "                  --record-to-mml TAKE | --from-midi FILE.mid   (FILE \"-\" = standard input)\n\n");
   tools::PrintOut(tools::kCompileHelp);
+  tools::PrintOut(tools::kRenderHelp);
   tools::PrintOut(tools::kPlayHelp);
   tools::PrintOut(tools::kRecordHelp);
   tools::PrintOut(tools::kMidiHelp);
@@ -34,8 +35,9 @@ int RunCommand(const tools::Args& args) {
   // The first mode option decides the command; everything else is the compiler. Values of options
   // are skipped, so a take named "--play" or a field text "-h" is taken as the value it is.
   static const std::set<std::string> kTakesValue = {
-      "-o",    "--dialect", "--device", "--trace", "--mode",          "--tempo",    "--length",
-      "--min", "--default", "--first",  "--play",  "--record-to-mml", "--from-midi"};
+      "-o",          "--dialect",   "--device",  "--trace", "--mode",  "--tempo",
+      "--length",    "--min",       "--default", "--first", "--play",  "--record-to-mml",
+      "--from-midi", "--soundfont", "--rate",    "--gain",  "--loops", "--tail"};
   std::string mode;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];

@@ -1,6 +1,7 @@
 // tonvik-mml --list-devices | --play FILE [--device N|NAME|none] [--trace LOG]: the MIDI output
 // devices, and test play of an MML file through the timer sequencer, optionally logging every message
 // that reaches the port.
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdint>
@@ -15,13 +16,16 @@
 #include "midi/device_list.h"
 #include "midi/port.h"
 #include "midi/sequencer.h"
+#include "midi/song_render.h"
 #include "mml/conv.h"
+#include "mml/events.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/midi_out.h"
 #include "platform/midi_recording.h"
 #include "platform/text.h"
 #include "tools/commands.h"
+#include "tools/progress_line.h"
 
 namespace tools {
 
@@ -37,6 +41,7 @@ const char* const kPlayHelp =
     "                              milliseconds since the start of playback, then the bytes in hex\n"
     "                              (an event is due 101 ms after the start plus its time in the song;\n"
     "                              the port's reset at open comes before the start: negative times)\n"
+    "  --quiet                     no progress line (shown on standard error only on a terminal)\n"
     "  Compile errors and exit status as for compiling; 2 also when the device cannot open.\n\n";
 
 namespace {
@@ -59,6 +64,7 @@ struct PlayOptions {
   std::string Input;
   std::string Device = "-1";
   std::optional<std::string> Trace;
+  bool Quiet = false;
 };
 
 // Returns an error message, or "" when the arguments make sense.
@@ -75,6 +81,8 @@ std::string ParseArgs(const Args& args, PlayOptions& options) {
     } else if (a == "--trace") {
       if (!hasValue) return "--trace needs a file name";
       options.Trace = args[++i];
+    } else if (a == "--quiet") {
+      options.Quiet = true;
     } else {
       return "unknown option for --play: " + a;
     }
@@ -189,6 +197,30 @@ class TraceLog {
   std::string error_;
 };
 
+// Where a playing song is, for the progress line: its events are due 100 ms after the start, and after
+// the end of the first pass it repeats from the loop point.
+class SongClock {
+ public:
+  SongClock(const std::vector<uint8_t>& image, int32_t timebase) {
+    midi::SongRenderOptions milliseconds;
+    milliseconds.audio.sampleRate = 1000;
+    song_ = midi::SummarizeSong(image, timebase, milliseconds);
+  }
+  void Show(ProgressLine& line, uint32_t sinceStart, int32_t loops) const {
+    const int64_t elapsed = std::max<int64_t>(static_cast<int64_t>(sinceStart) - kLeadMs, 0);
+    int64_t at = std::min(elapsed, song_.passSample);
+    const int64_t body = song_.passSample - song_.loopSample;
+    if (loops > 0 && song_.loopSample >= 0 && body > 0) {
+      at = song_.loopSample + (elapsed - song_.passSample) % body;
+    }
+    line.Show(static_cast<double>(at) / 1000, static_cast<double>(song_.passSample) / 1000, loops);
+  }
+
+ private:
+  static constexpr int64_t kLeadMs = 100;
+  midi::TimelineSummary song_;
+};
+
 }  // namespace
 
 int RunListDevices(const Args& args) {
@@ -235,8 +267,15 @@ int RunPlay(const Args& args) {
   }
   TraceLog trace(options.Trace);
   auto drain = [&](uint32_t start) { return !recorder || trace.Append(recorder->TakeCalls(), start); };
+  ProgressLine line(options.Quiet);
+  const SongClock clock(mml::LastPlayImage(), midi::SongTimeBase);
+  auto poll = [&](uint32_t start) {
+    clock.Show(line, platform::TimeGetTime() - start, midi::LoopCount());
+    return drain(start);
+  };
   const std::string deviceName = device->Caps().name;
-  const std::optional<uint32_t> start = PlayToEnd(device, drain);
+  const std::optional<uint32_t> start = PlayToEnd(device, poll);
+  line.Clear();
   const std::string failure = device->Failure();
   midi::FinalizeMidiDrive();
   if (!start) {

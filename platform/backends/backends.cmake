@@ -7,6 +7,13 @@ if(TONVIK_FLUIDSYNTH_FOUND)
   target_sources(tonvik_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/fluidsynth_device.cpp)
   target_compile_definitions(tonvik_platform PUBLIC TONVIK_HAVE_FLUIDSYNTH)
   target_link_libraries(tonvik_platform PRIVATE PkgConfig::TONVIK_FLUIDSYNTH)
+  # Offline rendering to audio files needs libsndfile as well.
+  pkg_check_modules(TONVIK_SNDFILE IMPORTED_TARGET GLOBAL sndfile)
+  if(TONVIK_SNDFILE_FOUND)
+    target_sources(tonvik_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/audio_render.cpp)
+    target_compile_definitions(tonvik_platform PUBLIC TONVIK_HAVE_AUDIO_RENDER)
+    target_link_libraries(tonvik_platform PRIVATE PkgConfig::TONVIK_SNDFILE)
+  endif()
 endif()
 
 pkg_check_modules(TONVIK_ALSA IMPORTED_TARGET GLOBAL alsa)

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/backends/fluidsynth_messages.h"
 #include "platform/backends/midi_bytes.h"
 
 namespace platform {
@@ -22,22 +23,6 @@ constexpr std::array<const char*, 3> kSoundfontNames = {"default-GM", "FluidR3_G
 constexpr std::array<const char*, 2> kSoundfontExtensions = {".sf2", ".sf3"};
 constexpr int kMinAudioPeriod = 64;
 constexpr int kMaxAudioPeriod = 8192;
-
-// FluidSynth's errors and warnings go to stderr, for someone who started the program from a terminal;
-// the user sees the one reason of a failed start in the window. The synth starts once per run, so
-// they appear once.
-void LogToStderr(int, const char* message, void*) { std::fprintf(stderr, "fluidsynth: %s\n", message); }
-
-void RouteFluidSynthLog() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    fluid_set_log_function(FLUID_PANIC, &LogToStderr, nullptr);
-    fluid_set_log_function(FLUID_ERR, &LogToStderr, nullptr);
-    fluid_set_log_function(FLUID_WARN, &LogToStderr, nullptr);
-    fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
-    fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
-  });
-}
 
 // Whether this FluidSynth build has the audio driver `name`.
 bool HasAudioDriver(fluid_settings_t* settings, const std::string& name) {
@@ -117,7 +102,7 @@ class FluidSynthDevice final : public WholeMessageDevice {
     fluid_settings_setint(settings_, "audio.periods", options_.periods);
     // FluidSynth takes a system-exclusive message only for its own device id (or 0x7F, all). The GS
     // and XG resets address device 0x10, the GM reset 0x7F: with 0x10 all three reach the synth.
-    fluid_settings_setint(settings_, "synth.device-id", 0x10);
+    fluid_settings_setint(settings_, "synth.device-id", kSynthDeviceId);
     // On a JACK-only desktop: Tonvik's outputs to the system's playback ports, and no server started.
     fluid_settings_setstr(settings_, "audio.jack.id", "Tonvik synth");
     fluid_settings_setint(settings_, "audio.jack.autoconnect", 1);
@@ -278,50 +263,7 @@ class FluidSynthDevice final : public WholeMessageDevice {
     if (!open_ || !ready_ || message.empty()) {
       return;
     }
-    const uint8_t status = message[0];
-    if (status == 0xF0) {
-      // FluidSynth takes the message without F0 and F7; it handles the GM, GS and XG resets.
-      size_t length = message.size() - 1;
-      if (length > 0 && message.back() == 0xF7) {
-        --length;
-      }
-      fluid_synth_sysex(synth_, reinterpret_cast<const char*>(message.data() + 1), static_cast<int>(length),
-                        nullptr, nullptr, nullptr, 0);
-      return;
-    }
-    if (status >= 0xF0 || message.size() < 2) {
-      return;  // system common and real-time messages have nothing to do in the synth
-    }
-    const int channel = status & 0x0F;
-    const int data1 = message[1];
-    const int data2 = message.size() > 2 ? message[2] : 0;
-    switch (status & 0xF0) {
-      case 0x80:
-        fluid_synth_noteoff(synth_, channel, data1);
-        break;
-      case 0x90:
-        if (data2 == 0) {
-          fluid_synth_noteoff(synth_, channel, data1);
-        } else {
-          fluid_synth_noteon(synth_, channel, data1, data2);
-        }
-        break;
-      case 0xA0:
-        fluid_synth_key_pressure(synth_, channel, data1, data2);
-        break;
-      case 0xB0:
-        fluid_synth_cc(synth_, channel, data1, data2);
-        break;
-      case 0xC0:
-        fluid_synth_program_change(synth_, channel, data1);
-        break;
-      case 0xD0:
-        fluid_synth_channel_pressure(synth_, channel, data1);
-        break;
-      default:  // 0xE0
-        fluid_synth_pitch_bend(synth_, channel, data1 | (data2 << 7));
-        break;
-    }
+    SendMessageToSynth(synth_, message);
   }
 
   const FluidSynthOptions options_;
@@ -340,6 +282,56 @@ class FluidSynthDevice final : public WholeMessageDevice {
 };
 
 }  // namespace
+
+void SendMessageToSynth(fluid_synth_t* synth, std::span<const uint8_t> message) {
+  if (message.empty()) {
+    return;
+  }
+  const uint8_t status = message[0];
+  if (status == 0xF0) {
+    // FluidSynth takes the message without F0 and F7; it handles the GM, GS and XG resets.
+    size_t length = message.size() - 1;
+    if (length > 0 && message.back() == 0xF7) {
+      --length;
+    }
+    fluid_synth_sysex(synth, reinterpret_cast<const char*>(message.data() + 1), static_cast<int>(length),
+                      nullptr, nullptr, nullptr, 0);
+    return;
+  }
+  if (status >= 0xF0 || message.size() < 2) {
+    return;  // system common and real-time messages have nothing to do in the synth
+  }
+  const int channel = status & 0x0F;
+  const int data1 = message[1];
+  const int data2 = message.size() > 2 ? message[2] : 0;
+  switch (status & 0xF0) {
+    case 0x80:
+      fluid_synth_noteoff(synth, channel, data1);
+      break;
+    case 0x90:
+      if (data2 == 0) {
+        fluid_synth_noteoff(synth, channel, data1);
+      } else {
+        fluid_synth_noteon(synth, channel, data1, data2);
+      }
+      break;
+    case 0xA0:
+      fluid_synth_key_pressure(synth, channel, data1, data2);
+      break;
+    case 0xB0:
+      fluid_synth_cc(synth, channel, data1, data2);
+      break;
+    case 0xC0:
+      fluid_synth_program_change(synth, channel, data1);
+      break;
+    case 0xD0:
+      fluid_synth_channel_pressure(synth, channel, data1);
+      break;
+    default:  // 0xE0
+      fluid_synth_pitch_bend(synth, channel, data1 | (data2 << 7));
+      break;
+  }
+}
 
 int AudioPeriodFromEnvironment() {
   const std::string text = Environment("TONVIK_AUDIO_PERIOD");
@@ -379,6 +371,24 @@ std::vector<std::string> SoundfontCandidates(const std::string& configured) {
     }
   }
   return candidates;
+}
+
+// FluidSynth's errors and warnings go to stderr, for someone who started the program from a terminal;
+// the user sees the one reason of a failed start in the window. The synth starts once per run, so
+// they appear once.
+namespace {
+void LogToStderr(int, const char* message, void*) { std::fprintf(stderr, "fluidsynth: %s\n", message); }
+}  // namespace
+
+void RouteFluidSynthLog() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    fluid_set_log_function(FLUID_PANIC, &LogToStderr, nullptr);
+    fluid_set_log_function(FLUID_ERR, &LogToStderr, nullptr);
+    fluid_set_log_function(FLUID_WARN, &LogToStderr, nullptr);
+    fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
+    fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
+  });
 }
 
 std::string FindGmSoundfont() {

@@ -18,14 +18,17 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTextCursor>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
+#include <optional>
 
 #include "midi/sequencer.h"
+#include "midi/song_render.h"
 #include "mml/conv.h"
 #include "mml/events.h"
 #include "mml/state.h"
@@ -66,6 +69,19 @@ void CompileToFile(const std::string& program, const QString& fileName) {
   } else {
     mml::WriteSmfFile(mml::EventList, mml::Timebase, mml::CutTime, mml::EndTime, native);
   }
+}
+
+// The save box's filters: the MIDI file first, the audio files next to it.
+const QString kMidiFilter = QStringLiteral("標準MIDIファイル(*.mid)");
+const QString kWavFilter = QStringLiteral("WAVファイル(*.wav)");
+const QString kFlacFilter = QStringLiteral("FLACファイル(*.flac)");
+const QString kAllFilter = QStringLiteral("全てのファイル(*)");
+
+// The extension the save box adds to a name typed without one: the chosen filter's.
+QString SuffixForFilter(const QString& filter) {
+  if (filter == kWavFilter) return QStringLiteral("wav");
+  if (filter == kFlacFilter) return QStringLiteral("flac");
+  return QStringLiteral("mid");
 }
 
 QLabel* NewLabel(const QString& text, const char* name, QWidget* parent) {
@@ -483,8 +499,10 @@ QString TFormRec::RunSaveDialog() {
   box.setOption(QFileDialog::DontUseNativeDialog);
   box.setAcceptMode(QFileDialog::AcceptSave);
   box.setFileMode(QFileDialog::AnyFile);
-  box.setNameFilters({QStringLiteral("標準MIDIファイル(*.mid)"), QStringLiteral("全てのファイル(*)")});
+  box.setNameFilters({kMidiFilter, kWavFilter, kFlacFilter, kAllFilter});
   box.setDefaultSuffix(QStringLiteral("mid"));
+  connect(&box, &QFileDialog::filterSelected, &box,
+          [&box](const QString& filter) { box.setDefaultSuffix(SuffixForFilter(filter)); });
   if (!fileName_.isEmpty()) box.selectFile(QFileInfo(fileName_).fileName());
   if (box.exec() != QDialog::Accepted || box.selectedFiles().isEmpty()) return {};
   return box.selectedFiles().first();
@@ -496,7 +514,36 @@ void TFormRec::Save1Execute() {
   SetFileName(WithMidExtension(chosen));
   const int headerBytes = static_cast<int>(SaveHeader(Header()).size());
   const std::string program = SaveProgramText();
+  const std::string native = QFile::encodeName(fileName_).toStdString();
+  if (const std::optional<platform::AudioFormat> format = midi::AudioFormatForName(native)) {
+    Compile([&] { RenderAudioFile(program, native, *format); }, headerBytes);
+    return;
+  }
   Compile([&] { CompileToFile(program, fileName_); }, headerBytes);
+}
+
+void TFormRec::RenderAudioFile(const std::string& program, const std::string& nativePath,
+                               platform::AudioFormat format) {
+  mml::CompileMML(program, std::string(1, '\0'));
+  // The render runs here, on the UI thread, with a progress box whose button cancels it; a cancelled
+  // render writes nothing. The box needs the normal cursor over the busy one.
+  QProgressDialog progress(QStringLiteral("音声ファイルを作成中..."), QStringLiteral("中止"), 0, 1000, this);
+  progress.setObjectName("RenderProgress");
+  progress.setWindowTitle(windowTitle());
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(0);
+  progress.setAutoReset(false);
+  QApplication::setOverrideCursor(Qt::ArrowCursor);
+  struct CursorBack {
+    ~CursorBack() { QApplication::restoreOverrideCursor(); }
+  } cursorBack;
+  midi::RenderSongFile(nativePath, format, mml::LastPlayImage(), mml::Timebase, midi::SongRenderOptions(),
+                       [&](const midi::SongRenderProgress& p) {
+                         const double part = p.totalSeconds > 0 ? p.seconds / p.totalSeconds : 1;
+                         progress.setValue(static_cast<int>(std::clamp(part, 0.0, 1.0) * 1000));
+                         QCoreApplication::processEvents();
+                         return !progress.wasCanceled();
+                       });
 }
 
 void TFormRec::Copy1Execute() { QGuiApplication::clipboard()->setText(MemoMML->toPlainText()); }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "platform/backends/audio_render.h"
 #include "record/capture.h"
 #include "record/convert.h"
 #include "record/dialect.h"
@@ -122,6 +123,9 @@ class TFormRec : public QDialog {
   // Runs a compilation under the busy cursor, then lists its errors (their spans behind a header of
   // `headerBytes` bytes); shows the message of an exception that leaves it and returns false then.
   bool Compile(const std::function<void()>& run, int headerBytes);
+  // Compiles `program` and renders it into an audio file, with a progress box that can cancel it.
+  void RenderAudioFile(const std::string& program, const std::string& nativePath,
+                       platform::AudioFormat format);
   void ShowErrors(int headerBytes);
   void SelectError(int row);
   std::string MemoCp932() const;

@@ -19,6 +19,10 @@
 
 #include "golden.h"
 #include "platform/files.h"
+#include "tools/progress_line.h"
+#ifdef TONVIK_HAVE_AUDIO_RENDER
+#include "platform/backends/fluidsynth_device.h"
+#endif
 
 namespace {
 
@@ -395,3 +399,118 @@ TEST_F(CompileCommand, PlayTraceIsWrittenAsTheMessagesGo) {
 }
 
 }  // namespace
+
+TEST(ProgressLine, ShowsSongTimeDoneAndTotalAndTheLoop) {
+  struct Case {
+    double seconds, total;
+    int32_t loop;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0, 180, 0, "0:00.0 / 3:00.0"},
+      {61.29, 180, 0, "1:01.2 / 3:00.0"},  // tenths cut: never more than is done
+      {59.99, 3600.5, 2, "0:59.9 / 60:00.5  loop 2"},
+      {-1, 0, 0, "0:00.0 / 0:00.0"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(tools::ProgressLine::Text(c.seconds, c.total, c.loop), c.text);
+}
+
+#ifdef TONVIK_HAVE_AUDIO_RENDER
+// OUT.wav, .flac, .ogg render the song; what stops a render ends with exit 2, a clear message and no file.
+TEST_F(CompileCommand, AudioOutputsRenderOrSayWhyNot) {
+  if (platform::FindGmSoundfont().empty()) GTEST_SKIP() << "no General MIDI soundfont installed";
+  Write("in.mml", ":1 l4 cdef\n");
+  Write("loop.mml", ":1 \"*LOOP\" l1 c\n");  // 2 s a loop
+  Write("keep.wav", "earlier");
+  struct Case {
+    std::vector<std::string> args;
+    int exit;
+    std::string err;  // "" = nothing on standard error (not a terminal: no progress line)
+    const char* file;
+    const char* starts;  // the first bytes of the file, or "earlier" when it must be untouched
+  };
+  const Case cases[] = {
+      {{"in.mml", "-o", "out.WAV"}, 0, "", "out.WAV", "RIFF"},
+      {{"in.mml", "-o", "out.flac", "--rate", "48000", "--gain", "0.5", "--tail", "0"},
+       0,
+       "",
+       "out.flac",
+       "fLaC"},
+      {{"in.mml", "-o", "out.Ogg", "--loops", "2", "--quiet"}, 0, "", "out.Ogg", "OggS"},
+      {{"in.mml", "-o", "keep.wav", "--soundfont", "missing.sf2"},
+       2,
+       "tonvik-mml: cannot read the soundfont missing.sf2: No such file or directory\n",
+       "keep.wav",
+       "earlier"},
+      {{"in.mml", "-o", "keep.wav", "--rate", "200000"},
+       2,
+       "tonvik-mml: the sample rate 200000 Hz is out of the synth's range 8000..96000\n",
+       "keep.wav",
+       "earlier"},
+      {{"in.mml", "-o", "keep.wav", "--rate", "44.1k"},
+       2,
+       "tonvik-mml: --rate needs a sample rate in Hz, e.g. 44100\n",
+       "keep.wav",
+       "earlier"},
+      {{"in.mml", "-o", "keep.wav", "--gain", "11"},
+       2,
+       "tonvik-mml: --gain needs a number from 0 to 10\n",
+       "keep.wav",
+       "earlier"},
+      {{"in.mml", "-o", "keep.wav", "--loops", "-1"},
+       2,
+       "tonvik-mml: --loops needs a whole number from 0 to 1000000\n",
+       "keep.wav",
+       "earlier"},
+      {{"in.mml", "-o", "keep.wav", "--tail"},
+       2,
+       "tonvik-mml: --tail needs a value\n",
+       "keep.wav",
+       "earlier"},
+      {{"loop.mml", "-o", "keep.wav", "--loops", "1000000"},
+       2,
+       "tonvik-mml: the audio would be too long: at most 12174 seconds at 44100 Hz, tail included\n",
+       "keep.wav",
+       "earlier"},
+      {{"in.mml", "-o", "out.mid", "--rate", "48000"},
+       2,
+       "tonvik-mml: --soundfont, --rate, --gain, --loops and --tail need -o OUT.wav, .flac or .ogg\n",
+       nullptr,
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    Result r = Run(c.args);
+    EXPECT_EQ(r.Exit, c.exit) << c.args[2];
+    EXPECT_EQ(r.Err, c.err) << c.args[2];
+    if (c.file != nullptr) {
+      EXPECT_EQ(Read(c.file).substr(0, std::string(c.starts).size()), c.starts) << c.file;
+    }
+  }
+  EXPECT_FALSE(Exists("out.mid"));
+}
+
+// On a terminal the render draws one progress line on standard error and clears it at the end.
+TEST_F(CompileCommand, RenderShowsAProgressLineOnlyOnATerminal) {
+  if (platform::FindGmSoundfont().empty()) GTEST_SKIP() << "no General MIDI soundfont installed";
+  if (std::system("command -v script >/dev/null") != 0) GTEST_SKIP() << "no script(1) for a terminal";
+  Write("in.mml", ":1 t120 l1 cc\n");  // 4 s
+  auto onTerminal = [&](const std::string& options) {
+    const std::string command = "cd " + Quote(dir_.string()) + " && script -qec " +
+                                Quote(Quote(program_) + " in.mml -o out.wav " + options) + " /dev/null >.tty";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return Read(".tty");
+  };
+  const std::string line = onTerminal("");
+  EXPECT_EQ(line.substr(0, 16), "\r0:00.1 / 0:04.0") << line;
+  EXPECT_EQ(line.substr(line.size() - 4), "\r\x1B[K") << line;
+  EXPECT_EQ(onTerminal("--quiet"), "");
+  // --play too: the song's time from the start of playback.
+  const std::string play = "cd " + Quote(dir_.string()) + " && script -qec " +
+                           Quote(Quote(program_) + " --play in.mml --device none") + " /dev/null >.tty";
+  Write("in.mml", ":1 t240 l2 c\n");  // 0.5 s
+  EXPECT_EQ(std::system(play.c_str()), 0);
+  const std::string played = Read(".tty");
+  EXPECT_EQ(played.substr(0, 17), "\r0:00.0 / 0:00.5\x1B") << played;
+  EXPECT_EQ(played.substr(played.size() - 4), "\r\x1B[K") << played;
+}
+#endif

@@ -32,6 +32,11 @@
 #include "platform/qt/settings_store.h"
 #include "platform/timer.h"
 #include "record/smf_reader.h"
+#ifdef TONVIK_HAVE_AUDIO_RENDER
+#include <QProgressDialog>
+
+#include "platform/backends/fluidsynth_device.h"
+#endif
 
 namespace record {
 namespace {
@@ -464,6 +469,16 @@ TEST_F(RecFormTest, SaveWritesAStandardMidiFile) {
   EXPECT_EQ(form_->FileName(), before);
 }
 
+// The open save box of `form`; without one the test fails and whatever modal window is open closes.
+QFileDialog* FindSaveBox(QWidget* form) {
+  auto* box = form->findChild<QFileDialog*>("SaveDialog1");
+  if (!box) {
+    ADD_FAILURE() << "no save box";
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+  }
+  return box;
+}
+
 TEST_F(RecFormTest, SaveBoxAsksAboutTheFinalName) {
   QTemporaryDir dir;
   QFile existing(dir.path() + "/x.mid");
@@ -476,12 +491,8 @@ TEST_F(RecFormTest, SaveBoxAsksAboutTheFinalName) {
   QString suffix, folder, question;
   bool native = true;
   QTimer::singleShot(0, [&] {
-    auto* box = form_->findChild<QFileDialog*>("SaveDialog1");
-    if (!box) {
-      ADD_FAILURE() << "no save box";
-      if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
-      return;
-    }
+    QFileDialog* box = FindSaveBox(form_.get());
+    if (!box) return;
     filters = box->nameFilters();
     suffix = box->defaultSuffix();
     folder = box->directory().absolutePath();
@@ -497,7 +508,8 @@ TEST_F(RecFormTest, SaveBoxAsksAboutTheFinalName) {
   });
   form_->Save1->trigger();
   EXPECT_EQ(filters,
-            (QStringList{QStringLiteral("標準MIDIファイル(*.mid)"), QStringLiteral("全てのファイル(*)")}));
+            (QStringList{QStringLiteral("標準MIDIファイル(*.mid)"), QStringLiteral("WAVファイル(*.wav)"),
+                         QStringLiteral("FLACファイル(*.flac)"), QStringLiteral("全てのファイル(*)")}));
   EXPECT_EQ(suffix, "mid");
   EXPECT_EQ(folder, QDir(dir.path()).absolutePath());
   EXPECT_FALSE(native);
@@ -505,6 +517,70 @@ TEST_F(RecFormTest, SaveBoxAsksAboutTheFinalName) {
   EXPECT_EQ(form_->FileName(), dir.path() + "/x.mid");
   EXPECT_GT(QFileInfo(dir.path() + "/x.mid").size(), 0);
 }
+
+#ifdef TONVIK_HAVE_AUDIO_RENDER
+// The chosen filter decides the extension of a name typed without one; the extension decides the file.
+TEST_F(RecFormTest, SaveBoxFilterOrExtensionChoosesAnAudioFile) {
+  if (platform::FindGmSoundfont().empty()) GTEST_SKIP() << "no General MIDI soundfont installed";
+  QTemporaryDir dir;
+  Open(kOctave, 3000, Values(kModeFromTempo));
+  struct Case {
+    const char* filter;
+    const char* typed;
+    const char* written;
+    const char* starts;
+  };
+  const Case cases[] = {
+      {"WAVファイル(*.wav)", "a", "a.wav", "RIFF"},
+      {"FLACファイル(*.flac)", "b", "b.flac", "fLaC"},
+      {"標準MIDIファイル(*.mid)", "c.WAV", "c.WAV", "RIFF"},
+      {"WAVファイル(*.wav)", "d.mid", "d.mid", "MThd"},
+  };
+  for (const Case& c : cases) {
+    QTimer::singleShot(0, [&] {
+      QFileDialog* box = FindSaveBox(form_.get());
+      if (!box) return;
+      box->selectNameFilter(QString::fromUtf8(c.filter));
+      emit box->filterSelected(QString::fromUtf8(c.filter));
+      box->selectFile(dir.path() + "/" + c.typed);
+      QMetaObject::invokeMethod(box, "accept", Qt::DirectConnection);
+    });
+    form_->Save1->trigger();
+    const QString written = dir.path() + "/" + c.written;
+    EXPECT_EQ(form_->FileName(), written);
+    const std::string bytes = platform::ReadWholeFile(QFile::encodeName(written).toStdString());
+    EXPECT_EQ(bytes.substr(0, 4), c.starts) << c.written;
+  }
+  EXPECT_TRUE(shownErrors_.empty());
+}
+
+// Cancelling the progress box leaves no file and an earlier file untouched.
+TEST_F(RecFormTest, ACancelledRenderWritesNothing) {
+  if (platform::FindGmSoundfont().empty()) GTEST_SKIP() << "no General MIDI soundfont installed";
+  QTemporaryDir dir;
+  Open(kOctave, 3000, Values(kModeFromTempo));
+  SetMemo("c1c1c1c1c1c1c1c1");
+  for (const char* name : {"new.wav", "old.flac"}) {
+    const QString path = dir.path() + "/" + name;
+    if (QString(name) == "old.flac")
+      platform::WriteFileAtomic(QFile::encodeName(path).toStdString(), {"earlier"});
+    form_->askSaveName = [&] { return path; };
+    bool cancelled = false;
+    QTimer::singleShot(0, [&] {
+      if (auto* progress = form_->findChild<QProgressDialog*>("RenderProgress")) {
+        progress->cancel();
+        cancelled = true;
+      }
+    });
+    form_->Save1->trigger();
+    EXPECT_TRUE(cancelled) << name;
+    EXPECT_TRUE(shownErrors_.empty());
+  }
+  EXPECT_FALSE(QFile::exists(dir.path() + "/new.wav"));
+  EXPECT_EQ(platform::ReadWholeFile(QFile::encodeName(dir.path() + "/old.flac").toStdString()), "earlier");
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+}
+#endif
 
 TEST_F(RecFormTest, SaveBoxStartsInTheFolderOfTheStoredName) {
   QTemporaryDir dir;
