@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 
-#include "app/settings.h"
 #include "midi/port.h"
 #include "platform/clock.h"
+#include "settings/settings.h"
 
 namespace app {
+
+using settings::Settings;
 namespace {
 
 // Standard layout: C on the C key. Lower manual on the two lower letter rows, upper manual an octave

@@ -4,10 +4,10 @@
 #include <csignal>
 #include <memory>
 
-#include "app/icon.h"
 #include "app/main_window.h"
 #include "app/translations.h"
 #include "app/windows.h"
+#include "dialogs/icon.h"
 #include "midi/port.h"
 #include "midi/sequencer.h"
 #include "platform/qt/termination_signals.h"
@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tonvik"));
   app::LoadQtTranslations();
-  QApplication::setWindowIcon(app::AppIcon());
+  QApplication::setWindowIcon(dialogs::AppIcon());
   midi::ConnectCompilerHandOver();
 
   const app::ProgramWindows windows = app::CreateWindows();

@@ -16,14 +16,20 @@
 #include "dialogs/config_form.h"
 #include "dialogs/palette.h"
 #include "dialogs/program_names.h"
+#include "dialogs/rec_form.h"
 #include "midi/port.h"
 #include "platform/clock.h"
 #include "platform/midi_out.h"
 #include "platform/qt/key_position.h"
 #include "platform/qt/settings_store.h"
-#include "record/form/rec_form.h"
+#include "tonvik/version.h"
 
 namespace app {
+
+using settings::ReadSettings;
+using settings::ReadStartValues;
+using settings::Settings;
+using settings::WriteSettings;
 
 TForm1* Form1 = nullptr;
 
@@ -109,7 +115,7 @@ std::string FormatNumber(int64_t value, int32_t width, bool withSign) {
 
 QString WindowTitle(int32_t program) {
   return QStringLiteral("Tonvik Ver%1 [Prog.:%2]")
-      .arg(QString::fromLatin1(kVersionText), Text(std::string(dialogs::ProgramName(program))));
+      .arg(QString::fromLatin1(tonvik::kVersionText), Text(std::string(dialogs::ProgramName(program))));
 }
 
 TForm1::TForm1()
@@ -172,7 +178,7 @@ TForm1::~TForm1() {
   if (Form1 == this) Form1 = nullptr;
 }
 
-void TForm1::AttachDialogs(record::TFormRec* formRec, dialogs::TFormProg* formProg,
+void TForm1::AttachDialogs(dialogs::TFormRec* formRec, dialogs::TFormProg* formProg,
                            dialogs::TFormConfig* formConfig, dialogs::TFormAbout* formAbout) {
   FormRec = formRec;
   FormProg = formProg;
@@ -389,7 +395,7 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::FirstShow() {
   LoadSettings();
   settingsLoaded_ = true;
-  if (QString::fromUtf8(kVersionText).contains(QStringLiteral("β"))) {
+  if (QString::fromUtf8(tonvik::kVersionText).contains(QStringLiteral("β"))) {
     showMessage(QMessageBox::Warning,
                 QStringLiteral("このプログラムはβバージョンです。\n"
                                "正式版より致命的なバグが潜んでいる可能性があるので注意してください。\n"

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "app/keys.h"
-#include "app/settings.h"
+#include "settings/settings.h"
 
 class QDialog;
 class QKeyEvent;
@@ -23,10 +23,8 @@ class QTimer;
 namespace platform {
 class MidiOutDevice;
 }
-namespace record {
-class TFormRec;
-}
 namespace dialogs {
+class TFormRec;
 class TFormProg;
 class TFormConfig;
 class TFormAbout;
@@ -35,8 +33,6 @@ class TFormAbout;
 namespace app {
 
 class KeyStripView;
-
-inline constexpr const char* kVersionText = "1.70";
 
 // The decimal digits of |value| behind "000", of which the last `width` characters remain; with
 // `withSign` a "-" for negative values and a "+" otherwise in front. (5, 3) "005", (-12, 3, true) "-012".
@@ -54,7 +50,7 @@ class TForm1 : public QWidget, public KeyboardHost {
   ~TForm1() override;
 
   // The dialogs this window opens; they are created after it.
-  void AttachDialogs(record::TFormRec* formRec, dialogs::TFormProg* formProg,
+  void AttachDialogs(dialogs::TFormRec* formRec, dialogs::TFormProg* formProg,
                      dialogs::TFormConfig* formConfig, dialogs::TFormAbout* formAbout);
 
   void LoadSettings();
@@ -112,7 +108,7 @@ class TForm1 : public QWidget, public KeyboardHost {
   QLabel* Label2;
   KeyStripView* Image1;
 
-  record::TFormRec* FormRec = nullptr;
+  dialogs::TFormRec* FormRec = nullptr;
   dialogs::TFormProg* FormProg = nullptr;
   dialogs::TFormConfig* FormConfig = nullptr;
   dialogs::TFormAbout* FormAbout = nullptr;
@@ -146,7 +142,7 @@ class TForm1 : public QWidget, public KeyboardHost {
   bool closed_ = false;
   bool erased_ = false;
   std::optional<Qt::ApplicationState> lastState_;  // the last state change reported
-  ConvertValues convert_;                          // the `Convert` values while no edit dialog is attached
+  settings::ConvertValues convert_;                // the `Convert` values while no edit dialog is attached
   // X11 auto-repeat arrives as a release and a press with the same time stamp, and Qt does not always
   // see the pair: the key-up of a held note waits a moment for the press that would make it a repeat.
   struct PendingKeyUp {

@@ -12,8 +12,8 @@
 #include <numeric>
 #include <optional>
 
-#include "app/settings.h"
 #include "midi/port.h"
+#include "settings/settings.h"
 
 namespace dialogs {
 
@@ -169,7 +169,7 @@ void TFormConfig::FormShow() {
   ListView1->scrollToItem(item);
   ListView1->setFocus();
 
-  const app::SettingsRecord& s = app::Settings;
+  const settings::SettingsRecord& s = settings::Settings;
   CheckBoxChannel->setChecked(s.Channel == 9);
   ComboBoxType->setCurrentIndex(s.DeviceType >= 0 && s.DeviceType < ComboBoxType->count() ? s.DeviceType : 0);
   CheckBoxTop->setChecked(s.StayOnTop);
@@ -194,7 +194,7 @@ void TFormConfig::done(int result) {
 
 void TFormConfig::FormClose(int result) {
   if (result != QDialog::Accepted) return;
-  app::SettingsRecord& s = app::Settings;
+  settings::SettingsRecord& s = settings::Settings;
   midi::ClosePort();
   midi::DeviceId = SelectedRow() - 1;
   s.DeviceType = ComboBoxType->currentIndex();

@@ -11,9 +11,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/settings.h"
 #include "dialogs/program_names.h"
 #include "midi/port.h"
+#include "settings/settings.h"
 
 namespace dialogs {
 namespace {
@@ -151,7 +151,7 @@ void TFormProg::TabControl1Change() { FillProgramList(); }
 void TFormProg::showEvent(QShowEvent* event) {
   // Only when the dialog is opened; a window manager restoring it from minimised leaves the choice as is.
   if (!event->spontaneous()) {
-    const int32_t program = app::ClampedProgram(app::Settings.Program);
+    const int32_t program = settings::ClampedProgram(settings::Settings.Program);
     SetTabIndex((program - 1) / kFamilySize);
     SetItemIndex((program - 1) % kFamilySize);
     FillProgramList();

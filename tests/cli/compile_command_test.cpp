@@ -17,8 +17,8 @@
 #include <utility>
 #include <vector>
 
-#include "golden.h"
 #include "platform/files.h"
+#include "tests/support/golden.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "app/keys.h"
-#include "app/settings.h"
 #include "midi/port.h"
 #include "platform/clock.h"
 #include "platform/midi_out.h"
 #include "platform/midi_recording.h"
+#include "settings/settings.h"
 
 namespace app_test {
 
@@ -24,7 +24,7 @@ class KeyboardFixture : public ::testing::Test {
     platform::SetClockForTesting(clock_.get());
     device_ = std::make_shared<platform::RecordingMidiOut>();
     platform::SetMidiOutDevicesForTesting(device_, {});
-    app::Settings = app::SettingsRecord{};
+    settings::Settings = settings::SettingsRecord{};
     app::InitKeyState();
     app::BuildKeyTable();
     midi::OpenPort(-1);

@@ -10,7 +10,7 @@
 namespace app_test {
 namespace {
 
-using app::Settings;
+using settings::Settings;
 
 // Records what the key logic asks of its window.
 class FakeHost : public app::KeyboardHost {
@@ -202,11 +202,11 @@ TEST_F(KeysTest, CommandKeysChangeTheirSettings) {
     const char* what;
     uint32_t key;
     bool shift, ctrl;
-    int32_t app::SettingsRecord::*field;
+    int32_t settings::SettingsRecord::*field;
     int32_t start, expected;
     Bytes bytes;
   };
-  using S = app::SettingsRecord;
+  using S = settings::SettingsRecord;
   const Case cases[] = {
       {"RollUp velocity", 0x22, false, false, &S::Velocity, 100, 101, {}},
       {"RollDown velocity", 0x21, false, false, &S::Velocity, 100, 99, {}},
@@ -226,7 +226,7 @@ TEST_F(KeysTest, CommandKeysChangeTheirSettings) {
       {"unknown key", 0x7A, false, false, &S::Bank, 3, 3, {}},
   };
   for (const Case& c : cases) {
-    Settings = app::SettingsRecord{};
+    Settings = settings::SettingsRecord{};
     Settings.DeviceType = 1;
     Settings.*c.field = c.start;
     Sent();
@@ -251,7 +251,7 @@ TEST_F(KeysTest, BankKeysPerDeviceType) {
       {3, 0, 0x25, 3, {"B0 00 03", "B0 20 00", "C0 00"}},
   };
   for (const Case& c : cases) {
-    Settings = app::SettingsRecord{};
+    Settings = settings::SettingsRecord{};
     Settings.DeviceType = c.deviceType;
     Settings.Channel = c.channel;
     Settings.Bank = 4;

@@ -28,16 +28,16 @@
 #include "dialogs/about.h"
 #include "dialogs/config_form.h"
 #include "dialogs/palette.h"
+#include "dialogs/rec_form.h"
 #include "keyboard_fixture.h"
 #include "platform/qt/key_position.h"
 #include "platform/qt/settings_store.h"
 #include "platform/qt/termination_signals.h"
-#include "record/form/rec_form.h"
 
 namespace app_test {
 namespace {
 
-using app::Settings;
+using settings::Settings;
 
 QString SettingsFile() { return QString::fromStdString(platform::SettingsStore().Location()); }
 
@@ -416,11 +416,11 @@ TEST_F(WindowTest, SettingsAreWrittenAndReadBack) {
     for (const char* key : keys) EXPECT_TRUE(file.contains(QString::fromLatin1(key))) << key;
     EXPECT_EQ(file.value("Controls/Voice").toInt(), 41);
   }
-  Settings = app::SettingsRecord{};
+  Settings = settings::SettingsRecord{};
   form_->LoadSettings();
   {
     const platform::SettingsStore store;
-    app::ReadStartValues(store, Settings, false);
+    settings::ReadStartValues(store, Settings, false);
   }
   EXPECT_EQ(Settings.DeviceType, 2);
   EXPECT_EQ(Settings.Channel, 9);
@@ -465,7 +465,7 @@ TEST_F(WindowTest, ConvertValuesGoThroughTheEditDialog) {
     file.setValue("Convert/Mode", 9);  // no such item: the first
   }
   form_->LoadSettings();
-  const app::ConvertValues shown = windows_.formRec->ConvertValuesNow();
+  const settings::ConvertValues shown = windows_.formRec->ConvertValuesNow();
   EXPECT_EQ(shown.Tempo, "96");
   EXPECT_EQ(shown.MinLength, "16");
   EXPECT_EQ(shown.DefLength, "4");
@@ -481,7 +481,7 @@ TEST_F(WindowTest, ConvertValuesGoThroughTheEditDialog) {
 
 TEST_F(WindowTest, AFirstTakeWithNothingStoredHasItsRhythm) {
   Start();
-  record::TFormRec* formRec = windows_.formRec;
+  dialogs::TFormRec* formRec = windows_.formRec;
   EXPECT_EQ(formRec->ComboBox1->currentText(), QStringLiteral("テンポから計算"));
   // Return, C, Space, C, Return at 120 quarter notes a minute: eighths, not one chord of length 0.
   Tap(kScanReturn);
@@ -549,7 +549,7 @@ TEST_F(WindowTest, OutOfRangeStoredValuesAreKeptInTheRangesOfTheirKeys) {
   }
   {
     const platform::SettingsStore store;
-    app::ReadStartValues(store, Settings, false);
+    settings::ReadStartValues(store, Settings, false);
   }
   EXPECT_EQ(Settings.Mapping, 0);
   Start();

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
 #include "midi/port.h"
 #include "platform/midi_out.h"
 #include "platform/midi_recording.h"
 #include "platform/qt/settings_store.h"
+#include "settings/settings.h"
 
 namespace dialogs {
 namespace {
@@ -96,7 +96,7 @@ class ConfigFormTest : public ::testing::Test {
         b_(std::make_shared<RecordingMidiOut>(Caps("Synth B", 2, 64, 32))),
         form_(nullptr) {
     platform::SetMidiOutDevicesForTesting(mapper_, {a_, b_});
-    app::Settings = {};
+    settings::Settings = {};
     midi::DeviceId = -1;
     form_.SetHooks({[this] { log_.push_back("send"); },
                     [this](bool top) { log_.push_back(top ? "top:1" : "top:0"); },
@@ -106,7 +106,7 @@ class ConfigFormTest : public ::testing::Test {
     midi::ClosePort();
     platform::ClearMidiOutDevicesForTesting();
     midi::DeviceId = -1;
-    app::Settings = {};
+    settings::Settings = {};
   }
 
   void Select(int row) {
@@ -126,11 +126,11 @@ class ConfigFormTest : public ::testing::Test {
   }
   void ExpectNothingApplied() {
     EXPECT_EQ(midi::DeviceId, -1);
-    EXPECT_EQ(app::Settings.Channel, 0);
-    EXPECT_EQ(app::Settings.DeviceType, 0);
-    EXPECT_FALSE(app::Settings.StayOnTop);
-    EXPECT_EQ(app::Settings.Mapping, 0);
-    EXPECT_FALSE(app::Settings.ForcePC98x1);
+    EXPECT_EQ(settings::Settings.Channel, 0);
+    EXPECT_EQ(settings::Settings.DeviceType, 0);
+    EXPECT_FALSE(settings::Settings.StayOnTop);
+    EXPECT_EQ(settings::Settings.Mapping, 0);
+    EXPECT_FALSE(settings::Settings.ForcePC98x1);
     EXPECT_TRUE(log_.empty());
     EXPECT_TRUE(Kinds(*a_).empty());
     EXPECT_TRUE(Kinds(*b_).empty());
@@ -178,11 +178,11 @@ TEST_F(ConfigFormTest, ShowsTheSettings) {
   };
   // A device number that is no longer a row shows the default output.
   const Case cases[] = {{-1, 0}, {0, 1}, {1, 2}, {2, 0}, {57, 0}, {-7, 0}};
-  app::Settings.Channel = 9;
-  app::Settings.DeviceType = 2;
-  app::Settings.StayOnTop = true;
-  app::Settings.Mapping = 1;
-  app::Settings.ForcePC98x1 = true;
+  settings::Settings.Channel = 9;
+  settings::Settings.DeviceType = 2;
+  settings::Settings.StayOnTop = true;
+  settings::Settings.Mapping = 1;
+  settings::Settings.ForcePC98x1 = true;
   for (const Case& c : cases) {
     midi::DeviceId = c.deviceId;
     form_.FormShow();
@@ -205,19 +205,19 @@ TEST_F(ConfigFormTest, OkAppliesEverythingInOrder) {
   form_.SetHooks({[this] {
                     EXPECT_EQ(midi::DeviceId, 1);
                     EXPECT_TRUE(midi::PortIsOpen());
-                    EXPECT_EQ(app::Settings.DeviceType, 3);
-                    EXPECT_EQ(app::Settings.Channel, 9);
-                    EXPECT_FALSE(app::Settings.StayOnTop);
+                    EXPECT_EQ(settings::Settings.DeviceType, 3);
+                    EXPECT_EQ(settings::Settings.Channel, 9);
+                    EXPECT_FALSE(settings::Settings.StayOnTop);
                     log_.push_back("send");
                   },
                   [this](bool top) {
-                    EXPECT_TRUE(app::Settings.StayOnTop);
-                    EXPECT_FALSE(app::Settings.ForcePC98x1);
+                    EXPECT_TRUE(settings::Settings.StayOnTop);
+                    EXPECT_FALSE(settings::Settings.ForcePC98x1);
                     log_.push_back(top ? "top:1" : "top:0");
                   },
                   [this] {
-                    EXPECT_TRUE(app::Settings.ForcePC98x1);
-                    EXPECT_EQ(app::Settings.Mapping, 1);
+                    EXPECT_TRUE(settings::Settings.ForcePC98x1);
+                    EXPECT_EQ(settings::Settings.Mapping, 1);
                     log_.push_back("keys");
                   }});
   form_.Button1->click();
@@ -248,7 +248,7 @@ TEST_F(ConfigFormTest, DoubleClickOnARowAppliesLikeOk) {
   EXPECT_FALSE(form_.isVisible());
   EXPECT_EQ(form_.result(), QDialog::Accepted);
   EXPECT_EQ(midi::DeviceId, 0);
-  EXPECT_EQ(app::Settings.DeviceType, 3);
+  EXPECT_EQ(settings::Settings.DeviceType, 3);
   EXPECT_EQ(log_, (std::vector<std::string>{"send", "top:1", "keys"}));
 }
 
@@ -334,15 +334,15 @@ TEST_F(ConfigFormTest, DeviceNameRoundTripThroughTheStore) {
   midi::DeviceId = 0;
   {
     platform::SettingsStore store;
-    app::WriteSettings(store, app::Settings, CurrentDeviceName(), app::ConvertValues{});
+    settings::WriteSettings(store, settings::Settings, CurrentDeviceName(), settings::ConvertValues{});
     ASSERT_TRUE(store.Flush());
   }
   midi::DeviceId = -1;
   platform::SettingsStore store;
-  app::SettingsRecord settings;
+  settings::SettingsRecord settings;
   std::string name;
-  app::ConvertValues convert;
-  app::ReadSettings(store, settings, name, convert);
+  settings::ConvertValues convert;
+  settings::ReadSettings(store, settings, name, convert);
   EXPECT_EQ(name, "Synth A");
   EXPECT_TRUE(FindDeviceByName(name));
   EXPECT_EQ(midi::DeviceId, 0);

@@ -1,4 +1,4 @@
-#include "record/form/rec_form.h"
+#include "dialogs/rec_form.h"
 
 #include <gtest/gtest.h>
 
@@ -33,8 +33,17 @@
 #include "platform/timer.h"
 #include "record/smf_reader.h"
 
-namespace record {
+namespace dialogs {
 namespace {
+
+using record::Capture;
+using record::kDialectCount;
+using record::kModeAllMinimum;
+using record::kModeAsTyped;
+using record::kModeFromFirst;
+using record::kModeFromTempo;
+using record::ReadSmfNotes;
+using record::SmfTake;
 
 struct Event {
   uint8_t note;
@@ -59,9 +68,10 @@ const std::vector<Event> kScale = {{60, 1000}, {62, 1500}, {64, 1750}, {65, 2500
 // 60, 64, 72 and a rest with the same timing: "ce8>c.r".
 const std::vector<Event> kOctave = {{60, 1000}, {64, 1500}, {72, 1750}, {255, 2500}};
 
-app::ConvertValues Values(int mode, std::string tempo = "120", std::string length = "",
-                          std::string minLength = "8", std::string defLength = "4", std::string first = "8") {
-  app::ConvertValues v;
+settings::ConvertValues Values(int mode, std::string tempo = "120", std::string length = "",
+                               std::string minLength = "8", std::string defLength = "4",
+                               std::string first = "8") {
+  settings::ConvertValues v;
   v.Mode = mode;
   v.Tempo = std::move(tempo);
   v.AllLength = std::move(length);
@@ -81,10 +91,10 @@ class RecFormTest : public ::testing::Test {
     platform::SetMidiOutDevicesForTesting(device_, {});
     midi::ConnectCompilerHandOver();
     midi::OpenPort(-1);
-    app::Settings = {};
-    app::Settings.Velocity = 100;
-    app::Settings.Volume = 90;
-    app::Settings.Program = 1;
+    settings::Settings = {};
+    settings::Settings.Velocity = 100;
+    settings::Settings.Volume = 90;
+    settings::Settings.Program = 1;
     form_ = std::make_unique<TFormRec>();
     form_->SetCapture(&capture_);
     form_->showError = [this](const QString& text) { shownErrors_.push_back(text); };
@@ -97,10 +107,10 @@ class RecFormTest : public ::testing::Test {
     midi::SetTimerForTesting(nullptr);
     platform::SetClockForTesting(nullptr);
     platform::ClearMidiOutDevicesForTesting();
-    app::Settings = {};
+    settings::Settings = {};
   }
 
-  void Open(const std::vector<Event>& events, uint32_t stop, const app::ConvertValues& values) {
+  void Open(const std::vector<Event>& events, uint32_t stop, const settings::ConvertValues& values) {
     Fill(capture_, events, stop);
     form_->SetConvertValues(values);
     form_->show();
@@ -570,23 +580,23 @@ TEST_F(RecFormTest, ActionsButtonsAndReturn) {
 }
 
 TEST_F(RecFormTest, ConvertValuesRoundTripThroughTheStore) {
-  app::ConvertValues values = Values(kModeFromFirst, "96", "2.", "16", "", "4.");
+  settings::ConvertValues values = Values(kModeFromFirst, "96", "2.", "16", "", "4.");
   values.FileName = "/music/テイク.mid";
   values.MMLType = 5;
   form_->SetConvertValues(values);
   {
     platform::SettingsStore store;
-    app::WriteSettings(store, app::Settings, "", form_->ConvertValuesNow());
+    settings::WriteSettings(store, settings::Settings, "", form_->ConvertValuesNow());
     ASSERT_TRUE(store.Flush());
   }
   platform::SettingsStore store;
-  app::SettingsRecord settings;
+  settings::SettingsRecord settings;
   std::string name;
-  app::ConvertValues read;
-  app::ReadSettings(store, settings, name, read);
+  settings::ConvertValues read;
+  settings::ReadSettings(store, settings, name, read);
   TFormRec other;
   other.SetConvertValues(read);
-  const app::ConvertValues got = other.ConvertValuesNow();
+  const settings::ConvertValues got = other.ConvertValuesNow();
   EXPECT_EQ(got.Mode, kModeFromFirst);
   EXPECT_EQ(got.Tempo, "96");
   EXPECT_EQ(got.AllLength, "2.");
@@ -607,4 +617,4 @@ TEST_F(RecFormTest, ConvertValuesRoundTripThroughTheStore) {
 }
 
 }  // namespace
-}  // namespace record
+}  // namespace dialogs

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
 #include "record/capture.h"
 #include "record/convert.h"
 #include "record/dialect.h"
+#include "settings/settings.h"
 
 class QAction;
 class QComboBox;
@@ -23,7 +23,7 @@ class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 
-namespace record {
+namespace dialogs {
 
 // One compile error as the dialog lists it: message (UTF-8) and its span in the memo's text
 // (QString positions, clamped to the text).
@@ -49,12 +49,12 @@ class TFormRec : public QDialog {
   explicit TFormRec(QWidget* parent = nullptr);
 
   // The take the dialog converts (the main window's capture record); it must outlive the dialog.
-  void SetCapture(const Capture* capture) { capture_ = capture ? capture : &empty_; }
+  void SetCapture(const record::Capture* capture) { capture_ = capture ? capture : &empty_; }
 
   // The store's "Convert" section: put into the controls with RecalcLock raised, then UpdateControls;
   // and taken from them for saving.
-  void SetConvertValues(const app::ConvertValues& values);
-  app::ConvertValues ConvertValuesNow() const;
+  void SetConvertValues(const settings::ConvertValues& values);
+  settings::ConvertValues ConvertValuesNow() const;
 
   // The save box's file name; also sets the folder the save box starts in.
   void SetFileName(const QString& name);
@@ -126,15 +126,15 @@ class TFormRec : public QDialog {
   void SelectError(int row);
   std::string MemoCp932() const;
 
-  ConvertFields FieldTexts() const;
-  HeaderValues Header() const;
+  record::ConvertFields FieldTexts() const;
+  record::HeaderValues Header() const;
 
-  Capture empty_;
-  const Capture* capture_ = &empty_;
-  ConvertState state_;
+  record::Capture empty_;
+  const record::Capture* capture_ = &empty_;
+  record::ConvertState state_;
   QString fileName_;
   QString initialFolder_;
   std::vector<MemoError> errors_;
 };
 
-}  // namespace record
+}  // namespace dialogs

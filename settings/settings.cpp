@@ -1,10 +1,10 @@
-#include "app/settings.h"
+#include "settings/settings.h"
 
 #include <algorithm>
 
 #include "platform/qt/settings_store.h"
 
-namespace app {
+namespace settings {
 
 SettingsRecord Settings;
 
@@ -84,4 +84,4 @@ void WriteSettings(platform::SettingsStore& store, const SettingsRecord& setting
   store.WriteInt("Keyboard", "Mapping", settings.Mapping);
 }
 
-}  // namespace app
+}  // namespace settings

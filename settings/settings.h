@@ -8,7 +8,7 @@ namespace platform {
 class SettingsStore;
 }
 
-namespace app {
+namespace settings {
 
 // Unit-level state of the keyboard window, one instance (`Settings`). The dialogs read and write it
 // directly; the configuration dialog only when it closes with OK.
@@ -64,4 +64,4 @@ void ReadStartValues(const platform::SettingsStore& store, SettingsRecord& setti
 void WriteSettings(platform::SettingsStore& store, const SettingsRecord& settings,
                    const std::string& deviceName, const ConvertValues& convert);
 
-}  // namespace app
+}  // namespace settings

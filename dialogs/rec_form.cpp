@@ -1,4 +1,4 @@
-#include "record/form/rec_form.h"
+#include "dialogs/rec_form.h"
 
 #include <QAction>
 #include <QApplication>
@@ -31,7 +31,7 @@
 #include "mml/state.h"
 #include "platform/text.h"
 
-namespace record {
+namespace dialogs {
 
 namespace {
 
@@ -290,7 +290,7 @@ bool TFormRec::eventFilter(QObject* watched, QEvent* event) {
   return QDialog::eventFilter(watched, event);
 }
 
-void TFormRec::SetConvertValues(const app::ConvertValues& values) {
+void TFormRec::SetConvertValues(const settings::ConvertValues& values) {
   auto index = [](int32_t value, const QComboBox* box) {
     return value >= 0 && value < box->count() ? value : 0;
   };
@@ -307,8 +307,8 @@ void TFormRec::SetConvertValues(const app::ConvertValues& values) {
   UpdateControls();
 }
 
-app::ConvertValues TFormRec::ConvertValuesNow() const {
-  app::ConvertValues values;
+settings::ConvertValues TFormRec::ConvertValuesNow() const {
+  settings::ConvertValues values;
   values.Mode = ComboBox1->currentIndex();
   values.Tempo = EditTempo->text().toStdString();
   values.AllLength = EditLength->text().toStdString();
@@ -353,16 +353,16 @@ void TFormRec::done(int result) {
 
 void TFormRec::UpdateControls() {
   const int mode = ComboBox1->currentIndex();
-  LabelTempo->setEnabled(mode == kModeFromTempo);
-  EditTempo->setEnabled(mode == kModeFromTempo);
-  LabelFirst->setEnabled(mode == kModeFromFirst);
-  EditFirst->setEnabled(mode == kModeFromFirst);
-  LabelLength->setEnabled(mode == kModeAsTyped);
-  EditLength->setEnabled(mode == kModeAsTyped);
+  LabelTempo->setEnabled(mode == record::kModeFromTempo);
+  EditTempo->setEnabled(mode == record::kModeFromTempo);
+  LabelFirst->setEnabled(mode == record::kModeFromFirst);
+  EditFirst->setEnabled(mode == record::kModeFromFirst);
+  LabelLength->setEnabled(mode == record::kModeAsTyped);
+  EditLength->setEnabled(mode == record::kModeAsTyped);
 }
 
-ConvertFields TFormRec::FieldTexts() const {
-  ConvertFields fields;
+record::ConvertFields TFormRec::FieldTexts() const {
+  record::ConvertFields fields;
   fields.Tempo = ToCp932(EditTempo->text());
   fields.Length = ToCp932(EditLength->text());
   fields.MinLength = ToCp932(EditMinLength->text());
@@ -372,7 +372,7 @@ ConvertFields TFormRec::FieldTexts() const {
 }
 
 void TFormRec::Recalculate() {
-  ConvertFields fields = FieldTexts();
+  record::ConvertFields fields = FieldTexts();
   if (!record::Recalculate(*capture_, ComboBox1->currentIndex(), fields, state_)) return;
   // The computed fields are written with the lock raised, so that they start no further recalculation.
   ++RecalcLock;
@@ -402,12 +402,12 @@ void TFormRec::ComboBox1Change() {
 
 void TFormRec::ComboBoxMMLTypeChange() { BuildMML(); }
 
-HeaderValues TFormRec::Header() const {
-  HeaderValues values;
+record::HeaderValues TFormRec::Header() const {
+  record::HeaderValues values;
   values.Tempo = ToCp932(EditTempo->text());
-  values.Velocity = app::Settings.Velocity;
-  values.Volume = app::Settings.Volume;
-  values.Program = app::Settings.Program;
+  values.Velocity = settings::Settings.Velocity;
+  values.Volume = settings::Settings.Volume;
+  values.Program = settings::Settings.Program;
   values.Octave = HeaderOctave(*capture_);
   values.DefLength = ToCp932(EditDefLength->text());
   return values;
@@ -418,10 +418,10 @@ std::string TFormRec::MemoCp932() const {
 }
 
 std::string TFormRec::PlayProgramText() const {
-  return TestPlayText(Header(), MemoCp932(), ComboBoxMMLType->currentIndex());
+  return record::TestPlayText(Header(), MemoCp932(), ComboBoxMMLType->currentIndex());
 }
 
-std::string TFormRec::SaveProgramText() const { return SaveText(Header(), MemoCp932()); }
+std::string TFormRec::SaveProgramText() const { return record::SaveText(Header(), MemoCp932()); }
 
 bool TFormRec::Compile(const std::function<void()>& run, int headerBytes) {
   QString failure;
@@ -468,7 +468,7 @@ void TFormRec::SelectError(int row) {
 
 void TFormRec::Play1Execute() {
   midi::StopPlayback();
-  const int headerBytes = static_cast<int>(TestPlayHeader(Header()).size());
+  const int headerBytes = static_cast<int>(record::TestPlayHeader(Header()).size());
   const std::string program = PlayProgramText();
   if (Compile([&] { mml::CompileMML(program, std::string(1, '\xFF')); }, headerBytes)) {
     midi::StartPlayback();
@@ -494,11 +494,11 @@ void TFormRec::Save1Execute() {
   const QString chosen = askSaveName ? askSaveName() : QString();
   if (chosen.isEmpty()) return;
   SetFileName(WithMidExtension(chosen));
-  const int headerBytes = static_cast<int>(SaveHeader(Header()).size());
+  const int headerBytes = static_cast<int>(record::SaveHeader(Header()).size());
   const std::string program = SaveProgramText();
   Compile([&] { CompileToFile(program, fileName_); }, headerBytes);
 }
 
 void TFormRec::Copy1Execute() { QGuiApplication::clipboard()->setText(MemoMML->toPlainText()); }
 
-}  // namespace record
+}  // namespace dialogs
