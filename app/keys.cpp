@@ -195,7 +195,7 @@ void KeyCommand(uint32_t key, bool shift, bool ctrl) {
       break;
     case kKeyLeft:
     case kKeyRight:
-      if (Settings.DeviceType == 2 || Settings.DeviceType == 3) {
+      if (midi::SelectsBanks(Settings.DeviceType)) {
         SelectProgram(Settings.Program, StepValue(Settings.Bank, key, kKeyRight, kKeyLeft, 127, 0, ctrl));
       }
       break;

@@ -22,11 +22,11 @@ int main(int argc, char** argv) {
   midi::ConnectCompilerHandOver();
 
   const app::ProgramWindows windows = app::CreateWindows();
-  std::unique_ptr<app::TForm1> form1(windows.form1);
-  form1->show();
+  std::unique_ptr<app::KeyboardWindow> keyboardWindow(windows.keyboardWindow);
+  keyboardWindow->show();
   // A session that ends (SIGHUP) or a kill (SIGTERM) closes the windows as a click on Quit would: the
   // settings are saved and the port's reset runs below.
-  platform::OnTerminationSignals(form1.get(), [] {
+  platform::OnTerminationSignals(keyboardWindow.get(), [] {
     QApplication::closeAllWindows();
     QApplication::quit();
   });

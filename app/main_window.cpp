@@ -31,8 +31,6 @@ using settings::ReadStartValues;
 using settings::Settings;
 using settings::WriteSettings;
 
-TForm1* Form1 = nullptr;
-
 namespace {
 
 const QColor kAqua(0, 255, 255);
@@ -118,11 +116,10 @@ QString WindowTitle(int32_t program) {
       .arg(QString::fromLatin1(tonvik::kVersionText), Text(std::string(dialogs::ProgramName(program))));
 }
 
-TForm1::TForm1()
+KeyboardWindow::KeyboardWindow()
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
-  Form1 = this;
-  setObjectName(QStringLiteral("Form1"));
+  setObjectName(QStringLiteral("KeyboardWindow"));
   setFixedSize(kClientWidth, kClientHeight);
   setAttribute(Qt::WA_InputMethodEnabled, false);
   setFocusPolicy(Qt::StrongFocus);
@@ -133,18 +130,18 @@ TForm1::TForm1()
   setWindowTitle(WindowTitle(Settings.Program));
 
   CreateLabels();
-  Image1 = new KeyStripView(this);
-  Image1->setObjectName(QStringLiteral("Image1"));
-  Image1->move(0, kStripTop);
-  Image1->setToolTip(QStringLiteral("鍵盤（表示のみ）"));
+  KeyStrip = new KeyStripView(this);
+  KeyStrip->setObjectName(QStringLiteral("KeyStrip"));
+  KeyStrip->move(0, kStripTop);
+  KeyStrip->setToolTip(QStringLiteral("鍵盤（表示のみ）"));
 
   keyUpTimer_ = new QTimer(this);
   keyUpTimer_->setSingleShot(true);
   keyUpTimer_->setInterval(kRepeatPairWaitMs);
-  connect(keyUpTimer_, &QTimer::timeout, this, &TForm1::FlushPendingKeyUp);
+  connect(keyUpTimer_, &QTimer::timeout, this, &KeyboardWindow::FlushPendingKeyUp);
   outputTimer_ = new QTimer(this);
   outputTimer_->setInterval(kOutputPollMs);
-  connect(outputTimer_, &QTimer::timeout, this, &TForm1::CheckOutput);
+  connect(outputTimer_, &QTimer::timeout, this, &KeyboardWindow::CheckOutput);
 
   execDialog = [](QDialog* dialog) { return dialog->exec(); };
   showMessage = [this](QMessageBox::Icon icon, const QString& text) {
@@ -158,7 +155,7 @@ TForm1::TForm1()
   SetKeyboardHost(this);
   qApp->installEventFilter(this);
   pairRepeats_ = !platform::SetDetectableAutoRepeat(true);
-  connect(qApp, &QGuiApplication::applicationStateChanged, this, &TForm1::ApplicationStateChanged);
+  connect(qApp, &QGuiApplication::applicationStateChanged, this, &KeyboardWindow::ApplicationStateChanged);
   {
     const platform::SettingsStore store;
     // The system reports no PC-98 series keyboard here.
@@ -172,14 +169,13 @@ TForm1::TForm1()
   }
 }
 
-TForm1::~TForm1() {
+KeyboardWindow::~KeyboardWindow() {
   qApp->removeEventFilter(this);
   SetKeyboardHost(nullptr);
-  if (Form1 == this) Form1 = nullptr;
 }
 
-void TForm1::AttachDialogs(dialogs::TFormRec* formRec, dialogs::TFormProg* formProg,
-                           dialogs::TFormConfig* formConfig, dialogs::TFormAbout* formAbout) {
+void KeyboardWindow::AttachDialogs(dialogs::TFormRec* formRec, dialogs::TFormProg* formProg,
+                                   dialogs::TFormConfig* formConfig, dialogs::TFormAbout* formAbout) {
   FormRec = formRec;
   FormProg = formProg;
   FormConfig = formConfig;
@@ -198,7 +194,7 @@ void TForm1::AttachDialogs(dialogs::TFormRec* formRec, dialogs::TFormProg* formP
   }
 }
 
-void TForm1::CreateLabels() {
+void KeyboardWindow::CreateLabels() {
   struct LabelSpec {
     QLabel** label;
     const char* name;
@@ -212,23 +208,26 @@ void TForm1::CreateLabels() {
   };
   // In table order: where boxes overlap, the later label lies on top.
   const LabelSpec specs[] = {
-      {&Label1, "Label1", 0, 40, "PROG.", true, false, kAqua, "音色番号設定[BS]"},
+      {&LabelProgramCaption, "LabelProgramCaption", 0, 40, "PROG.", true, false, kAqua, "音色番号設定[BS]"},
       {&LabelBank, "LabelBank", 40, 33, "000", false, true, kLime, ""},
       {&LabelBankSep, "LabelBankSep", 72, 9, "-", false, false, kAqua, "音階[Del/Ins]"},
       {&LabelProgram, "LabelProgram", 80, 33, "000", false, true, kLime, ""},
-      {&Label3, "Label3", 120, 32, "OCT.", false, false, kAqua, "音階[Del/Ins]"},
+      {&LabelOctaveCaption, "LabelOctaveCaption", 120, 32, "OCT.", false, false, kAqua, "音階[Del/Ins]"},
       {&LabelOctave, "LabelOctave", 152, 25, "+0", false, true, kLime, ""},
-      {&Label4, "Label4", 184, 32, "VEL.", false, false, kAqua, "打鍵速度[RollUp/RollDown]"},
+      {&LabelVelocityCaption, "LabelVelocityCaption", 184, 32, "VEL.", false, false, kAqua,
+       "打鍵速度[RollUp/RollDown]"},
       {&LabelVelocity, "LabelVelocity", 216, 33, "000", false, true, kLime, ""},
-      {&Label6, "Label6", 256, 32, "VOL.", false, false, kAqua, "音量[Shift+RollUp/RollDown]"},
+      {&LabelVolumeCaption, "LabelVolumeCaption", 256, 32, "VOL.", false, false, kAqua,
+       "音量[Shift+RollUp/RollDown]"},
       {&LabelVolume, "LabelVolume", 288, 33, "000", false, true, kLime, ""},
-      {&Label7, "Label7", 328, 49, "TRANS.", false, false, kAqua, "移調[Shift+Ins/Del]"},
+      {&LabelTransCaption, "LabelTransCaption", 328, 49, "TRANS.", false, false, kAqua,
+       "移調[Shift+Ins/Del]"},
       {&LabelTrans, "LabelTrans", 376, 41, "+000", false, true, kLime, ""},
       {&LabelRec, "LabelRec", 431, 26, "Rec", true, false, kMaroon,
        "録音開始／終了[Return] 　休符[Space]　中止[Esc]"},
       {&LabelConfig, "LabelConfig", 465, 49, "Config", true, false, kAqua, "環境設定[Help]"},
       {&LabelQuit, "LabelQuit", 520, 33, "Quit", true, false, kAqua, "プログラム終了[Esc]"},
-      {&Label2, "Label2", 560, 41, "About", true, false, kAqua, "このプログラムについて"},
+      {&LabelAbout, "LabelAbout", 560, 41, "About", true, false, kAqua, "このプログラムについて"},
   };
   const QFont caption = CaptionFont();
   const QFont value = ValueFont();
@@ -247,9 +246,11 @@ void TForm1::CreateLabels() {
     *spec.label = label;
   }
   const std::pair<QLabel*, std::function<void()>> clickable[] = {
-      {Label1, [this] { ChooseProgram(); }},      {LabelRec, [this] { ToggleRecording(); }},
-      {LabelConfig, [this] { ConfigCommand(); }}, {LabelQuit, [this] { close(); }},
-      {Label2, [this] { ShowAbout(); }},
+      {LabelProgramCaption, [this] { ChooseProgram(); }},
+      {LabelRec, [this] { ToggleRecording(); }},
+      {LabelConfig, [this] { ConfigCommand(); }},
+      {LabelQuit, [this] { close(); }},
+      {LabelAbout, [this] { ShowAbout(); }},
   };
   for (const auto& [label, action] : clickable) {
     label->setCursor(Qt::PointingHandCursor);
@@ -259,7 +260,7 @@ void TForm1::CreateLabels() {
 
 // ---- Settings
 
-void TForm1::LoadSettings() {
+void KeyboardWindow::LoadSettings() {
   std::string deviceName;
   {
     const platform::SettingsStore store;
@@ -278,7 +279,7 @@ void TForm1::LoadSettings() {
   if (!deviceFound) showMessage(QMessageBox::Warning, QString::fromUtf8(dialogs::kDeviceNotFoundMessage));
 }
 
-void TForm1::SaveSettings() {
+void KeyboardWindow::SaveSettings() {
   if (erased_) return;
   if (FormRec) convert_ = FormRec->ConvertValuesNow();
   platform::SettingsStore store;
@@ -292,7 +293,7 @@ void TForm1::SaveSettings() {
   }
 }
 
-void TForm1::EraseSettings() {
+void KeyboardWindow::EraseSettings() {
   erased_ = true;
   platform::SettingsStore store;
   const std::string location = store.Location();
@@ -303,7 +304,7 @@ void TForm1::EraseSettings() {
   }
 }
 
-void TForm1::FormClose() {
+void KeyboardWindow::FormClose() {
   if (closed_) return;
   closed_ = true;
   if (keyboardModifiers().testFlag(Qt::ShiftModifier)) {
@@ -315,7 +316,7 @@ void TForm1::FormClose() {
 
 // ---- Activation
 
-void TForm1::AppActivate() {
+void KeyboardWindow::AppActivate() {
   if (!settingsLoaded_ || active_ || closed_) return;
   active_ = true;
   midi::OpenPort(midi::DeviceId);
@@ -324,7 +325,7 @@ void TForm1::AppActivate() {
   DrawAllKeys();
 }
 
-void TForm1::PrepareOutput() {
+void KeyboardWindow::PrepareOutput() {
   std::shared_ptr<platform::MidiOutDevice> device = midi::ChosenDevice();
   if (!device) return;
   if (!device->Prepare({})) {
@@ -335,7 +336,7 @@ void TForm1::PrepareOutput() {
   if (!midi::PortIsOpen()) ReportOutputFailure();
 }
 
-void TForm1::CheckOutput() {
+void KeyboardWindow::CheckOutput() {
   if (!startingOutput_ || !startingOutput_->Prepare({})) return;
   outputTimer_->stop();
   const bool chosen = startingOutput_ == midi::ChosenDevice();
@@ -348,7 +349,7 @@ void TForm1::CheckOutput() {
   }
 }
 
-void TForm1::ReportOutputFailure() {
+void KeyboardWindow::ReportOutputFailure() {
   const std::shared_ptr<platform::MidiOutDevice> device = midi::ChosenDevice();
   const std::string failure = device ? device->Failure() : std::string();
   if (failure.empty() || failureShown_) return;
@@ -357,7 +358,7 @@ void TForm1::ReportOutputFailure() {
               QString::fromUtf8(dialogs::kDeviceNotFoundMessage) + QStringLiteral("\n") + Text(failure));
 }
 
-void TForm1::AppDeactivate() {
+void KeyboardWindow::AppDeactivate() {
   if (!active_) return;
   active_ = false;
   // The releases of keys held now go to another program: the keys are let go here, so that no note
@@ -369,13 +370,13 @@ void TForm1::AppDeactivate() {
   midi::ClosePort();
 }
 
-void TForm1::FirstActivation() {
+void KeyboardWindow::FirstActivation() {
   // A stand-in for an activation the window manager may not report; after a real deactivation it would
   // open the port while another program is the active one.
   if (!lastState_ || *lastState_ == Qt::ApplicationActive) AppActivate();
 }
 
-void TForm1::ApplicationStateChanged(Qt::ApplicationState state) {
+void KeyboardWindow::ApplicationStateChanged(Qt::ApplicationState state) {
   lastState_ = state;
   if (state == Qt::ApplicationActive) {
     AppActivate();
@@ -384,7 +385,7 @@ void TForm1::ApplicationStateChanged(Qt::ApplicationState state) {
   }
 }
 
-void TForm1::showEvent(QShowEvent* event) {
+void KeyboardWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (!shown_) {
     shown_ = true;
@@ -392,7 +393,7 @@ void TForm1::showEvent(QShowEvent* event) {
   }
 }
 
-void TForm1::FirstShow() {
+void KeyboardWindow::FirstShow() {
   LoadSettings();
   settingsLoaded_ = true;
   if (QString::fromUtf8(tonvik::kVersionText).contains(QStringLiteral("β"))) {
@@ -407,7 +408,7 @@ void TForm1::FirstShow() {
   QTimer::singleShot(kFirstActivationLatestMs, this, [this] { FirstActivation(); });
 }
 
-void TForm1::paintEvent(QPaintEvent* event) {
+void KeyboardWindow::paintEvent(QPaintEvent* event) {
   QWidget::paintEvent(event);
   if (!painted_ && settingsLoaded_) {
     painted_ = true;
@@ -415,14 +416,14 @@ void TForm1::paintEvent(QPaintEvent* event) {
   }
 }
 
-void TForm1::closeEvent(QCloseEvent* event) {
+void KeyboardWindow::closeEvent(QCloseEvent* event) {
   FormClose();
   event->accept();
 }
 
 // ---- Keys and clicks
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+bool KeyboardWindow::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
     case QEvent::KeyPress:
     case QEvent::KeyRelease:
@@ -444,7 +445,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   }
 }
 
-bool TForm1::HandleKey(QObject* watched, QEvent* event) {
+bool KeyboardWindow::HandleKey(QObject* watched, QEvent* event) {
   // Key events reach the window object first and then its widgets; act once, at the first widget.
   auto* widget = qobject_cast<QWidget*>(watched);
   if (!widget) return false;
@@ -477,7 +478,7 @@ bool TForm1::HandleKey(QObject* watched, QEvent* event) {
   return true;
 }
 
-void TForm1::KeyUpOrWait(const QKeyEvent& key, uint8_t code) {
+void KeyboardWindow::KeyUpOrWait(const QKeyEvent& key, uint8_t code) {
   FlushPendingKeyUp();
   const int32_t index = FindKey(code);
   const bool held = index < KeyCount && HeldNote[index] != kNotHeld;
@@ -490,7 +491,7 @@ void TForm1::KeyUpOrWait(const QKeyEvent& key, uint8_t code) {
   FormKeyUp(code);
 }
 
-void TForm1::FlushPendingKeyUp() {
+void KeyboardWindow::FlushPendingKeyUp() {
   if (!pendingKeyUp_) return;
   const uint8_t code = pendingKeyUp_->code;
   pendingKeyUp_.reset();
@@ -500,31 +501,31 @@ void TForm1::FlushPendingKeyUp() {
 
 // ---- KeyboardHost
 
-void TForm1::NoteDrawn(int32_t note) {
-  DrawKey(Image1->Picture(), note, Pressed[note] != 0);
-  Image1->repaint(KeyX(note), 0, kKeyImageWidth, kStripHeight);
+void KeyboardWindow::NoteDrawn(int32_t note) {
+  DrawKey(KeyStrip->Picture(), note, Pressed[note] != 0);
+  KeyStrip->repaint(KeyX(note), 0, kKeyImageWidth, kStripHeight);
 }
 
-void TForm1::DrawAllKeys() {
-  app::DrawAllKeys(Image1->Picture(), Pressed);
-  Image1->update();
+void KeyboardWindow::DrawAllKeys() {
+  app::DrawAllKeys(KeyStrip->Picture(), Pressed);
+  KeyStrip->update();
 }
 
-void TForm1::ValuesChanged() {
+void KeyboardWindow::ValuesChanged() {
   LabelOctave->setText(Text(FormatNumber(Settings.Octave - 2, 1, true)));
   LabelVelocity->setText(Text(FormatNumber(Settings.Velocity, 3)));
   LabelTrans->setText(Text(FormatNumber(Settings.Transpose, 3, true)));
 }
 
-void TForm1::VolumeChanged() { LabelVolume->setText(Text(FormatNumber(Settings.Volume, 3))); }
+void KeyboardWindow::VolumeChanged() { LabelVolume->setText(Text(FormatNumber(Settings.Volume, 3))); }
 
-void TForm1::ProgramChanged() {
+void KeyboardWindow::ProgramChanged() {
   LabelProgram->setText(Text(FormatNumber(Settings.Program, 3)));
-  if (Settings.DeviceType == 0 || Settings.DeviceType == 1) {
+  if (Settings.DeviceType == midi::kDeviceNone || Settings.DeviceType == midi::kDeviceGM) {
     LabelBank->setText(QStringLiteral("000"));
     SetColour(LabelBank, kGreen);
     SetColour(LabelBankSep, kTeal);
-  } else if (Settings.DeviceType == 2 || Settings.DeviceType == 3) {
+  } else if (midi::SelectsBanks(Settings.DeviceType)) {
     LabelBank->setText(Text(FormatNumber(Settings.Bank, 3)));
     SetColour(LabelBank, kLime);
     SetColour(LabelBankSep, kAqua);
@@ -532,12 +533,12 @@ void TForm1::ProgramChanged() {
   setWindowTitle(WindowTitle(Settings.Program));
 }
 
-void TForm1::ChooseProgram() {
+void KeyboardWindow::ChooseProgram() {
   if (!FormProg) return;
   if (execDialog(FormProg) == QDialog::Accepted) SelectProgram(FormProg->ChosenProgram(), Settings.Bank);
 }
 
-void TForm1::ToggleRecording() {
+void KeyboardWindow::ToggleRecording() {
   if (record::ToggleRecording(Capture, platform::TimeGetTime()) == record::ToggleResult::kStarted) {
     SetColour(LabelRec, kRed);
   } else {
@@ -545,7 +546,7 @@ void TForm1::ToggleRecording() {
   }
 }
 
-void TForm1::EndRecording() {
+void KeyboardWindow::EndRecording() {
   SetColour(LabelRec, kMaroon);
   Capture.Recording = false;
   if (Capture.CaptureCount > 0) {
@@ -558,7 +559,7 @@ void TForm1::EndRecording() {
   record::EmptyCapture(Capture);
 }
 
-void TForm1::EscapeCommand() {
+void KeyboardWindow::EscapeCommand() {
   if (Capture.Recording) {
     record::DiscardRecording(Capture);
     EndRecording();
@@ -567,7 +568,7 @@ void TForm1::EscapeCommand() {
   }
 }
 
-void TForm1::ConfigCommand() {
+void KeyboardWindow::ConfigCommand() {
   midi::ClosePort();
   if (FormConfig) execDialog(FormConfig);
   midi::OpenPort(midi::DeviceId);
@@ -575,12 +576,12 @@ void TForm1::ConfigCommand() {
   SendState();
 }
 
-void TForm1::CaptureOverflow() {
+void KeyboardWindow::CaptureOverflow() {
   showMessage(QMessageBox::Critical, QStringLiteral("バッファオーバー"));
   EndRecording();
 }
 
-void TForm1::SetStayOnTop(bool on) {
+void KeyboardWindow::SetStayOnTop(bool on) {
   Settings.StayOnTop = on;
   if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on) return;
   const bool visible = isVisible();
@@ -588,7 +589,7 @@ void TForm1::SetStayOnTop(bool on) {
   if (visible) show();  // changing the flags hides the window
 }
 
-void TForm1::ShowAbout() {
+void KeyboardWindow::ShowAbout() {
   if (FormAbout) execDialog(FormAbout);
 }
 

@@ -41,13 +41,13 @@ std::string FormatNumber(int64_t value, int32_t width, bool withSign = false);
 // "Tonvik Ver1.70 [Prog.:<name of program>]"; the name's index is clamped into 1..128.
 QString WindowTitle(int32_t program);
 
-class TForm1 : public QWidget, public KeyboardHost {
+class KeyboardWindow : public QWidget, public KeyboardHost {
   Q_OBJECT
 
  public:
   // FormCreate: the key state, the stay-on-top style, the keyboard type and the key table.
-  TForm1();
-  ~TForm1() override;
+  KeyboardWindow();
+  ~KeyboardWindow() override;
 
   // The dialogs this window opens; they are created after it.
   void AttachDialogs(dialogs::TFormRec* formRec, dialogs::TFormProg* formProg,
@@ -90,23 +90,23 @@ class TForm1 : public QWidget, public KeyboardHost {
   std::function<void(QMessageBox::Icon, const QString&)> showMessage;
   std::function<Qt::KeyboardModifiers()> keyboardModifiers;
 
-  QLabel* Label1;
+  QLabel* LabelProgramCaption;
   QLabel* LabelBank;
   QLabel* LabelBankSep;
   QLabel* LabelProgram;
-  QLabel* Label3;
+  QLabel* LabelOctaveCaption;
   QLabel* LabelOctave;
-  QLabel* Label4;
+  QLabel* LabelVelocityCaption;
   QLabel* LabelVelocity;
-  QLabel* Label6;
+  QLabel* LabelVolumeCaption;
   QLabel* LabelVolume;
-  QLabel* Label7;
+  QLabel* LabelTransCaption;
   QLabel* LabelTrans;
   QLabel* LabelRec;
   QLabel* LabelConfig;
   QLabel* LabelQuit;
-  QLabel* Label2;
-  KeyStripView* Image1;
+  QLabel* LabelAbout;
+  KeyStripView* KeyStrip;
 
   dialogs::TFormRec* FormRec = nullptr;
   dialogs::TFormProg* FormProg = nullptr;
@@ -159,8 +159,5 @@ class TForm1 : public QWidget, public KeyboardHost {
   bool failureShown_ = false;
   std::string linksRead_;  // the output's connections as the store held them
 };
-
-// The one keyboard window of the program.
-extern TForm1* Form1;
 
 }  // namespace app

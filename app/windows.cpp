@@ -11,13 +11,14 @@ namespace app {
 
 ProgramWindows CreateWindows() {
   ProgramWindows windows{};
-  windows.form1 = new TForm1();
-  windows.form1->setWindowIcon(dialogs::AppIcon());
-  windows.formRec = new dialogs::TFormRec(windows.form1);
-  windows.formProg = new dialogs::TFormProg(windows.form1);
-  windows.formConfig = new dialogs::TFormConfig(windows.form1);
-  windows.formAbout = new dialogs::TFormAbout(windows.form1);
-  windows.form1->AttachDialogs(windows.formRec, windows.formProg, windows.formConfig, windows.formAbout);
+  windows.keyboardWindow = new KeyboardWindow();
+  windows.keyboardWindow->setWindowIcon(dialogs::AppIcon());
+  windows.formRec = new dialogs::TFormRec(windows.keyboardWindow);
+  windows.formProg = new dialogs::TFormProg(windows.keyboardWindow);
+  windows.formConfig = new dialogs::TFormConfig(windows.keyboardWindow);
+  windows.formAbout = new dialogs::TFormAbout(windows.keyboardWindow);
+  windows.keyboardWindow->AttachDialogs(windows.formRec, windows.formProg, windows.formConfig,
+                                        windows.formAbout);
   return windows;
 }
 

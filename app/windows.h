@@ -10,10 +10,10 @@ class TFormAbout;
 
 namespace app {
 
-class TForm1;
+class KeyboardWindow;
 
 struct ProgramWindows {
-  TForm1* form1;
+  KeyboardWindow* keyboardWindow;
   dialogs::TFormRec* formRec;
   dialogs::TFormProg* formProg;
   dialogs::TFormConfig* formConfig;

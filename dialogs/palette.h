@@ -32,19 +32,19 @@ class TFormProg : public QDialog {
 
   // The current family's names into the radio group; the selected item stays.
   void FillProgramList();
-  void TabControl1Change();
+  void TabControlFamilyChange();
   void TestNoteOn();
   void TestNoteOff();
   bool TestNoteSounding() const { return testNote_; }
 
-  // TabControl1: one flat, exclusive button per family, in rows.
+  // TabControlFamily: one flat, exclusive button per family, in rows.
   std::array<QPushButton*, 16> Tabs{};
-  QButtonGroup* TabControl1;
-  QGroupBox* RadioGroup1;
+  QButtonGroup* TabControlFamily;
+  QGroupBox* RadioGroupProgram;
   std::array<QRadioButton*, 8> Items{};
-  QPushButton* Button3;
-  QPushButton* Button1;
-  QPushButton* Button2;
+  QPushButton* ButtonListen;
+  QPushButton* ButtonOK;
+  QPushButton* ButtonCancel;
 
  protected:
   // FormShow: the tab and item of the main window's program.

@@ -66,11 +66,11 @@ class TFormRec : public QDialog {
   void Recalculate();
   void BuildMML();
   void EditTempoChange();
-  void ComboBox1Change();
+  void ComboBoxModeChange();
   void ComboBoxMMLTypeChange();
-  void Play1Execute();
-  void Save1Execute();
-  void Copy1Execute();
+  void ActionPlayExecute();
+  void ActionSaveExecute();
+  void ActionCopyExecute();
 
   // The program texts test play and save compile (header + text).
   std::string PlayProgramText() const;
@@ -85,30 +85,30 @@ class TFormRec : public QDialog {
 
   int RecalcLock = 0;
 
-  QFrame* Panel1;
+  QFrame* PanelFields;
   QLabel* LabelLength;
   QLineEdit* EditLength;
   QLabel* LabelTempo;
   QLineEdit* EditTempo;
-  QLabel* Label1;
+  QLabel* LabelMinLength;
   QLineEdit* EditMinLength;
-  QLabel* Label4;
+  QLabel* LabelDefLength;
   QLineEdit* EditDefLength;
   QLabel* LabelFirst;
   QLineEdit* EditFirst;
-  QLabel* Label3;
-  QComboBox* ComboBox1;
-  QLabel* Label2;
+  QLabel* LabelMode;
+  QComboBox* ComboBoxMode;
+  QLabel* LabelMMLType;
   QComboBox* ComboBoxMMLType;
   QPlainTextEdit* MemoMML;
   QListWidget* ListErrors;
-  QPushButton* Button4;
+  QPushButton* ButtonCopy;
   QPushButton* ButtonPlay;
   QPushButton* ButtonSave;
-  QPushButton* Button1;
-  QAction* Play1;
-  QAction* Save1;
-  QAction* Copy1;
+  QPushButton* ButtonClose;
+  QAction* ActionPlay;
+  QAction* ActionSave;
+  QAction* ActionCopy;
 
   void done(int result) override;
 

@@ -60,7 +60,7 @@ class WindowTest : public KeyboardFixture {
     RemoveStore();
     platform::SetKeySourceForTesting(platform::KeySource::kScanCode);
     windows_ = app::CreateWindows();
-    form_.reset(windows_.form1);
+    form_.reset(windows_.keyboardWindow);
     form_->execDialog = [this](QDialog* dialog) {
       opened_.push_back(dialog);
       return dialogResult_ ? dialogResult_(dialog) : int(QDialog::Rejected);
@@ -104,7 +104,7 @@ class WindowTest : public KeyboardFixture {
     QString text;
   };
   app::ProgramWindows windows_{};
-  std::unique_ptr<app::TForm1> form_;
+  std::unique_ptr<app::KeyboardWindow> form_;
   std::vector<QDialog*> opened_;
   std::function<int(QDialog*)> dialogResult_;
   std::vector<Message> messages_;
@@ -167,8 +167,8 @@ TEST_F(WindowTest, WindowIsAFixedBlackBar) {
   EXPECT_FALSE(form_->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
   EXPECT_TRUE(form_->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
   EXPECT_EQ(form_->palette().color(QPalette::Window), QColor(0, 0, 0));
-  EXPECT_EQ(form_->Image1->geometry(), QRect(0, 16, 600, 32));
-  EXPECT_EQ(form_->Image1->toolTip(), QStringLiteral("鍵盤（表示のみ）"));
+  EXPECT_EQ(form_->KeyStrip->geometry(), QRect(0, 16, 600, 32));
+  EXPECT_EQ(form_->KeyStrip->toolTip(), QStringLiteral("鍵盤（表示のみ）"));
   EXPECT_FALSE(form_->testAttribute(Qt::WA_InputMethodEnabled));
 }
 
@@ -182,24 +182,24 @@ TEST_F(WindowTest, LabelsHaveTheirPlacesTextsColoursAndHints) {
     bool clickable;
   };
   const QColor aqua(0, 255, 255), lime(0, 255, 0), maroon(128, 0, 0);
-  app::TForm1& f = *form_;
+  app::KeyboardWindow& f = *form_;
   const Case cases[] = {
-      {f.Label1, 0, 40, "PROG.", aqua, "音色番号設定[BS]", true},
+      {f.LabelProgramCaption, 0, 40, "PROG.", aqua, "音色番号設定[BS]", true},
       {f.LabelBank, 40, 33, "000", lime, "", false},
       {f.LabelBankSep, 72, 9, "-", aqua, "音階[Del/Ins]", false},
       {f.LabelProgram, 80, 33, "000", lime, "", false},
-      {f.Label3, 120, 32, "OCT.", aqua, "音階[Del/Ins]", false},
+      {f.LabelOctaveCaption, 120, 32, "OCT.", aqua, "音階[Del/Ins]", false},
       {f.LabelOctave, 152, 25, "+0", lime, "", false},
-      {f.Label4, 184, 32, "VEL.", aqua, "打鍵速度[RollUp/RollDown]", false},
+      {f.LabelVelocityCaption, 184, 32, "VEL.", aqua, "打鍵速度[RollUp/RollDown]", false},
       {f.LabelVelocity, 216, 33, "000", lime, "", false},
-      {f.Label6, 256, 32, "VOL.", aqua, "音量[Shift+RollUp/RollDown]", false},
+      {f.LabelVolumeCaption, 256, 32, "VOL.", aqua, "音量[Shift+RollUp/RollDown]", false},
       {f.LabelVolume, 288, 33, "000", lime, "", false},
-      {f.Label7, 328, 49, "TRANS.", aqua, "移調[Shift+Ins/Del]", false},
+      {f.LabelTransCaption, 328, 49, "TRANS.", aqua, "移調[Shift+Ins/Del]", false},
       {f.LabelTrans, 376, 41, "+000", lime, "", false},
       {f.LabelRec, 431, 26, "Rec", maroon, "録音開始／終了[Return] 　休符[Space]　中止[Esc]", true},
       {f.LabelConfig, 465, 49, "Config", aqua, "環境設定[Help]", true},
       {f.LabelQuit, 520, 33, "Quit", aqua, "プログラム終了[Esc]", true},
-      {f.Label2, 560, 40, "About", aqua, "このプログラムについて", true},  // clipped at x = 599
+      {f.LabelAbout, 560, 40, "About", aqua, "このプログラムについて", true},  // clipped at x = 599
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -215,7 +215,7 @@ TEST_F(WindowTest, LabelsHaveTheirPlacesTextsColoursAndHints) {
   }
   // Where boxes overlap, the later label lies on top.
   EXPECT_EQ(f.childAt(72, 5), f.LabelBankSep);
-  EXPECT_EQ(f.Label1->font().pixelSize(), 13);
+  EXPECT_EQ(f.LabelProgramCaption->font().pixelSize(), 13);
   EXPECT_EQ(f.LabelProgram->font().pixelSize(), 16);
   EXPECT_TRUE(f.LabelProgram->font().italic());
 }
@@ -286,9 +286,9 @@ TEST_F(WindowTest, KeysArePlayedByPhysicalPosition) {
   }
   // The strip follows.
   Key(QEvent::KeyPress, kScanC);
-  EXPECT_EQ(form_->Image1->Picture().pixel(282, 29), qRgb(255, 255, 255)) << "pressed: no bevel";
+  EXPECT_EQ(form_->KeyStrip->Picture().pixel(282, 29), qRgb(255, 255, 255)) << "pressed: no bevel";
   Key(QEvent::KeyRelease, kScanC);
-  EXPECT_EQ(form_->Image1->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "released: bevel";
+  EXPECT_EQ(form_->KeyStrip->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "released: bevel";
 }
 
 TEST_F(WindowTest, AutoRepeatPlaysOnceAndRepeatedReleasesAreIgnored) {
@@ -306,11 +306,11 @@ TEST_F(WindowTest, AutoRepeatPlaysOnceAndRepeatedReleasesAreIgnored) {
 TEST_F(WindowTest, KeysAimedAtADialogPlayNothingButReleaseHeldNotes) {
   Start();
   windows_.formProg->show();
-  Key(QEvent::KeyPress, kScanE, Qt::NoModifier, false, windows_.formProg->Button1);
-  Key(QEvent::KeyRelease, kScanE, Qt::NoModifier, false, windows_.formProg->Button1);
+  Key(QEvent::KeyPress, kScanE, Qt::NoModifier, false, windows_.formProg->ButtonOK);
+  Key(QEvent::KeyRelease, kScanE, Qt::NoModifier, false, windows_.formProg->ButtonOK);
   EXPECT_TRUE(Sent().empty());
   Key(QEvent::KeyPress, kScanC);
-  Key(QEvent::KeyRelease, kScanC, Qt::NoModifier, false, windows_.formProg->Button1);
+  Key(QEvent::KeyRelease, kScanC, Qt::NoModifier, false, windows_.formProg->ButtonOK);
   EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 3C 00"}));
   EXPECT_EQ(app::Pressed[60], 0);
   windows_.formProg->hide();
@@ -357,7 +357,7 @@ TEST_F(WindowTest, DeactivationLetsGoOfHeldKeys) {
   ASSERT_GE(closing.size(), 2u);
   EXPECT_EQ(Bytes(closing.begin(), closing.begin() + 2), (Bytes{"90 3C 00", "90 48 00"}))
       << "note-offs before the port closes";
-  EXPECT_EQ(form_->Image1->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "drawn released";
+  EXPECT_EQ(form_->KeyStrip->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "drawn released";
   EXPECT_EQ(app::Pressed[60], 0);
   EXPECT_EQ(app::Pressed[72], 0);
   form_->ApplicationStateChanged(Qt::ApplicationActive);
@@ -449,7 +449,7 @@ TEST_F(WindowTest, StayOnTopComesFromTheStoreAndFollowsTheConfiguration) {
 
   form_.reset();
   windows_ = app::CreateWindows();
-  form_.reset(windows_.form1);
+  form_.reset(windows_.keyboardWindow);
   EXPECT_TRUE(form_->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
   EXPECT_TRUE(Settings.StayOnTop);
   form_->SetStayOnTop(false);
@@ -482,7 +482,7 @@ TEST_F(WindowTest, ConvertValuesGoThroughTheEditDialog) {
 TEST_F(WindowTest, AFirstTakeWithNothingStoredHasItsRhythm) {
   Start();
   dialogs::TFormRec* formRec = windows_.formRec;
-  EXPECT_EQ(formRec->ComboBox1->currentText(), QStringLiteral("テンポから計算"));
+  EXPECT_EQ(formRec->ComboBoxMode->currentText(), QStringLiteral("テンポから計算"));
   // Return, C, Space, C, Return at 120 quarter notes a minute: eighths, not one chord of length 0.
   Tap(kScanReturn);
   const uint32_t times[] = {5000, 5250, 5500, 5750};
@@ -670,7 +670,7 @@ TEST_F(WindowTest, CloseSavesOrErasesWithShift) {
 
   form_.reset();
   windows_ = app::CreateWindows();
-  form_.reset(windows_.form1);
+  form_.reset(windows_.keyboardWindow);
   form_->showMessage = [this](QMessageBox::Icon icon, const QString& text) {
     messages_.push_back({icon, text});
   };
@@ -770,7 +770,7 @@ TEST_F(WindowTest, OverflowBoxThatDeliversTheReleaseLeavesNoNoteSounding) {
   EXPECT_EQ(messages_[0].text, QStringLiteral("バッファオーバー"));
   EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 3C 00"}));
   EXPECT_EQ(app::Pressed[60], 0);
-  EXPECT_EQ(form_->Image1->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "drawn released";
+  EXPECT_EQ(form_->KeyStrip->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "drawn released";
   Tap(kScanC);
   EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 3C 00"})) << "the next strike sounds";
 }
@@ -788,9 +788,9 @@ TEST_F(WindowTest, ConfigCommandReopensThePortWhateverTheResult) {
 
 TEST_F(WindowTest, ClickableLabelsRunTheirCommands) {
   Start();
-  QTest::mouseClick(form_->Label2, Qt::LeftButton);
+  QTest::mouseClick(form_->LabelAbout, Qt::LeftButton);
   QTest::mouseClick(form_->LabelConfig, Qt::LeftButton);
-  QTest::mouseClick(form_->Label1, Qt::LeftButton);
+  QTest::mouseClick(form_->LabelProgramCaption, Qt::LeftButton);
   QTest::mouseClick(form_->LabelRec, Qt::LeftButton);
   ASSERT_EQ(opened_.size(), 3u);
   EXPECT_EQ(opened_[0], windows_.formAbout);
@@ -836,11 +836,11 @@ TEST_F(WindowTest, PaletteShowsFamiliesAndPlaysItsTestNoteOnChannel16) {
   EXPECT_EQ(palette->windowTitle(), QStringLiteral("音色コマンド入力"));
   EXPECT_EQ(palette->Tabs[1]->text(), QStringLiteral("クロマチック・パーカッション(CP)"));
   EXPECT_EQ(palette->Tabs[15]->text(), QStringLiteral("サウンドエフェクト(SF)"));
-  EXPECT_EQ(palette->RadioGroup1->title(), QStringLiteral("音色選択"));
-  EXPECT_EQ(palette->Button3->text(), QStringLiteral("♪"));
-  EXPECT_EQ(palette->Button1->text(), QStringLiteral("&OK"));
-  EXPECT_EQ(palette->Button2->text(), QStringLiteral("&Cancel"));
-  EXPECT_TRUE(palette->Button1->isDefault());
+  EXPECT_EQ(palette->RadioGroupProgram->title(), QStringLiteral("音色選択"));
+  EXPECT_EQ(palette->ButtonListen->text(), QStringLiteral("♪"));
+  EXPECT_EQ(palette->ButtonOK->text(), QStringLiteral("&OK"));
+  EXPECT_EQ(palette->ButtonCancel->text(), QStringLiteral("&Cancel"));
+  EXPECT_TRUE(palette->ButtonOK->isDefault());
   EXPECT_EQ(dialogs::ProgramItemCaption(0, 0), QStringLiteral("(&1)Piano 1"));
   EXPECT_EQ(dialogs::ProgramItemCaption(10, 7), QStringLiteral("(&8)Bass & Lead"));
   EXPECT_EQ(dialogs::ProgramItemCaption(15, 7), QStringLiteral("(&8)Gun Shot"));
@@ -853,14 +853,14 @@ TEST_F(WindowTest, PaletteShowsFamiliesAndPlaysItsTestNoteOnChannel16) {
   EXPECT_TRUE(palette->Tabs[15]->isChecked());
   QTest::keyClick(palette, Qt::Key_3);
   EXPECT_EQ(palette->ItemIndex(), 2);
-  QTest::mousePress(palette->Button3, Qt::LeftButton);
+  QTest::mousePress(palette->ButtonListen, Qt::LeftButton);
   EXPECT_EQ(Sent(), (Bytes{"CF 7A", "BF 0B 7F", "BF 07 7F", "9F 40 7F"}));
-  QTest::mouseRelease(palette->Button3, Qt::LeftButton);
+  QTest::mouseRelease(palette->ButtonListen, Qt::LeftButton);
   EXPECT_EQ(Sent(), (Bytes{"9F 40 00"}));
   palette->hide();
   EXPECT_TRUE(Sent().empty()) << "the note-off goes once";
   palette->show();
-  QTest::mousePress(palette->Button3, Qt::LeftButton);
+  QTest::mousePress(palette->ButtonListen, Qt::LeftButton);
   Sent();
   palette->hide();  // closing while held ends the note
   EXPECT_EQ(Sent(), (Bytes{"9F 40 00"}));
@@ -870,7 +870,7 @@ TEST_F(WindowTest, PaletteTestNoteLastsFromMouseDownToMouseUpOnce) {
   Start();
   dialogs::TFormProg* palette = windows_.formProg;
   palette->show();
-  QPushButton* button = palette->Button3;
+  QPushButton* button = palette->ButtonListen;
   const QPoint inside = button->rect().center();
   const QPoint outside = button->rect().bottomRight() + QPoint(40, 40);
   auto move = [button](QPoint at) {
@@ -959,7 +959,7 @@ TEST_F(WindowTest, NewLayoutFromTheConfigurationForgetsHeldKeys) {
   app::ReleaseAllKeys();
   form_->DrawAllKeys();
   EXPECT_EQ(app::KeyCount, 41);
-  EXPECT_EQ(form_->Image1->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "drawn released";
+  EXPECT_EQ(form_->KeyStrip->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "drawn released";
   Sent();
   Key(QEvent::KeyRelease, kScanC);
   EXPECT_TRUE(Sent().empty());
@@ -1047,7 +1047,7 @@ TEST_F(WindowTest, AnOutputThatCannotStartIsReportedOnceWithTheReason) {
     platform::SetMidiOutDevicesForTesting(output, {});
     midi::DeviceId = -1;
     windows_ = app::CreateWindows();
-    form_.reset(windows_.form1);
+    form_.reset(windows_.keyboardWindow);
     messages_.clear();
     form_->showMessage = [this](QMessageBox::Icon icon, const QString& text) {
       messages_.push_back({icon, text});

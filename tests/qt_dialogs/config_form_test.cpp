@@ -110,10 +110,10 @@ class ConfigFormTest : public ::testing::Test {
   }
 
   void Select(int row) {
-    form_.ListView1->clearSelection();
+    form_.ListViewDevices->clearSelection();
     if (row >= 0) {
-      form_.ListView1->setCurrentItem(form_.ListView1->topLevelItem(row));
-      form_.ListView1->topLevelItem(row)->setSelected(true);
+      form_.ListViewDevices->setCurrentItem(form_.ListViewDevices->topLevelItem(row));
+      form_.ListViewDevices->topLevelItem(row)->setSelected(true);
     }
   }
   // Changes every control away from its shown value.
@@ -143,17 +143,17 @@ class ConfigFormTest : public ::testing::Test {
 
 TEST_F(ConfigFormTest, ListsTheMapperThenEveryDevice) {
   form_.show();
-  ASSERT_EQ(form_.ListView1->topLevelItemCount(), 3);
+  ASSERT_EQ(form_.ListViewDevices->topLevelItemCount(), 3);
   const char* want[3][5] = {{"Default synth", "SW  ", "256", "256", "○"},
                             {"Synth A  ", "PORT", "--", "--", "×"},
                             {"Synth B", "GEN ", "64", "32", "×"}};
   for (int r = 0; r < 3; ++r) {
     for (int c = 0; c < 5; ++c) {
-      EXPECT_EQ(form_.ListView1->topLevelItem(r)->text(c).toStdString(), want[r][c]) << r << "," << c;
+      EXPECT_EQ(form_.ListViewDevices->topLevelItem(r)->text(c).toStdString(), want[r][c]) << r << "," << c;
     }
   }
-  EXPECT_EQ(form_.ListView1->headerItem()->text(0), "DriverName");
-  EXPECT_EQ(form_.ListView1->headerItem()->text(4), "VC");
+  EXPECT_EQ(form_.ListViewDevices->headerItem()->text(0), "DriverName");
+  EXPECT_EQ(form_.ListViewDevices->headerItem()->text(4), "VC");
   EXPECT_EQ(form_.windowTitle(), QStringLiteral("環境設定"));
   form_.done(QDialog::Rejected);
 }
@@ -161,14 +161,14 @@ TEST_F(ConfigFormTest, ListsTheMapperThenEveryDevice) {
 TEST_F(ConfigFormTest, NoDeviceListsOnlyTheMapper) {
   platform::SetMidiOutDevicesForTesting(mapper_, {});
   form_.FormShow();
-  EXPECT_EQ(form_.ListView1->topLevelItemCount(), 1);
+  EXPECT_EQ(form_.ListViewDevices->topLevelItemCount(), 1);
   EXPECT_TRUE(form_.FormCloseQuery());
   // Without a default output its row stays, empty.
   platform::SetMidiOutDevicesForTesting(nullptr, {a_});
   form_.FormShow();
-  ASSERT_EQ(form_.ListView1->topLevelItemCount(), 2);
-  EXPECT_EQ(form_.ListView1->topLevelItem(0)->text(0), "");
-  EXPECT_EQ(form_.ListView1->topLevelItem(0)->text(1), "--");
+  ASSERT_EQ(form_.ListViewDevices->topLevelItemCount(), 2);
+  EXPECT_EQ(form_.ListViewDevices->topLevelItem(0)->text(0), "");
+  EXPECT_EQ(form_.ListViewDevices->topLevelItem(0)->text(1), "--");
 }
 
 TEST_F(ConfigFormTest, ShowsTheSettings) {
@@ -186,8 +186,9 @@ TEST_F(ConfigFormTest, ShowsTheSettings) {
   for (const Case& c : cases) {
     midi::DeviceId = c.deviceId;
     form_.FormShow();
-    ASSERT_EQ(form_.ListView1->selectedItems().size(), 1);
-    EXPECT_EQ(form_.ListView1->indexOfTopLevelItem(form_.ListView1->selectedItems().first()), c.wantRow)
+    ASSERT_EQ(form_.ListViewDevices->selectedItems().size(), 1);
+    EXPECT_EQ(form_.ListViewDevices->indexOfTopLevelItem(form_.ListViewDevices->selectedItems().first()),
+              c.wantRow)
         << c.deviceId;
   }
   EXPECT_TRUE(form_.CheckBoxChannel->isChecked());
@@ -220,7 +221,7 @@ TEST_F(ConfigFormTest, OkAppliesEverythingInOrder) {
                     EXPECT_EQ(settings::Settings.Mapping, 1);
                     log_.push_back("keys");
                   }});
-  form_.Button1->click();
+  form_.ButtonOK->click();
   EXPECT_FALSE(form_.isVisible());
   EXPECT_EQ(form_.result(), QDialog::Accepted);
   EXPECT_EQ(log_, (std::vector<std::string>{"send", "top:1", "keys"}));
@@ -231,7 +232,7 @@ TEST_F(ConfigFormTest, TheSameDeviceIsClosedAndOpenedAgain) {
   midi::OpenPort(0);
   ASSERT_TRUE(midi::PortIsOpen());
   form_.show();
-  form_.Button1->click();
+  form_.ButtonOK->click();
   EXPECT_EQ(midi::DeviceId, 0);
   EXPECT_EQ(Kinds(*a_), (std::vector<MidiCall::Kind>{MidiCall::Kind::kOpen, MidiCall::Kind::kClose,
                                                      MidiCall::Kind::kOpen}));
@@ -241,10 +242,10 @@ TEST_F(ConfigFormTest, TheSameDeviceIsClosedAndOpenedAgain) {
 TEST_F(ConfigFormTest, DoubleClickOnARowAppliesLikeOk) {
   form_.show();
   ChangeEverything();
-  QTreeWidgetItem* row = form_.ListView1->topLevelItem(1);
-  const QRect rect = form_.ListView1->visualItemRect(row);
-  QTest::mouseClick(form_.ListView1->viewport(), Qt::LeftButton, {}, rect.center());
-  QTest::mouseDClick(form_.ListView1->viewport(), Qt::LeftButton, {}, rect.center());
+  QTreeWidgetItem* row = form_.ListViewDevices->topLevelItem(1);
+  const QRect rect = form_.ListViewDevices->visualItemRect(row);
+  QTest::mouseClick(form_.ListViewDevices->viewport(), Qt::LeftButton, {}, rect.center());
+  QTest::mouseDClick(form_.ListViewDevices->viewport(), Qt::LeftButton, {}, rect.center());
   EXPECT_FALSE(form_.isVisible());
   EXPECT_EQ(form_.result(), QDialog::Accepted);
   EXPECT_EQ(midi::DeviceId, 0);
@@ -254,7 +255,7 @@ TEST_F(ConfigFormTest, DoubleClickOnARowAppliesLikeOk) {
 
 TEST_F(ConfigFormTest, CancelEscapeAndCloseBoxChangeNothing) {
   const std::vector<std::pair<const char*, std::function<void()>>> ways = {
-      {"Cancel", [this] { form_.Button2->click(); }},
+      {"Cancel", [this] { form_.ButtonCancel->click(); }},
       {"Esc", [this] { QTest::keyClick(&form_, Qt::Key_Escape); }},
       {"close box", [this] { form_.close(); }},
   };
@@ -271,12 +272,12 @@ TEST_F(ConfigFormTest, CancelEscapeAndCloseBoxChangeNothing) {
 
 TEST_F(ConfigFormTest, NoWayOfClosingWithoutASelectedRow) {
   const std::vector<std::pair<const char*, std::function<void()>>> ways = {
-      {"OK", [this] { form_.Button1->click(); }},
-      {"Cancel", [this] { form_.Button2->click(); }},
+      {"OK", [this] { form_.ButtonOK->click(); }},
+      {"Cancel", [this] { form_.ButtonCancel->click(); }},
       {"Esc", [this] { QTest::keyClick(&form_, Qt::Key_Escape); }},
       {"Return", [this] { QTest::keyClick(&form_, Qt::Key_Return); }},
       {"close box", [this] { form_.close(); }},
-      {"double-click", [this] { form_.ListView1DblClick(); }},
+      {"double-click", [this] { form_.ListViewDevicesDblClick(); }},
   };
   form_.show();
   ChangeEverything();
@@ -289,7 +290,7 @@ TEST_F(ConfigFormTest, NoWayOfClosingWithoutASelectedRow) {
   ExpectNothingApplied();
   // A row selected again allows closing.
   Select(2);
-  form_.Button1->click();
+  form_.ButtonOK->click();
   EXPECT_FALSE(form_.isVisible());
   EXPECT_EQ(midi::DeviceId, 1);
 }

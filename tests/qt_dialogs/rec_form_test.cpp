@@ -122,8 +122,8 @@ class RecFormTest : public ::testing::Test {
     emit form_->ComboBoxMMLType->activated(dialect);
   }
   void SelectMode(int mode) {
-    form_->ComboBox1->setCurrentIndex(mode);
-    emit form_->ComboBox1->activated(mode);
+    form_->ComboBoxMode->setCurrentIndex(mode);
+    emit form_->ComboBoxMode->activated(mode);
   }
   bool NoteOnArrives(uint8_t note) {
     for (int i = 0; i < 300; ++i) {
@@ -265,7 +265,7 @@ TEST_F(RecFormTest, SakuraChordsAndZeroRestsInTheMemoAndInTestPlay) {
     EXPECT_EQ(Memo(), c.memo) << c.dialect;
     EXPECT_EQ(form_->PlayProgramText(), c.play) << c.dialect;
     device_->Clear();
-    form_->Play1->trigger();
+    form_->ActionPlay->trigger();
     EXPECT_TRUE(form_->ListErrors->isHidden()) << c.dialect;
     EXPECT_TRUE(NoteOnArrives(72)) << c.dialect;
   }
@@ -309,14 +309,14 @@ TEST_F(RecFormTest, ProgramTextsOfTestPlayAndSave) {
 
 TEST_F(RecFormTest, TestPlayPlaysOnThePortAndClosingStopsIt) {
   Open(kOctave, 3000, Values(kModeFromTempo));
-  form_->Play1->trigger();
+  form_->ActionPlay->trigger();
   EXPECT_TRUE(shownErrors_.empty());
   EXPECT_TRUE(form_->ListErrors->isHidden());
   EXPECT_TRUE(midi::IsPlaying());
   EXPECT_TRUE(NoteOnArrives(60));
   EXPECT_TRUE(NoteOnArrives(72));
   // Starting again stops the running song first and plays from the start.
-  form_->Play1->trigger();
+  form_->ActionPlay->trigger();
   EXPECT_TRUE(midi::IsPlaying());
   QTest::keyClick(form_.get(), Qt::Key_Escape);
   EXPECT_FALSE(form_->isVisible());
@@ -327,7 +327,7 @@ TEST_F(RecFormTest, TestPlayPlaysOnThePortAndClosingStopsIt) {
 TEST_F(RecFormTest, FatalCompileErrorShowsItsMessageAndDoesNotPlay) {
   Open(kOctave, 3000, Values(kModeFromTempo));
   SetMemo("~~~~~~~~~~~~~~~~~~~~");
-  form_->Play1->trigger();
+  form_->ActionPlay->trigger();
   ASSERT_EQ(shownErrors_.size(), 1u);
   EXPECT_EQ(shownErrors_[0], QStringLiteral("エラーが多すぎます"));
   EXPECT_FALSE(midi::IsPlaying());
@@ -339,14 +339,14 @@ TEST_F(RecFormTest, FatalCompileErrorShowsItsMessageAndDoesNotPlay) {
 TEST_F(RecFormTest, TestMessagesAreShownAndCapped) {
   Open(kOctave, 3000, Values(kModeFromTempo));
   SetMemo("c\n+7");
-  form_->Play1->trigger();
+  form_->ActionPlay->trigger();
   EXPECT_EQ(shownMessages_, std::vector<QString>{"Test TRK:1 %7"});
   shownMessages_.clear();
   SetMemo("c\n[+1]100");
   form_->askSaveName = [] { return QString(); };
-  form_->Save1->trigger();  // cancelled: nothing compiled
+  form_->ActionSave->trigger();  // cancelled: nothing compiled
   EXPECT_TRUE(shownMessages_.empty());
-  form_->Play1->trigger();
+  form_->ActionPlay->trigger();
   EXPECT_EQ(shownMessages_.size(), static_cast<size_t>(TFormRec::kMaxTestMessages));
   EXPECT_TRUE(midi::IsPlaying());
 }
@@ -354,7 +354,7 @@ TEST_F(RecFormTest, TestMessagesAreShownAndCapped) {
 TEST_F(RecFormTest, FailedFileWriteShowsItsMessage) {
   Open(kOctave, 3000, Values(kModeFromTempo));
   form_->askSaveName = [] { return QStringLiteral("/nonexistent-folder-of-tonvik/take.mid"); };
-  form_->Save1->trigger();
+  form_->ActionSave->trigger();
   ASSERT_EQ(shownErrors_.size(), 1u);
   EXPECT_TRUE(shownErrors_[0].contains("take.mid")) << shownErrors_[0].toStdString();
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -378,7 +378,7 @@ TEST_F(RecFormTest, CompileErrorsAreListedInTheMemosCoordinates) {
       SetMemo(c.memo);
       QTemporaryDir dir;
       form_->askSaveName = [&] { return dir.path() + "/take"; };
-      (save ? form_->Save1 : form_->Play1)->trigger();
+      (save ? form_->ActionSave : form_->ActionPlay)->trigger();
       EXPECT_TRUE(shownErrors_.empty());
       ASSERT_EQ(form_->ListErrors->count(), 1);
       EXPECT_FALSE(form_->ListErrors->isHidden());
@@ -453,7 +453,7 @@ TEST_F(RecFormTest, SaveWritesAStandardMidiFile) {
   for (const char* name : {"take", "曲", "other.smf", "café"}) {
     const QString chosen = dir.path() + "/" + QString::fromUtf8(name);
     form_->askSaveName = [&] { return chosen; };
-    form_->Save1->trigger();
+    form_->ActionSave->trigger();
     const QString written = WithMidExtension(chosen);
     EXPECT_EQ(form_->FileName(), written);
     ASSERT_TRUE(QFile::exists(written)) << written.toStdString();
@@ -470,7 +470,7 @@ TEST_F(RecFormTest, SaveWritesAStandardMidiFile) {
   // Cancelled: nothing written, the name kept.
   const QString before = form_->FileName();
   form_->askSaveName = [] { return QString(); };
-  form_->Save1->trigger();
+  form_->ActionSave->trigger();
   EXPECT_EQ(form_->FileName(), before);
 }
 
@@ -486,7 +486,7 @@ TEST_F(RecFormTest, SaveBoxAsksAboutTheFinalName) {
   QString suffix, folder, question;
   bool native = true;
   QTimer::singleShot(0, [&] {
-    auto* box = form_->findChild<QFileDialog*>("SaveDialog1");
+    auto* box = form_->findChild<QFileDialog*>("SaveDialog");
     if (!box) {
       ADD_FAILURE() << "no save box";
       if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
@@ -505,7 +505,7 @@ TEST_F(RecFormTest, SaveBoxAsksAboutTheFinalName) {
     box->selectFile(dir.path() + "/x");
     QMetaObject::invokeMethod(box, "accept", Qt::DirectConnection);
   });
-  form_->Save1->trigger();
+  form_->ActionSave->trigger();
   EXPECT_EQ(filters,
             (QStringList{QStringLiteral("標準MIDIファイル(*.mid)"), QStringLiteral("全てのファイル(*)")}));
   EXPECT_EQ(suffix, "mid");
@@ -537,7 +537,7 @@ TEST_F(RecFormTest, CopyPutsTheMemoOnTheClipboard) {
   for (const char* text : {"ce8>c.r", "", "あ\nb"}) {
     QGuiApplication::clipboard()->setText("before");
     SetMemo(text);
-    form_->Copy1->trigger();
+    form_->ActionCopy->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromUtf8(text));
   }
 }
@@ -550,9 +550,9 @@ TEST_F(RecFormTest, ActionsButtonsAndReturn) {
     QKeySequence key;
   };
   const Case cases[] = {
-      {form_->Play1, "テスト(&T)", "テスト演奏", QKeySequence(Qt::CTRL | Qt::Key_P)},
-      {form_->Save1, "保存(&S)", "MIDIファイルに保存", QKeySequence(Qt::CTRL | Qt::Key_S)},
-      {form_->Copy1, "コピー(&C)", "MMLをクリップボードへコピー", QKeySequence(Qt::CTRL | Qt::Key_W)},
+      {form_->ActionPlay, "テスト(&T)", "テスト演奏", QKeySequence(Qt::CTRL | Qt::Key_P)},
+      {form_->ActionSave, "保存(&S)", "MIDIファイルに保存", QKeySequence(Qt::CTRL | Qt::Key_S)},
+      {form_->ActionCopy, "コピー(&C)", "MMLをクリップボードへコピー", QKeySequence(Qt::CTRL | Qt::Key_W)},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.action->text(), QString::fromUtf8(c.caption));
@@ -560,7 +560,7 @@ TEST_F(RecFormTest, ActionsButtonsAndReturn) {
     EXPECT_EQ(c.action->shortcut(), c.key);
   }
   EXPECT_EQ(form_->ButtonPlay->text(), QStringLiteral("テスト(&T)"));
-  EXPECT_EQ(form_->Button1->text(), QStringLiteral("閉じる(&X)"));
+  EXPECT_EQ(form_->ButtonClose->text(), QStringLiteral("閉じる(&X)"));
   for (QPushButton* button : form_->findChildren<QPushButton*>()) {
     EXPECT_FALSE(button->autoDefault()) << button->objectName().toStdString();
     EXPECT_FALSE(button->isDefault()) << button->objectName().toStdString();
@@ -612,7 +612,7 @@ TEST_F(RecFormTest, ConvertValuesRoundTripThroughTheStore) {
   values.Mode = 9;
   values.MMLType = -1;
   other.SetConvertValues(values);
-  EXPECT_EQ(other.ComboBox1->currentIndex(), 0);
+  EXPECT_EQ(other.ComboBoxMode->currentIndex(), 0);
   EXPECT_EQ(other.ComboBoxMMLType->currentIndex(), 0);
 }
 
