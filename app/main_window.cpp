@@ -151,8 +151,7 @@ KeyboardWindow::KeyboardWindow()
   keyboardModifiers = [] { return QGuiApplication::queryKeyboardModifiers(); };
 
   // FormCreate.
-  InitKeyState();
-  SetKeyboardHost(this);
+  keyboard_.InitKeyState();
   qApp->installEventFilter(this);
   pairRepeats_ = !platform::SetDetectableAutoRepeat(true);
   connect(qApp, &QGuiApplication::applicationStateChanged, this, &KeyboardWindow::ApplicationStateChanged);
@@ -162,17 +161,14 @@ KeyboardWindow::KeyboardWindow()
     ReadStartValues(store, Settings, false);
   }
   if (Settings.StayOnTop) setWindowFlag(Qt::WindowStaysOnTopHint, true);
-  BuildKeyTable();
+  keyboard_.BuildKeyTable();
 
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - QPoint(kClientWidth / 2, kClientHeight / 2));
   }
 }
 
-KeyboardWindow::~KeyboardWindow() {
-  qApp->removeEventFilter(this);
-  SetKeyboardHost(nullptr);
-}
+KeyboardWindow::~KeyboardWindow() { qApp->removeEventFilter(this); }
 
 void KeyboardWindow::AttachDialogs(dialogs::TFormRec* formRec, dialogs::TFormProg* formProg,
                                    dialogs::TFormConfig* formConfig, dialogs::TFormAbout* formAbout) {
@@ -180,14 +176,14 @@ void KeyboardWindow::AttachDialogs(dialogs::TFormRec* formRec, dialogs::TFormPro
   FormProg = formProg;
   FormConfig = formConfig;
   FormAbout = formAbout;
-  if (FormRec) FormRec->SetCapture(&Capture);
+  if (FormRec) FormRec->SetCapture(&keyboard_.Capture);
   if (FormConfig) {
     dialogs::ConfigHooks hooks;
-    hooks.sendState = [] { SendState(); };
+    hooks.sendState = [this] { keyboard_.SendState(); };
     hooks.setStayOnTop = [this](bool on) { SetStayOnTop(on); };
     hooks.rebuildKeys = [this] {
-      BuildKeyTable();
-      ReleaseAllKeys();
+      keyboard_.BuildKeyTable();
+      keyboard_.ReleaseAllKeys();
       DrawAllKeys();
     };
     FormConfig->SetHooks(std::move(hooks));
@@ -321,7 +317,7 @@ void KeyboardWindow::AppActivate() {
   active_ = true;
   midi::OpenPort(midi::DeviceId);
   PrepareOutput();
-  SendState();
+  keyboard_.SendState();
   DrawAllKeys();
 }
 
@@ -345,7 +341,7 @@ void KeyboardWindow::CheckOutput() {
   if (!midi::ChosenDevice()->Failure().empty()) {
     ReportOutputFailure();
   } else if (active_ && midi::PortIsOpen()) {
-    SendState();
+    keyboard_.SendState();
   }
 }
 
@@ -365,7 +361,7 @@ void KeyboardWindow::AppDeactivate() {
   // stays on and the next press of such a key sounds.
   pendingKeyUp_.reset();
   keyUpTimer_->stop();
-  ReleaseSoundingKeys();
+  keyboard_.ReleaseSoundingKeys();
   DrawAllKeys();
   midi::ClosePort();
 }
@@ -456,7 +452,7 @@ bool KeyboardWindow::HandleKey(QObject* watched, QEvent* event) {
   if (widget->window() != this) {
     // Another of the program's windows (a modal box that opened while a note key was held): its key-up
     // still ends the note, and the window keeps the key.
-    if (release) ReleaseHeldKey(code);
+    if (release) keyboard_.ReleaseHeldKey(code);
     return false;
   }
   if (release) {
@@ -473,22 +469,23 @@ bool KeyboardWindow::HandleKey(QObject* watched, QEvent* event) {
       }
     }
     const Qt::KeyboardModifiers modifiers = key->modifiers();
-    FormKeyDown(code, modifiers.testFlag(Qt::ShiftModifier), modifiers.testFlag(Qt::ControlModifier));
+    keyboard_.FormKeyDown(code, modifiers.testFlag(Qt::ShiftModifier),
+                          modifiers.testFlag(Qt::ControlModifier));
   }
   return true;
 }
 
 void KeyboardWindow::KeyUpOrWait(const QKeyEvent& key, uint8_t code) {
   FlushPendingKeyUp();
-  const int32_t index = FindKey(code);
-  const bool held = index < KeyCount && HeldNote[index] != kNotHeld;
+  const int32_t index = keyboard_.FindKey(code);
+  const bool held = index < keyboard_.KeyCount && keyboard_.HeldNote[index] != kNotHeld;
   if (held && pairRepeats_ && key.timestamp() != 0 &&
       QGuiApplication::platformName() == QLatin1String("xcb")) {
     pendingKeyUp_ = PendingKeyUp{code, key.timestamp()};
     keyUpTimer_->start();
     return;
   }
-  FormKeyUp(code);
+  keyboard_.FormKeyUp(code);
 }
 
 void KeyboardWindow::FlushPendingKeyUp() {
@@ -496,18 +493,18 @@ void KeyboardWindow::FlushPendingKeyUp() {
   const uint8_t code = pendingKeyUp_->code;
   pendingKeyUp_.reset();
   keyUpTimer_->stop();
-  FormKeyUp(code);
+  keyboard_.FormKeyUp(code);
 }
 
 // ---- KeyboardHost
 
 void KeyboardWindow::NoteDrawn(int32_t note) {
-  DrawKey(KeyStrip->Picture(), note, Pressed[note] != 0);
+  DrawKey(KeyStrip->Picture(), note, keyboard_.Pressed[note] != 0);
   KeyStrip->repaint(KeyX(note), 0, kKeyImageWidth, kStripHeight);
 }
 
 void KeyboardWindow::DrawAllKeys() {
-  app::DrawAllKeys(KeyStrip->Picture(), Pressed);
+  app::DrawAllKeys(KeyStrip->Picture(), keyboard_.Pressed);
   KeyStrip->update();
 }
 
@@ -535,11 +532,12 @@ void KeyboardWindow::ProgramChanged() {
 
 void KeyboardWindow::ChooseProgram() {
   if (!FormProg) return;
-  if (execDialog(FormProg) == QDialog::Accepted) SelectProgram(FormProg->ChosenProgram(), Settings.Bank);
+  if (execDialog(FormProg) == QDialog::Accepted)
+    keyboard_.SelectProgram(FormProg->ChosenProgram(), Settings.Bank);
 }
 
 void KeyboardWindow::ToggleRecording() {
-  if (record::ToggleRecording(Capture, platform::TimeGetTime()) == record::ToggleResult::kStarted) {
+  if (record::ToggleRecording(keyboard_.Capture, platform::TimeGetTime()) == record::ToggleResult::kStarted) {
     SetColour(LabelRec, kRed);
   } else {
     EndRecording();
@@ -548,20 +546,20 @@ void KeyboardWindow::ToggleRecording() {
 
 void KeyboardWindow::EndRecording() {
   SetColour(LabelRec, kMaroon);
-  Capture.Recording = false;
-  if (Capture.CaptureCount > 0) {
+  keyboard_.Capture.Recording = false;
+  if (keyboard_.Capture.CaptureCount > 0) {
     if (FormRec) {
-      FormRec->SetCapture(&Capture);
+      FormRec->SetCapture(&keyboard_.Capture);
       execDialog(FormRec);
     }
-    SendState();
+    keyboard_.SendState();
   }
-  record::EmptyCapture(Capture);
+  record::EmptyCapture(keyboard_.Capture);
 }
 
 void KeyboardWindow::EscapeCommand() {
-  if (Capture.Recording) {
-    record::DiscardRecording(Capture);
+  if (keyboard_.Capture.Recording) {
+    record::DiscardRecording(keyboard_.Capture);
     EndRecording();
   } else {
     close();
@@ -573,7 +571,7 @@ void KeyboardWindow::ConfigCommand() {
   if (FormConfig) execDialog(FormConfig);
   midi::OpenPort(midi::DeviceId);
   PrepareOutput();
-  SendState();
+  keyboard_.SendState();
 }
 
 void KeyboardWindow::CaptureOverflow() {

@@ -69,6 +69,10 @@ class KeyboardWindow : public QWidget, public KeyboardHost {
   // cannot send repeats as presses only).
   void SetRepeatPairing(bool on) { pairRepeats_ = on; }
 
+  // The keyboard's state and key routines.
+  Keyboard& Keys() { return keyboard_; }
+  const Keyboard& Keys() const { return keyboard_; }
+
   void DrawAllKeys();
   void SetStayOnTop(bool on);
   void EndRecording();
@@ -134,6 +138,7 @@ class KeyboardWindow : public QWidget, public KeyboardHost {
   // The reason the chosen output cannot sound, shown once per run.
   void ReportOutputFailure();
 
+  Keyboard keyboard_{this};
   std::map<QObject*, std::function<void()>> clickActions_;
   bool shown_ = false;
   bool painted_ = false;

@@ -1,5 +1,5 @@
 // Shared setup of the keyboard tests: the recording MIDI device as the default output, a fake clock and
-// the key state of a fresh start (standard layout, octave 5, no transposition, velocity 127).
+// the settings of a fresh start (standard layout, octave 5, no transposition, velocity 127).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -25,14 +25,11 @@ class KeyboardFixture : public ::testing::Test {
     device_ = std::make_shared<platform::RecordingMidiOut>();
     platform::SetMidiOutDevicesForTesting(device_, {});
     settings::Settings = settings::SettingsRecord{};
-    app::InitKeyState();
-    app::BuildKeyTable();
     midi::OpenPort(-1);
     device_->Clear();
   }
   void TearDown() override {
     midi::ClosePort();
-    app::SetKeyboardHost(nullptr);
     platform::ClearMidiOutDevicesForTesting();
     platform::SetClockForTesting(nullptr);
   }

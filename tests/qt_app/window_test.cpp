@@ -254,7 +254,7 @@ TEST_F(WindowTest, BankLabelFollowsTheDeviceType) {
   for (const Case& c : {Case{2, "012", lime, aqua}, Case{1, "000", green, teal}, Case{3, "012", lime, aqua},
                         Case{7, "012", lime, aqua}, Case{0, "000", green, teal}}) {
     Settings.DeviceType = c.deviceType;
-    app::SelectProgram(20, 12);
+    form_->Keys().SelectProgram(20, 12);
     EXPECT_EQ(form_->LabelBank->text(), c.bank) << c.deviceType;
     EXPECT_EQ(Colour(form_->LabelBank), c.bankColour) << c.deviceType;
     EXPECT_EQ(Colour(form_->LabelBankSep), c.sepColour) << c.deviceType;
@@ -312,7 +312,7 @@ TEST_F(WindowTest, KeysAimedAtADialogPlayNothingButReleaseHeldNotes) {
   Key(QEvent::KeyPress, kScanC);
   Key(QEvent::KeyRelease, kScanC, Qt::NoModifier, false, windows_.formProg->ButtonOK);
   EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 3C 00"}));
-  EXPECT_EQ(app::Pressed[60], 0);
+  EXPECT_EQ(form_->Keys().Pressed[60], 0);
   windows_.formProg->hide();
 }
 
@@ -358,8 +358,8 @@ TEST_F(WindowTest, DeactivationLetsGoOfHeldKeys) {
   EXPECT_EQ(Bytes(closing.begin(), closing.begin() + 2), (Bytes{"90 3C 00", "90 48 00"}))
       << "note-offs before the port closes";
   EXPECT_EQ(form_->KeyStrip->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "drawn released";
-  EXPECT_EQ(app::Pressed[60], 0);
-  EXPECT_EQ(app::Pressed[72], 0);
+  EXPECT_EQ(form_->Keys().Pressed[60], 0);
+  EXPECT_EQ(form_->Keys().Pressed[72], 0);
   form_->ApplicationStateChanged(Qt::ApplicationActive);
   Sent();
   // The next press sounds, and so does another key on a note that was held.
@@ -524,7 +524,7 @@ TEST_F(WindowTest, BadStoredValuesReadAsDefaultsOrClampWhereTheyIndex) {
   EXPECT_EQ(Settings.Octave, 5);
   EXPECT_EQ(Settings.Velocity, 127);
   EXPECT_EQ(Settings.Program, 128);
-  app::SelectProgram(Settings.Program, Settings.Bank);
+  form_->Keys().SelectProgram(Settings.Program, Settings.Bank);
   EXPECT_EQ(form_->LabelProgram->text(), "128");
   EXPECT_EQ(form_->windowTitle(), QStringLiteral("Tonvik Ver1.70 [Prog.:Gun Shot]"));
   windows_.formProg->show();
@@ -706,9 +706,9 @@ TEST_F(WindowTest, RecordingOpensTheEditDialogAndSendsTheStateAfter) {
   clock_->Set(5600);
   int countInDialog = -1;
   dialogResult_ = [&](QDialog*) {
-    countInDialog = app::Capture.CaptureCount;
-    EXPECT_EQ(app::Capture.CaptureTimes[3], 5600u);
-    EXPECT_EQ(app::Capture.CaptureEnd, 5600u);
+    countInDialog = form_->Keys().Capture.CaptureCount;
+    EXPECT_EQ(form_->Keys().Capture.CaptureTimes[3], 5600u);
+    EXPECT_EQ(form_->Keys().Capture.CaptureEnd, 5600u);
     return int(QDialog::Accepted);
   };
   Sent();
@@ -716,8 +716,8 @@ TEST_F(WindowTest, RecordingOpensTheEditDialogAndSendsTheStateAfter) {
   ASSERT_EQ(opened_.size(), 1u);
   EXPECT_EQ(opened_[0], windows_.formRec);
   EXPECT_EQ(countInDialog, 3);
-  EXPECT_EQ(app::Capture.CaptureCount, 0);
-  EXPECT_FALSE(app::Capture.Recording);
+  EXPECT_EQ(form_->Keys().Capture.CaptureCount, 0);
+  EXPECT_FALSE(form_->Keys().Capture.Recording);
   EXPECT_EQ(Colour(form_->LabelRec), QColor(128, 0, 0));
   EXPECT_EQ(Sent(), (Bytes{"B0 0B 7F", "B0 07 7F", "B0 20 00", "B0 00 00", "C0 00", "B0 7B 00", "B0 79 00"}));
 }
@@ -731,7 +731,7 @@ TEST_F(WindowTest, EmptyTakeAndEscapeOpenNoDialog) {
   Tap(kScanEscape);  // discards the take
   EXPECT_TRUE(opened_.empty());
   EXPECT_TRUE(messages_.empty());
-  EXPECT_FALSE(app::Capture.Recording);
+  EXPECT_FALSE(form_->Keys().Capture.Recording);
   EXPECT_TRUE(form_->isVisible());
   EXPECT_EQ(Colour(form_->LabelRec), QColor(128, 0, 0));
 }
@@ -746,8 +746,8 @@ TEST_F(WindowTest, OverflowShowsItsMessageAndLosesTheTake) {
   EXPECT_EQ(messages_[0].icon, QMessageBox::Critical);
   EXPECT_EQ(messages_[0].text, QStringLiteral("バッファオーバー"));
   EXPECT_TRUE(opened_.empty());
-  EXPECT_FALSE(app::Capture.Recording);
-  EXPECT_EQ(app::Capture.CaptureCount, 0);
+  EXPECT_FALSE(form_->Keys().Capture.Recording);
+  EXPECT_EQ(form_->Keys().Capture.CaptureCount, 0);
   EXPECT_EQ(Colour(form_->LabelRec), QColor(128, 0, 0));
 }
 
@@ -769,7 +769,7 @@ TEST_F(WindowTest, OverflowBoxThatDeliversTheReleaseLeavesNoNoteSounding) {
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].text, QStringLiteral("バッファオーバー"));
   EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 3C 00"}));
-  EXPECT_EQ(app::Pressed[60], 0);
+  EXPECT_EQ(form_->Keys().Pressed[60], 0);
   EXPECT_EQ(form_->KeyStrip->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "drawn released";
   Tap(kScanC);
   EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 3C 00"})) << "the next strike sounds";
@@ -796,7 +796,7 @@ TEST_F(WindowTest, ClickableLabelsRunTheirCommands) {
   EXPECT_EQ(opened_[0], windows_.formAbout);
   EXPECT_EQ(opened_[1], windows_.formConfig);
   EXPECT_EQ(opened_[2], windows_.formProg);
-  EXPECT_TRUE(app::Capture.Recording);
+  EXPECT_TRUE(form_->Keys().Capture.Recording);
   QTest::mouseClick(form_->LabelQuit, Qt::LeftButton);
   EXPECT_FALSE(form_->isVisible());
 }
@@ -955,10 +955,10 @@ TEST_F(WindowTest, NewLayoutFromTheConfigurationForgetsHeldKeys) {
   Key(QEvent::KeyPress, kScanC);
   Settings.Mapping = 1;
   // What the configuration dialog's OK does through its hooks.
-  app::BuildKeyTable();
-  app::ReleaseAllKeys();
+  form_->Keys().BuildKeyTable();
+  form_->Keys().ReleaseAllKeys();
   form_->DrawAllKeys();
-  EXPECT_EQ(app::KeyCount, 41);
+  EXPECT_EQ(form_->Keys().KeyCount, 41);
   EXPECT_EQ(form_->KeyStrip->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "drawn released";
   Sent();
   Key(QEvent::KeyRelease, kScanC);
