@@ -161,6 +161,25 @@ TEST(KeyPosition, ScanCodesGiveJapanesePositions) {
   EXPECT_EQ(platform::VirtualKeyFromQtKey(Qt::Key_Home, true), 0x24);
 }
 
+TEST(QtKeyTable, KeypadLegendsHaveTheirOwnCodesAndUnknownKeysNone) {
+  struct Case {
+    int qtKey;
+    uint8_t main;    // the key of the main block
+    uint8_t keypad;  // the keypad's key of that legend
+  };
+  const Case cases[] = {
+      {Qt::Key_Plus, 0xBB, 0x6B},      {Qt::Key_Minus, 0xBD, 0x6D},  {Qt::Key_Period, 0xBE, 0x6E},
+      {Qt::Key_Slash, 0xBF, 0x6F},     {Qt::Key_0, 0x30, 0x60},      {Qt::Key_Asterisk, 0x6A, 0x6A},
+      {Qt::Key_Semicolon, 0xBB, 0xBB}, {Qt::Key_yen, 0xDC, 0xDC},    {Qt::Key_Underscore, 0xE2, 0xE2},
+      {Qt::Key_Meta, 0x5B, 0x5B},      {Qt::Key_F24, 0x87, 0x87},    {Qt::Key_Dead_Grave, 0, 0},
+      {Qt::Key_unknown, 0, 0},         {Qt::Key_Henkan, 0x1C, 0x1C}, {Qt::Key_Zenkaku_Hankaku, 0xF3, 0xF3},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::VirtualKeyFromQtKey(c.qtKey, false), c.main) << std::hex << c.qtKey;
+    EXPECT_EQ(platform::VirtualKeyFromQtKey(c.qtKey, true), c.keypad) << std::hex << c.qtKey;
+  }
+}
+
 TEST_F(WindowTest, WindowIsAFixedBlackBar) {
   EXPECT_EQ(form_->size(), QSize(600, 48));
   EXPECT_EQ(form_->minimumSize(), form_->maximumSize());
