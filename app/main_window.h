@@ -94,6 +94,14 @@ class KeyboardWindow : public QWidget, public KeyboardHost {
   std::function<void(QMessageBox::Icon, const QString&)> showMessage;
   std::function<Qt::KeyboardModifiers()> keyboardModifiers;
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  // The controls, named as their object names (tests find them by these).
   QLabel* LabelProgramCaption;
   QLabel* LabelBank;
   QLabel* LabelBankSep;
@@ -117,13 +125,6 @@ class KeyboardWindow : public QWidget, public KeyboardHost {
   dialogs::TFormConfig* FormConfig = nullptr;
   dialogs::TFormAbout* FormAbout = nullptr;
 
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-  void showEvent(QShowEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-  void paintEvent(QPaintEvent* event) override;
-
- private:
   void CreateLabels();
   bool HandleKey(QObject* watched, QEvent* event);
   void KeyUpOrWait(const QKeyEvent& key, uint8_t code);

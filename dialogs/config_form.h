@@ -68,6 +68,13 @@ class TFormConfig : public QDialog {
   // Applies everything when `result` is Accepted.
   void FormClose(int result);
 
+  void done(int result) override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  // The controls, named as their object names (tests find them by these).
   QTreeWidget* ListViewDevices;
   QCheckBox* CheckBoxChannel;
   QComboBox* ComboBoxType;
@@ -77,12 +84,6 @@ class TFormConfig : public QDialog {
   QPushButton* ButtonOK;
   QPushButton* ButtonCancel;
 
-  void done(int result) override;
-
- protected:
-  void showEvent(QShowEvent* event) override;
-
- private:
   int SelectedRow() const;
 
   ConfigHooks hooks_;

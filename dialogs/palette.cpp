@@ -51,6 +51,7 @@ TFormProg::TFormProg(QWidget* parent) : QDialog(parent) {
 
   // The tab strip: flat buttons in rows, one checked at a time.
   TabControlFamily = new QButtonGroup(this);
+  TabControlFamily->setObjectName(QStringLiteral("TabControlFamily"));
   TabControlFamily->setExclusive(true);
   auto* rows = new QVBoxLayout;
   rows->setSpacing(2);

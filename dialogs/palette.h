@@ -37,15 +37,6 @@ class TFormProg : public QDialog {
   void TestNoteOff();
   bool TestNoteSounding() const { return testNote_; }
 
-  // TabControlFamily: one flat, exclusive button per family, in rows.
-  std::array<QPushButton*, 16> Tabs{};
-  QButtonGroup* TabControlFamily;
-  QGroupBox* RadioGroupProgram;
-  std::array<QRadioButton*, 8> Items{};
-  QPushButton* ButtonListen;
-  QPushButton* ButtonOK;
-  QPushButton* ButtonCancel;
-
  protected:
   // FormShow: the tab and item of the main window's program.
   void showEvent(QShowEvent* event) override;
@@ -55,6 +46,15 @@ class TFormProg : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  // The controls, named as their object names (tests find them by these).
+  QButtonGroup* TabControlFamily;  // the Tabs: one flat, exclusive button per family, in rows
+  QGroupBox* RadioGroupProgram;
+  QPushButton* ButtonListen;
+  QPushButton* ButtonOK;
+  QPushButton* ButtonCancel;
+  std::array<QPushButton*, 16> Tabs{};   // "Tab0".."Tab15"
+  std::array<QRadioButton*, 8> Items{};  // "Item0".."Item7"
+
   int tabIndex_ = 0;
   bool testNote_ = false;
 };

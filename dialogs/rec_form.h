@@ -85,6 +85,15 @@ class TFormRec : public QDialog {
 
   int RecalcLock = 0;
 
+  void done(int result) override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // The controls, named as their object names (tests find them by these).
   QFrame* PanelFields;
   QLabel* LabelLength;
   QLineEdit* EditLength;
@@ -110,14 +119,6 @@ class TFormRec : public QDialog {
   QAction* ActionSave;
   QAction* ActionCopy;
 
-  void done(int result) override;
-
- protected:
-  void showEvent(QShowEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
- private:
   QString RunSaveDialog();
   // Runs a compilation under the busy cursor, then lists its errors (their spans behind a header of
   // `headerBytes` bytes); shows the message of an exception that leaves it and returns false then.

@@ -33,9 +33,12 @@
 #include "platform/qt/key_position.h"
 #include "platform/qt/settings_store.h"
 #include "platform/qt/termination_signals.h"
+#include "tests/support/widgets.h"
 
 namespace app_test {
 namespace {
+
+using test_support::Widget;
 
 using settings::Settings;
 
@@ -186,8 +189,8 @@ TEST_F(WindowTest, WindowIsAFixedBlackBar) {
   EXPECT_FALSE(form_->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
   EXPECT_TRUE(form_->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
   EXPECT_EQ(form_->palette().color(QPalette::Window), QColor(0, 0, 0));
-  EXPECT_EQ(form_->KeyStrip->geometry(), QRect(0, 16, 600, 32));
-  EXPECT_EQ(form_->KeyStrip->toolTip(), QStringLiteral("鍵盤（表示のみ）"));
+  EXPECT_EQ(Widget<app::KeyStripView>(form_, "KeyStrip")->geometry(), QRect(0, 16, 600, 32));
+  EXPECT_EQ(Widget<app::KeyStripView>(form_, "KeyStrip")->toolTip(), QStringLiteral("鍵盤（表示のみ）"));
   EXPECT_FALSE(form_->testAttribute(Qt::WA_InputMethodEnabled));
 }
 
@@ -203,22 +206,24 @@ TEST_F(WindowTest, LabelsHaveTheirPlacesTextsColoursAndHints) {
   const QColor aqua(0, 255, 255), lime(0, 255, 0), maroon(128, 0, 0);
   app::KeyboardWindow& f = *form_;
   const Case cases[] = {
-      {f.LabelProgramCaption, 0, 40, "PROG.", aqua, "音色番号設定[BS]", true},
-      {f.LabelBank, 40, 33, "000", lime, "", false},
-      {f.LabelBankSep, 72, 9, "-", aqua, "音階[Del/Ins]", false},
-      {f.LabelProgram, 80, 33, "000", lime, "", false},
-      {f.LabelOctaveCaption, 120, 32, "OCT.", aqua, "音階[Del/Ins]", false},
-      {f.LabelOctave, 152, 25, "+0", lime, "", false},
-      {f.LabelVelocityCaption, 184, 32, "VEL.", aqua, "打鍵速度[RollUp/RollDown]", false},
-      {f.LabelVelocity, 216, 33, "000", lime, "", false},
-      {f.LabelVolumeCaption, 256, 32, "VOL.", aqua, "音量[Shift+RollUp/RollDown]", false},
-      {f.LabelVolume, 288, 33, "000", lime, "", false},
-      {f.LabelTransCaption, 328, 49, "TRANS.", aqua, "移調[Shift+Ins/Del]", false},
-      {f.LabelTrans, 376, 41, "+000", lime, "", false},
-      {f.LabelRec, 431, 26, "Rec", maroon, "録音開始／終了[Return] 　休符[Space]　中止[Esc]", true},
-      {f.LabelConfig, 465, 49, "Config", aqua, "環境設定[Help]", true},
-      {f.LabelQuit, 520, 33, "Quit", aqua, "プログラム終了[Esc]", true},
-      {f.LabelAbout, 560, 40, "About", aqua, "このプログラムについて", true},  // clipped at x = 599
+      {Widget<QLabel>(&f, "LabelProgramCaption"), 0, 40, "PROG.", aqua, "音色番号設定[BS]", true},
+      {Widget<QLabel>(&f, "LabelBank"), 40, 33, "000", lime, "", false},
+      {Widget<QLabel>(&f, "LabelBankSep"), 72, 9, "-", aqua, "音階[Del/Ins]", false},
+      {Widget<QLabel>(&f, "LabelProgram"), 80, 33, "000", lime, "", false},
+      {Widget<QLabel>(&f, "LabelOctaveCaption"), 120, 32, "OCT.", aqua, "音階[Del/Ins]", false},
+      {Widget<QLabel>(&f, "LabelOctave"), 152, 25, "+0", lime, "", false},
+      {Widget<QLabel>(&f, "LabelVelocityCaption"), 184, 32, "VEL.", aqua, "打鍵速度[RollUp/RollDown]", false},
+      {Widget<QLabel>(&f, "LabelVelocity"), 216, 33, "000", lime, "", false},
+      {Widget<QLabel>(&f, "LabelVolumeCaption"), 256, 32, "VOL.", aqua, "音量[Shift+RollUp/RollDown]", false},
+      {Widget<QLabel>(&f, "LabelVolume"), 288, 33, "000", lime, "", false},
+      {Widget<QLabel>(&f, "LabelTransCaption"), 328, 49, "TRANS.", aqua, "移調[Shift+Ins/Del]", false},
+      {Widget<QLabel>(&f, "LabelTrans"), 376, 41, "+000", lime, "", false},
+      {Widget<QLabel>(&f, "LabelRec"), 431, 26, "Rec", maroon,
+       "録音開始／終了[Return] 　休符[Space]　中止[Esc]", true},
+      {Widget<QLabel>(&f, "LabelConfig"), 465, 49, "Config", aqua, "環境設定[Help]", true},
+      {Widget<QLabel>(&f, "LabelQuit"), 520, 33, "Quit", aqua, "プログラム終了[Esc]", true},
+      {Widget<QLabel>(&f, "LabelAbout"), 560, 40, "About", aqua, "このプログラムについて",
+       true},  // clipped at x = 599
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -233,10 +238,10 @@ TEST_F(WindowTest, LabelsHaveTheirPlacesTextsColoursAndHints) {
     EXPECT_EQ(c.label->cursor().shape(), c.clickable ? Qt::PointingHandCursor : Qt::ArrowCursor);
   }
   // Where boxes overlap, the later label lies on top.
-  EXPECT_EQ(f.childAt(72, 5), f.LabelBankSep);
-  EXPECT_EQ(f.LabelProgramCaption->font().pixelSize(), 13);
-  EXPECT_EQ(f.LabelProgram->font().pixelSize(), 16);
-  EXPECT_TRUE(f.LabelProgram->font().italic());
+  EXPECT_EQ(f.childAt(72, 5), Widget<QLabel>(&f, "LabelBankSep"));
+  EXPECT_EQ(Widget<QLabel>(&f, "LabelProgramCaption")->font().pixelSize(), 13);
+  EXPECT_EQ(Widget<QLabel>(&f, "LabelProgram")->font().pixelSize(), 16);
+  EXPECT_TRUE(Widget<QLabel>(&f, "LabelProgram")->font().italic());
 }
 
 TEST_F(WindowTest, FirstStartShowsDefaultsAndSendsTheState) {
@@ -249,14 +254,14 @@ TEST_F(WindowTest, FirstStartShowsDefaultsAndSendsTheState) {
   const Bytes state = {"B0 0B 7F", "B0 07 7F", "B0 20 00", "B0 00 00", "C0 00", "B0 7B 00", "B0 79 00"};
   ASSERT_GE(sent.size(), state.size());
   EXPECT_EQ(Bytes(sent.end() - static_cast<long>(state.size()), sent.end()), state);
-  EXPECT_EQ(form_->LabelProgram->text(), "001");
-  EXPECT_EQ(form_->LabelBank->text(), "000");
-  EXPECT_EQ(Colour(form_->LabelBank), QColor(0, 128, 0));
-  EXPECT_EQ(Colour(form_->LabelBankSep), QColor(0, 128, 128));
-  EXPECT_EQ(form_->LabelOctave->text(), "+3");
-  EXPECT_EQ(form_->LabelVelocity->text(), "127");
-  EXPECT_EQ(form_->LabelVolume->text(), "127");
-  EXPECT_EQ(form_->LabelTrans->text(), "+000");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelProgram")->text(), "001");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelBank")->text(), "000");
+  EXPECT_EQ(Colour(Widget<QLabel>(form_, "LabelBank")), QColor(0, 128, 0));
+  EXPECT_EQ(Colour(Widget<QLabel>(form_, "LabelBankSep")), QColor(0, 128, 128));
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelOctave")->text(), "+3");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelVelocity")->text(), "127");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelVolume")->text(), "127");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelTrans")->text(), "+000");
   EXPECT_EQ(form_->windowTitle(), QStringLiteral("Tonvik Ver1.70 [Prog.:Piano 1]"));
   EXPECT_TRUE(messages_.empty());
   EXPECT_EQ(midi::DeviceId, -1);
@@ -274,10 +279,10 @@ TEST_F(WindowTest, BankLabelFollowsTheDeviceType) {
                         Case{7, "012", lime, aqua}, Case{0, "000", green, teal}}) {
     Settings.DeviceType = c.deviceType;
     form_->Keys().SelectProgram(20, 12);
-    EXPECT_EQ(form_->LabelBank->text(), c.bank) << c.deviceType;
-    EXPECT_EQ(Colour(form_->LabelBank), c.bankColour) << c.deviceType;
-    EXPECT_EQ(Colour(form_->LabelBankSep), c.sepColour) << c.deviceType;
-    EXPECT_EQ(form_->LabelProgram->text(), "020");
+    EXPECT_EQ(Widget<QLabel>(form_, "LabelBank")->text(), c.bank) << c.deviceType;
+    EXPECT_EQ(Colour(Widget<QLabel>(form_, "LabelBank")), c.bankColour) << c.deviceType;
+    EXPECT_EQ(Colour(Widget<QLabel>(form_, "LabelBankSep")), c.sepColour) << c.deviceType;
+    EXPECT_EQ(Widget<QLabel>(form_, "LabelProgram")->text(), "020");
   }
   EXPECT_EQ(form_->windowTitle(), QStringLiteral("Tonvik Ver1.70 [Prog.:Church Organ 1]"));
 }
@@ -305,9 +310,11 @@ TEST_F(WindowTest, KeysArePlayedByPhysicalPosition) {
   }
   // The strip follows.
   Key(QEvent::KeyPress, kScanC);
-  EXPECT_EQ(form_->KeyStrip->Picture().pixel(282, 29), qRgb(255, 255, 255)) << "pressed: no bevel";
+  EXPECT_EQ(Widget<app::KeyStripView>(form_, "KeyStrip")->Picture().pixel(282, 29), qRgb(255, 255, 255))
+      << "pressed: no bevel";
   Key(QEvent::KeyRelease, kScanC);
-  EXPECT_EQ(form_->KeyStrip->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "released: bevel";
+  EXPECT_EQ(Widget<app::KeyStripView>(form_, "KeyStrip")->Picture().pixel(282, 29), qRgb(123, 123, 123))
+      << "released: bevel";
 }
 
 TEST_F(WindowTest, AutoRepeatPlaysOnceAndRepeatedReleasesAreIgnored) {
@@ -325,11 +332,11 @@ TEST_F(WindowTest, AutoRepeatPlaysOnceAndRepeatedReleasesAreIgnored) {
 TEST_F(WindowTest, KeysAimedAtADialogPlayNothingButReleaseHeldNotes) {
   Start();
   windows_.formProg->show();
-  Key(QEvent::KeyPress, kScanE, Qt::NoModifier, false, windows_.formProg->ButtonOK);
-  Key(QEvent::KeyRelease, kScanE, Qt::NoModifier, false, windows_.formProg->ButtonOK);
+  Key(QEvent::KeyPress, kScanE, Qt::NoModifier, false, Widget<QPushButton>(windows_.formProg, "ButtonOK"));
+  Key(QEvent::KeyRelease, kScanE, Qt::NoModifier, false, Widget<QPushButton>(windows_.formProg, "ButtonOK"));
   EXPECT_TRUE(Sent().empty());
   Key(QEvent::KeyPress, kScanC);
-  Key(QEvent::KeyRelease, kScanC, Qt::NoModifier, false, windows_.formProg->ButtonOK);
+  Key(QEvent::KeyRelease, kScanC, Qt::NoModifier, false, Widget<QPushButton>(windows_.formProg, "ButtonOK"));
   EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 3C 00"}));
   EXPECT_EQ(form_->Keys().Pressed[60], 0);
   windows_.formProg->hide();
@@ -345,7 +352,7 @@ TEST_F(WindowTest, NumLockDecidesWhatKeypadKeysAre) {
   QKeyEvent zero(QEvent::KeyPress, Qt::Key_0, Qt::KeypadModifier, 82 + 8, 0, 0, QStringLiteral("0"));
   QCoreApplication::sendEvent(form_.get(), &zero);
   EXPECT_EQ(Settings.Octave, 6);
-  EXPECT_EQ(form_->LabelOctave->text(), "+4");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelOctave")->text(), "+4");
 }
 
 TEST_F(WindowTest, ActivationOpensAndDeactivationCloses) {
@@ -376,7 +383,8 @@ TEST_F(WindowTest, DeactivationLetsGoOfHeldKeys) {
   ASSERT_GE(closing.size(), 2u);
   EXPECT_EQ(Bytes(closing.begin(), closing.begin() + 2), (Bytes{"90 3C 00", "90 48 00"}))
       << "note-offs before the port closes";
-  EXPECT_EQ(form_->KeyStrip->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "drawn released";
+  EXPECT_EQ(Widget<app::KeyStripView>(form_, "KeyStrip")->Picture().pixel(282, 29), qRgb(123, 123, 123))
+      << "drawn released";
   EXPECT_EQ(form_->Keys().Pressed[60], 0);
   EXPECT_EQ(form_->Keys().Pressed[72], 0);
   form_->ApplicationStateChanged(Qt::ApplicationActive);
@@ -452,9 +460,9 @@ TEST_F(WindowTest, SettingsAreWrittenAndReadBack) {
   EXPECT_TRUE(Settings.StayOnTop);
   EXPECT_TRUE(Settings.ForcePC98x1);
   EXPECT_EQ(Settings.Mapping, 1);
-  EXPECT_EQ(form_->LabelOctave->text(), "+1");
-  EXPECT_EQ(form_->LabelTrans->text(), "-012");
-  EXPECT_EQ(form_->LabelVelocity->text(), "064");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelOctave")->text(), "+1");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelTrans")->text(), "-012");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelVelocity")->text(), "064");
 }
 
 TEST_F(WindowTest, StayOnTopComesFromTheStoreAndFollowsTheConfiguration) {
@@ -501,7 +509,7 @@ TEST_F(WindowTest, ConvertValuesGoThroughTheEditDialog) {
 TEST_F(WindowTest, AFirstTakeWithNothingStoredHasItsRhythm) {
   Start();
   dialogs::TFormRec* formRec = windows_.formRec;
-  EXPECT_EQ(formRec->ComboBoxMode->currentText(), QStringLiteral("テンポから計算"));
+  EXPECT_EQ(Widget<QComboBox>(formRec, "ComboBoxMode")->currentText(), QStringLiteral("テンポから計算"));
   // Return, C, Space, C, Return at 120 quarter notes a minute: eighths, not one chord of length 0.
   Tap(kScanReturn);
   const uint32_t times[] = {5000, 5250, 5500, 5750};
@@ -515,7 +523,7 @@ TEST_F(WindowTest, AFirstTakeWithNothingStoredHasItsRhythm) {
   QString memo;
   dialogResult_ = [&](QDialog*) {
     formRec->show();
-    memo = formRec->MemoMML->toPlainText();
+    memo = Widget<QPlainTextEdit>(formRec, "MemoMML")->toPlainText();
     formRec->hide();
     return int(QDialog::Accepted);
   };
@@ -544,7 +552,7 @@ TEST_F(WindowTest, BadStoredValuesReadAsDefaultsOrClampWhereTheyIndex) {
   EXPECT_EQ(Settings.Velocity, 127);
   EXPECT_EQ(Settings.Program, 128);
   form_->Keys().SelectProgram(Settings.Program, Settings.Bank);
-  EXPECT_EQ(form_->LabelProgram->text(), "128");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelProgram")->text(), "128");
   EXPECT_EQ(form_->windowTitle(), QStringLiteral("Tonvik Ver1.70 [Prog.:Gun Shot]"));
   windows_.formProg->show();
   EXPECT_EQ(windows_.formProg->TabIndex(), 15);
@@ -582,11 +590,11 @@ TEST_F(WindowTest, OutOfRangeStoredValuesAreKeptInTheRangesOfTheirKeys) {
                         Case{"Transpose", Settings.Transpose, 127}, Case{"Velocity", Settings.Velocity, 0}}) {
     EXPECT_EQ(c.value, c.expected) << c.name;
   }
-  EXPECT_EQ(form_->LabelOctave->text(), "+8");
-  EXPECT_EQ(form_->LabelTrans->text(), "+127");
-  EXPECT_EQ(form_->LabelVelocity->text(), "000");
-  EXPECT_EQ(form_->LabelVolume->text(), "127");
-  EXPECT_EQ(form_->LabelProgram->text(), "001");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelOctave")->text(), "+8");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelTrans")->text(), "+127");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelVelocity")->text(), "000");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelVolume")->text(), "127");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelProgram")->text(), "001");
 
   // Octave 10 and transposition +127: C is out of range and silent.
   Tap(kScanC);
@@ -625,9 +633,9 @@ TEST_F(WindowTest, TheLowestStoredValuesAreKeptInRangeToo) {
   EXPECT_EQ(Settings.Volume, 0);
   EXPECT_EQ(Settings.DeviceType, 0);
   EXPECT_EQ(Settings.Channel, 9);
-  EXPECT_EQ(form_->LabelOctave->text(), "-2");
-  EXPECT_EQ(form_->LabelTrans->text(), "-127");
-  EXPECT_EQ(form_->LabelVolume->text(), "000");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelOctave")->text(), "-2");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelTrans")->text(), "-127");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelVolume")->text(), "000");
 }
 
 TEST_F(WindowTest, SavingAfterACorruptFileReportsTheWriteItself) {
@@ -715,7 +723,7 @@ TEST_F(WindowTest, EscapeClosesTheWindowWhenNotRecording) {
 TEST_F(WindowTest, RecordingOpensTheEditDialogAndSendsTheStateAfter) {
   Start();
   Tap(kScanReturn);
-  EXPECT_EQ(Colour(form_->LabelRec), QColor(255, 0, 0));
+  EXPECT_EQ(Colour(Widget<QLabel>(form_, "LabelRec")), QColor(255, 0, 0));
   clock_->Set(5000);
   Tap(kScanC);
   clock_->Set(5200);
@@ -737,7 +745,7 @@ TEST_F(WindowTest, RecordingOpensTheEditDialogAndSendsTheStateAfter) {
   EXPECT_EQ(countInDialog, 3);
   EXPECT_EQ(form_->Keys().Capture.CaptureCount, 0);
   EXPECT_FALSE(form_->Keys().Capture.Recording);
-  EXPECT_EQ(Colour(form_->LabelRec), QColor(128, 0, 0));
+  EXPECT_EQ(Colour(Widget<QLabel>(form_, "LabelRec")), QColor(128, 0, 0));
   EXPECT_EQ(Sent(), (Bytes{"B0 0B 7F", "B0 07 7F", "B0 20 00", "B0 00 00", "C0 00", "B0 7B 00", "B0 79 00"}));
 }
 
@@ -752,7 +760,7 @@ TEST_F(WindowTest, EmptyTakeAndEscapeOpenNoDialog) {
   EXPECT_TRUE(messages_.empty());
   EXPECT_FALSE(form_->Keys().Capture.Recording);
   EXPECT_TRUE(form_->isVisible());
-  EXPECT_EQ(Colour(form_->LabelRec), QColor(128, 0, 0));
+  EXPECT_EQ(Colour(Widget<QLabel>(form_, "LabelRec")), QColor(128, 0, 0));
 }
 
 TEST_F(WindowTest, OverflowShowsItsMessageAndLosesTheTake) {
@@ -767,7 +775,7 @@ TEST_F(WindowTest, OverflowShowsItsMessageAndLosesTheTake) {
   EXPECT_TRUE(opened_.empty());
   EXPECT_FALSE(form_->Keys().Capture.Recording);
   EXPECT_EQ(form_->Keys().Capture.CaptureCount, 0);
-  EXPECT_EQ(Colour(form_->LabelRec), QColor(128, 0, 0));
+  EXPECT_EQ(Colour(Widget<QLabel>(form_, "LabelRec")), QColor(128, 0, 0));
 }
 
 TEST_F(WindowTest, OverflowBoxThatDeliversTheReleaseLeavesNoNoteSounding) {
@@ -789,7 +797,8 @@ TEST_F(WindowTest, OverflowBoxThatDeliversTheReleaseLeavesNoNoteSounding) {
   EXPECT_EQ(messages_[0].text, QStringLiteral("バッファオーバー"));
   EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 3C 00"}));
   EXPECT_EQ(form_->Keys().Pressed[60], 0);
-  EXPECT_EQ(form_->KeyStrip->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "drawn released";
+  EXPECT_EQ(Widget<app::KeyStripView>(form_, "KeyStrip")->Picture().pixel(282, 29), qRgb(123, 123, 123))
+      << "drawn released";
   Tap(kScanC);
   EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 3C 00"})) << "the next strike sounds";
 }
@@ -807,16 +816,16 @@ TEST_F(WindowTest, ConfigCommandReopensThePortWhateverTheResult) {
 
 TEST_F(WindowTest, ClickableLabelsRunTheirCommands) {
   Start();
-  QTest::mouseClick(form_->LabelAbout, Qt::LeftButton);
-  QTest::mouseClick(form_->LabelConfig, Qt::LeftButton);
-  QTest::mouseClick(form_->LabelProgramCaption, Qt::LeftButton);
-  QTest::mouseClick(form_->LabelRec, Qt::LeftButton);
+  QTest::mouseClick(Widget<QLabel>(form_, "LabelAbout"), Qt::LeftButton);
+  QTest::mouseClick(Widget<QLabel>(form_, "LabelConfig"), Qt::LeftButton);
+  QTest::mouseClick(Widget<QLabel>(form_, "LabelProgramCaption"), Qt::LeftButton);
+  QTest::mouseClick(Widget<QLabel>(form_, "LabelRec"), Qt::LeftButton);
   ASSERT_EQ(opened_.size(), 3u);
   EXPECT_EQ(opened_[0], windows_.formAbout);
   EXPECT_EQ(opened_[1], windows_.formConfig);
   EXPECT_EQ(opened_[2], windows_.formProg);
   EXPECT_TRUE(form_->Keys().Capture.Recording);
-  QTest::mouseClick(form_->LabelQuit, Qt::LeftButton);
+  QTest::mouseClick(Widget<QLabel>(form_, "LabelQuit"), Qt::LeftButton);
   EXPECT_FALSE(form_->isVisible());
 }
 
@@ -830,8 +839,8 @@ TEST_F(WindowTest, PaletteChoiceSelectsTheProgramWithTheCurrentBank) {
     EXPECT_EQ(palette->TabIndex(), 0);
     EXPECT_EQ(palette->ItemIndex(), 0);
     palette->SetItemIndex(2);
-    palette->Tabs[2]->click();  // the organ family: the item stays
-    EXPECT_EQ(palette->Items[2]->text(), QStringLiteral("(&3)Organ 3"));
+    Widget<QPushButton>(palette, "Tab2")->click();  // the organ family: the item stays
+    EXPECT_EQ(Widget<QRadioButton>(palette, "Item2")->text(), QStringLiteral("(&3)Organ 3"));
     palette->hide();
     return int(QDialog::Accepted);
   };
@@ -840,7 +849,7 @@ TEST_F(WindowTest, PaletteChoiceSelectsTheProgramWithTheCurrentBank) {
   EXPECT_EQ(Sent(), (Bytes{"B0 00 04", "B0 20 00", "C0 12"}));
   dialogResult_ = [&](QDialog*) {
     palette->show();
-    palette->Tabs[7]->click();
+    Widget<QPushButton>(palette, "Tab7")->click();
     palette->hide();
     return int(QDialog::Rejected);
   };
@@ -853,13 +862,13 @@ TEST_F(WindowTest, PaletteShowsFamiliesAndPlaysItsTestNoteOnChannel16) {
   Start();
   dialogs::TFormProg* palette = windows_.formProg;
   EXPECT_EQ(palette->windowTitle(), QStringLiteral("音色コマンド入力"));
-  EXPECT_EQ(palette->Tabs[1]->text(), QStringLiteral("クロマチック・パーカッション(CP)"));
-  EXPECT_EQ(palette->Tabs[15]->text(), QStringLiteral("サウンドエフェクト(SF)"));
-  EXPECT_EQ(palette->RadioGroupProgram->title(), QStringLiteral("音色選択"));
-  EXPECT_EQ(palette->ButtonListen->text(), QStringLiteral("♪"));
-  EXPECT_EQ(palette->ButtonOK->text(), QStringLiteral("&OK"));
-  EXPECT_EQ(palette->ButtonCancel->text(), QStringLiteral("&Cancel"));
-  EXPECT_TRUE(palette->ButtonOK->isDefault());
+  EXPECT_EQ(Widget<QPushButton>(palette, "Tab1")->text(), QStringLiteral("クロマチック・パーカッション(CP)"));
+  EXPECT_EQ(Widget<QPushButton>(palette, "Tab15")->text(), QStringLiteral("サウンドエフェクト(SF)"));
+  EXPECT_EQ(Widget<QGroupBox>(palette, "RadioGroupProgram")->title(), QStringLiteral("音色選択"));
+  EXPECT_EQ(Widget<QPushButton>(palette, "ButtonListen")->text(), QStringLiteral("♪"));
+  EXPECT_EQ(Widget<QPushButton>(palette, "ButtonOK")->text(), QStringLiteral("&OK"));
+  EXPECT_EQ(Widget<QPushButton>(palette, "ButtonCancel")->text(), QStringLiteral("&Cancel"));
+  EXPECT_TRUE(Widget<QPushButton>(palette, "ButtonOK")->isDefault());
   EXPECT_EQ(dialogs::ProgramItemCaption(0, 0), QStringLiteral("(&1)Piano 1"));
   EXPECT_EQ(dialogs::ProgramItemCaption(10, 7), QStringLiteral("(&8)Bass & Lead"));
   EXPECT_EQ(dialogs::ProgramItemCaption(15, 7), QStringLiteral("(&8)Gun Shot"));
@@ -869,17 +878,17 @@ TEST_F(WindowTest, PaletteShowsFamiliesAndPlaysItsTestNoteOnChannel16) {
   palette->show();
   EXPECT_EQ(palette->TabIndex(), 15);
   EXPECT_EQ(palette->ItemIndex(), 7);
-  EXPECT_TRUE(palette->Tabs[15]->isChecked());
+  EXPECT_TRUE(Widget<QPushButton>(palette, "Tab15")->isChecked());
   QTest::keyClick(palette, Qt::Key_3);
   EXPECT_EQ(palette->ItemIndex(), 2);
-  QTest::mousePress(palette->ButtonListen, Qt::LeftButton);
+  QTest::mousePress(Widget<QPushButton>(palette, "ButtonListen"), Qt::LeftButton);
   EXPECT_EQ(Sent(), (Bytes{"CF 7A", "BF 0B 7F", "BF 07 7F", "9F 40 7F"}));
-  QTest::mouseRelease(palette->ButtonListen, Qt::LeftButton);
+  QTest::mouseRelease(Widget<QPushButton>(palette, "ButtonListen"), Qt::LeftButton);
   EXPECT_EQ(Sent(), (Bytes{"9F 40 00"}));
   palette->hide();
   EXPECT_TRUE(Sent().empty()) << "the note-off goes once";
   palette->show();
-  QTest::mousePress(palette->ButtonListen, Qt::LeftButton);
+  QTest::mousePress(Widget<QPushButton>(palette, "ButtonListen"), Qt::LeftButton);
   Sent();
   palette->hide();  // closing while held ends the note
   EXPECT_EQ(Sent(), (Bytes{"9F 40 00"}));
@@ -889,7 +898,7 @@ TEST_F(WindowTest, PaletteTestNoteLastsFromMouseDownToMouseUpOnce) {
   Start();
   dialogs::TFormProg* palette = windows_.formProg;
   palette->show();
-  QPushButton* button = palette->ButtonListen;
+  QPushButton* button = Widget<QPushButton>(palette, "ButtonListen");
   const QPoint inside = button->rect().center();
   const QPoint outside = button->rect().bottomRight() + QPoint(40, 40);
   auto move = [button](QPoint at) {
@@ -927,7 +936,7 @@ TEST_F(WindowTest, PaletteKeepsItsChoiceWhenTheWindowManagerShowsItAgain) {
   dialogs::TFormProg* palette = windows_.formProg;
   Settings.Program = 1;
   palette->show();
-  palette->Tabs[2]->click();
+  Widget<QPushButton>(palette, "Tab2")->click();
   palette->SetItemIndex(4);
   // Restored from minimised: a spontaneous show.
   QShowEvent restored;
@@ -959,12 +968,12 @@ TEST(QtTranslations, JapaneseDesktopGetsQtsOwnTextsInJapanese) {
 TEST_F(WindowTest, AboutBoxShowsNameVersionAndItsButton) {
   dialogs::TFormAbout* about = windows_.formAbout;
   EXPECT_EQ(about->windowTitle(), QStringLiteral("このプログラムについて"));
-  EXPECT_EQ(about->ProductName->text(), QStringLiteral("Tonvik"));
-  EXPECT_EQ(about->Version->text(), QStringLiteral("Ver.1.70"));
-  EXPECT_EQ(about->OKButton->text(), QStringLiteral("もういい"));
-  EXPECT_FALSE(about->ProgramIcon->pixmap().isNull());
+  EXPECT_EQ(Widget<QLabel>(about, "ProductName")->text(), QStringLiteral("Tonvik"));
+  EXPECT_EQ(Widget<QLabel>(about, "Version")->text(), QStringLiteral("Ver.1.70"));
+  EXPECT_EQ(Widget<QPushButton>(about, "OKButton")->text(), QStringLiteral("もういい"));
+  EXPECT_FALSE(Widget<QLabel>(about, "ProgramIcon")->pixmap().isNull());
   about->show();
-  QTest::mouseClick(about->OKButton, Qt::LeftButton);
+  QTest::mouseClick(Widget<QPushButton>(about, "OKButton"), Qt::LeftButton);
   EXPECT_FALSE(about->isVisible());
   EXPECT_EQ(about->result(), QDialog::Accepted);
 }
@@ -978,7 +987,8 @@ TEST_F(WindowTest, NewLayoutFromTheConfigurationForgetsHeldKeys) {
   form_->Keys().ReleaseAllKeys();
   form_->DrawAllKeys();
   EXPECT_EQ(form_->Keys().KeyCount, 41);
-  EXPECT_EQ(form_->KeyStrip->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "drawn released";
+  EXPECT_EQ(Widget<app::KeyStripView>(form_, "KeyStrip")->Picture().pixel(282, 29), qRgb(123, 123, 123))
+      << "drawn released";
   Sent();
   Key(QEvent::KeyRelease, kScanC);
   EXPECT_TRUE(Sent().empty());

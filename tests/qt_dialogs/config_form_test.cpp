@@ -16,9 +16,12 @@
 #include "platform/midi_recording.h"
 #include "platform/qt/settings_store.h"
 #include "settings/settings.h"
+#include "tests/support/widgets.h"
 
 namespace dialogs {
 namespace {
+
+using test_support::Widget;
 
 using platform::MidiCall;
 using platform::MidiOutCaps;
@@ -110,19 +113,20 @@ class ConfigFormTest : public ::testing::Test {
   }
 
   void Select(int row) {
-    form_.ListViewDevices->clearSelection();
+    Widget<QTreeWidget>(&form_, "ListViewDevices")->clearSelection();
     if (row >= 0) {
-      form_.ListViewDevices->setCurrentItem(form_.ListViewDevices->topLevelItem(row));
-      form_.ListViewDevices->topLevelItem(row)->setSelected(true);
+      Widget<QTreeWidget>(&form_, "ListViewDevices")
+          ->setCurrentItem(Widget<QTreeWidget>(&form_, "ListViewDevices")->topLevelItem(row));
+      Widget<QTreeWidget>(&form_, "ListViewDevices")->topLevelItem(row)->setSelected(true);
     }
   }
   // Changes every control away from its shown value.
   void ChangeEverything() {
-    form_.CheckBoxChannel->setChecked(true);
-    form_.ComboBoxType->setCurrentIndex(3);
-    form_.CheckBoxTop->setChecked(true);
-    form_.ComboBoxKey->setCurrentIndex(1);
-    form_.CheckBoxKey98->setChecked(true);
+    Widget<QCheckBox>(&form_, "CheckBoxChannel")->setChecked(true);
+    Widget<QComboBox>(&form_, "ComboBoxType")->setCurrentIndex(3);
+    Widget<QCheckBox>(&form_, "CheckBoxTop")->setChecked(true);
+    Widget<QComboBox>(&form_, "ComboBoxKey")->setCurrentIndex(1);
+    Widget<QCheckBox>(&form_, "CheckBoxKey98")->setChecked(true);
   }
   void ExpectNothingApplied() {
     EXPECT_EQ(midi::DeviceId, -1);
@@ -143,17 +147,19 @@ class ConfigFormTest : public ::testing::Test {
 
 TEST_F(ConfigFormTest, ListsTheMapperThenEveryDevice) {
   form_.show();
-  ASSERT_EQ(form_.ListViewDevices->topLevelItemCount(), 3);
+  ASSERT_EQ(Widget<QTreeWidget>(&form_, "ListViewDevices")->topLevelItemCount(), 3);
   const char* want[3][5] = {{"Default synth", "SW  ", "256", "256", "○"},
                             {"Synth A  ", "PORT", "--", "--", "×"},
                             {"Synth B", "GEN ", "64", "32", "×"}};
   for (int r = 0; r < 3; ++r) {
     for (int c = 0; c < 5; ++c) {
-      EXPECT_EQ(form_.ListViewDevices->topLevelItem(r)->text(c).toStdString(), want[r][c]) << r << "," << c;
+      EXPECT_EQ(Widget<QTreeWidget>(&form_, "ListViewDevices")->topLevelItem(r)->text(c).toStdString(),
+                want[r][c])
+          << r << "," << c;
     }
   }
-  EXPECT_EQ(form_.ListViewDevices->headerItem()->text(0), "DriverName");
-  EXPECT_EQ(form_.ListViewDevices->headerItem()->text(4), "VC");
+  EXPECT_EQ(Widget<QTreeWidget>(&form_, "ListViewDevices")->headerItem()->text(0), "DriverName");
+  EXPECT_EQ(Widget<QTreeWidget>(&form_, "ListViewDevices")->headerItem()->text(4), "VC");
   EXPECT_EQ(form_.windowTitle(), QStringLiteral("環境設定"));
   form_.done(QDialog::Rejected);
 }
@@ -161,14 +167,14 @@ TEST_F(ConfigFormTest, ListsTheMapperThenEveryDevice) {
 TEST_F(ConfigFormTest, NoDeviceListsOnlyTheMapper) {
   platform::SetMidiOutDevicesForTesting(mapper_, {});
   form_.FormShow();
-  EXPECT_EQ(form_.ListViewDevices->topLevelItemCount(), 1);
+  EXPECT_EQ(Widget<QTreeWidget>(&form_, "ListViewDevices")->topLevelItemCount(), 1);
   EXPECT_TRUE(form_.FormCloseQuery());
   // Without a default output its row stays, empty.
   platform::SetMidiOutDevicesForTesting(nullptr, {a_});
   form_.FormShow();
-  ASSERT_EQ(form_.ListViewDevices->topLevelItemCount(), 2);
-  EXPECT_EQ(form_.ListViewDevices->topLevelItem(0)->text(0), "");
-  EXPECT_EQ(form_.ListViewDevices->topLevelItem(0)->text(1), "--");
+  ASSERT_EQ(Widget<QTreeWidget>(&form_, "ListViewDevices")->topLevelItemCount(), 2);
+  EXPECT_EQ(Widget<QTreeWidget>(&form_, "ListViewDevices")->topLevelItem(0)->text(0), "");
+  EXPECT_EQ(Widget<QTreeWidget>(&form_, "ListViewDevices")->topLevelItem(0)->text(1), "--");
 }
 
 TEST_F(ConfigFormTest, ShowsTheSettings) {
@@ -186,16 +192,18 @@ TEST_F(ConfigFormTest, ShowsTheSettings) {
   for (const Case& c : cases) {
     midi::DeviceId = c.deviceId;
     form_.FormShow();
-    ASSERT_EQ(form_.ListViewDevices->selectedItems().size(), 1);
-    EXPECT_EQ(form_.ListViewDevices->indexOfTopLevelItem(form_.ListViewDevices->selectedItems().first()),
-              c.wantRow)
+    ASSERT_EQ(Widget<QTreeWidget>(&form_, "ListViewDevices")->selectedItems().size(), 1);
+    EXPECT_EQ(
+        Widget<QTreeWidget>(&form_, "ListViewDevices")
+            ->indexOfTopLevelItem(Widget<QTreeWidget>(&form_, "ListViewDevices")->selectedItems().first()),
+        c.wantRow)
         << c.deviceId;
   }
-  EXPECT_TRUE(form_.CheckBoxChannel->isChecked());
-  EXPECT_EQ(form_.ComboBoxType->currentIndex(), 2);
-  EXPECT_TRUE(form_.CheckBoxTop->isChecked());
-  EXPECT_EQ(form_.ComboBoxKey->currentIndex(), 1);
-  EXPECT_TRUE(form_.CheckBoxKey98->isChecked());
+  EXPECT_TRUE(Widget<QCheckBox>(&form_, "CheckBoxChannel")->isChecked());
+  EXPECT_EQ(Widget<QComboBox>(&form_, "ComboBoxType")->currentIndex(), 2);
+  EXPECT_TRUE(Widget<QCheckBox>(&form_, "CheckBoxTop")->isChecked());
+  EXPECT_EQ(Widget<QComboBox>(&form_, "ComboBoxKey")->currentIndex(), 1);
+  EXPECT_TRUE(Widget<QCheckBox>(&form_, "CheckBoxKey98")->isChecked());
 }
 
 TEST_F(ConfigFormTest, OkAppliesEverythingInOrder) {
@@ -221,7 +229,7 @@ TEST_F(ConfigFormTest, OkAppliesEverythingInOrder) {
                     EXPECT_EQ(settings::Settings.Mapping, 1);
                     log_.push_back("keys");
                   }});
-  form_.ButtonOK->click();
+  Widget<QPushButton>(&form_, "ButtonOK")->click();
   EXPECT_FALSE(form_.isVisible());
   EXPECT_EQ(form_.result(), QDialog::Accepted);
   EXPECT_EQ(log_, (std::vector<std::string>{"send", "top:1", "keys"}));
@@ -232,7 +240,7 @@ TEST_F(ConfigFormTest, TheSameDeviceIsClosedAndOpenedAgain) {
   midi::OpenPort(0);
   ASSERT_TRUE(midi::PortIsOpen());
   form_.show();
-  form_.ButtonOK->click();
+  Widget<QPushButton>(&form_, "ButtonOK")->click();
   EXPECT_EQ(midi::DeviceId, 0);
   EXPECT_EQ(Kinds(*a_), (std::vector<MidiCall::Kind>{MidiCall::Kind::kOpen, MidiCall::Kind::kClose,
                                                      MidiCall::Kind::kOpen}));
@@ -242,10 +250,12 @@ TEST_F(ConfigFormTest, TheSameDeviceIsClosedAndOpenedAgain) {
 TEST_F(ConfigFormTest, DoubleClickOnARowAppliesLikeOk) {
   form_.show();
   ChangeEverything();
-  QTreeWidgetItem* row = form_.ListViewDevices->topLevelItem(1);
-  const QRect rect = form_.ListViewDevices->visualItemRect(row);
-  QTest::mouseClick(form_.ListViewDevices->viewport(), Qt::LeftButton, {}, rect.center());
-  QTest::mouseDClick(form_.ListViewDevices->viewport(), Qt::LeftButton, {}, rect.center());
+  QTreeWidgetItem* row = Widget<QTreeWidget>(&form_, "ListViewDevices")->topLevelItem(1);
+  const QRect rect = Widget<QTreeWidget>(&form_, "ListViewDevices")->visualItemRect(row);
+  QTest::mouseClick(Widget<QTreeWidget>(&form_, "ListViewDevices")->viewport(), Qt::LeftButton, {},
+                    rect.center());
+  QTest::mouseDClick(Widget<QTreeWidget>(&form_, "ListViewDevices")->viewport(), Qt::LeftButton, {},
+                     rect.center());
   EXPECT_FALSE(form_.isVisible());
   EXPECT_EQ(form_.result(), QDialog::Accepted);
   EXPECT_EQ(midi::DeviceId, 0);
@@ -255,7 +265,7 @@ TEST_F(ConfigFormTest, DoubleClickOnARowAppliesLikeOk) {
 
 TEST_F(ConfigFormTest, CancelEscapeAndCloseBoxChangeNothing) {
   const std::vector<std::pair<const char*, std::function<void()>>> ways = {
-      {"Cancel", [this] { form_.ButtonCancel->click(); }},
+      {"Cancel", [this] { Widget<QPushButton>(&form_, "ButtonCancel")->click(); }},
       {"Esc", [this] { QTest::keyClick(&form_, Qt::Key_Escape); }},
       {"close box", [this] { form_.close(); }},
   };
@@ -272,8 +282,8 @@ TEST_F(ConfigFormTest, CancelEscapeAndCloseBoxChangeNothing) {
 
 TEST_F(ConfigFormTest, NoWayOfClosingWithoutASelectedRow) {
   const std::vector<std::pair<const char*, std::function<void()>>> ways = {
-      {"OK", [this] { form_.ButtonOK->click(); }},
-      {"Cancel", [this] { form_.ButtonCancel->click(); }},
+      {"OK", [this] { Widget<QPushButton>(&form_, "ButtonOK")->click(); }},
+      {"Cancel", [this] { Widget<QPushButton>(&form_, "ButtonCancel")->click(); }},
       {"Esc", [this] { QTest::keyClick(&form_, Qt::Key_Escape); }},
       {"Return", [this] { QTest::keyClick(&form_, Qt::Key_Return); }},
       {"close box", [this] { form_.close(); }},
@@ -290,7 +300,7 @@ TEST_F(ConfigFormTest, NoWayOfClosingWithoutASelectedRow) {
   ExpectNothingApplied();
   // A row selected again allows closing.
   Select(2);
-  form_.ButtonOK->click();
+  Widget<QPushButton>(&form_, "ButtonOK")->click();
   EXPECT_FALSE(form_.isVisible());
   EXPECT_EQ(midi::DeviceId, 1);
 }
