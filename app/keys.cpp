@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 
-#include "app/settings.h"
 #include "midi/port.h"
 #include "platform/clock.h"
+#include "settings/settings.h"
 
 namespace app {
+
+using settings::Settings;
 namespace {
 
 // Standard layout: C on the C key. Lower manual on the two lower letter rows, upper manual an octave
@@ -34,64 +36,53 @@ constexpr std::array<LayoutKey, 41> kMod = {{
 constexpr uint8_t kRoKey = 0xE2;
 constexpr uint8_t kPc98RoKey = 0xDF;
 
-KeyboardHost* Host = nullptr;
+}  // namespace
 
-void CaptureNote(uint8_t note) {
-  if (!app::Capture.Recording) return;
-  if (record::CaptureEvent(app::Capture, note, platform::TimeGetTime()) == record::CaptureResult::kOverflow &&
-      Host) {
-    Host->CaptureOverflow();
+Keyboard::Keyboard(KeyboardHost* host) : host_(host) { InitKeyState(); }
+
+void Keyboard::CaptureNote(uint8_t note) {
+  if (!Capture.Recording) return;
+  if (record::CaptureEvent(Capture, note, platform::TimeGetTime()) == record::CaptureResult::kOverflow &&
+      host_) {
+    host_->CaptureOverflow();
   }
 }
 
 // Sounds the struck note m. The capture comes last: its overflow box runs an event loop, in which the
 // key's release may already arrive.
-void NoteOn(int32_t m) {
+void Keyboard::NoteOn(int32_t m) {
   if (m < 0 || m > 127 || Pressed[m] != 0) return;
   Pressed[m] = 1;
   midi::NoteOn(Settings.Channel, m, Settings.Velocity);
-  if (Host) Host->NoteDrawn(m);
+  if (host_) host_->NoteDrawn(m);
   CaptureNote(static_cast<uint8_t>(m));
 }
 
 // Releases the struck note m.
-void NoteOff(int32_t m) {
+void Keyboard::NoteOff(int32_t m) {
   if (m >= 0 && m <= 127) {
     Pressed[m] = 0;
     midi::NoteOff(Settings.Channel, m);
-    if (Host) Host->NoteDrawn(m);
+    if (host_) host_->NoteDrawn(m);
   }
-  record::CaptureNoteRelease(app::Capture, platform::TimeGetTime());
+  record::CaptureNoteRelease(Capture, platform::TimeGetTime());
 }
 
-void ValuesChanged() {
-  if (Host) Host->ValuesChanged();
+void Keyboard::ValuesChanged() {
+  if (host_) host_->ValuesChanged();
 }
-
-}  // namespace
-
-uint8_t KeyCodes[kMaxNoteKeys];
-int32_t KeyOffsets[kMaxNoteKeys];
-int32_t KeyCount = 0;
-uint8_t HeldNote[kMaxNoteKeys];
-int32_t StruckNote[kMaxNoteKeys];
-uint8_t Pressed[128];
-bool DigitEntryRestart = true;
-record::Capture Capture;
 
 std::span<const LayoutKey> StandardLayout() { return kStandard; }
 std::span<const LayoutKey> ModLayout() { return kMod; }
 
-void SetKeyboardHost(KeyboardHost* host) { Host = host; }
-
-void InitKeyState() {
-  app::Capture.Recording = false;
-  app::Capture.CaptureCount = 0;
+void Keyboard::InitKeyState() {
+  Capture.Recording = false;
+  Capture.CaptureCount = 0;
   DigitEntryRestart = true;
   ReleaseAllKeys();
 }
 
-void BuildKeyTable() {
+void Keyboard::BuildKeyTable() {
   const std::span<const LayoutKey> layout = Settings.Mapping == 1 ? ModLayout() : StandardLayout();
   KeyCount = static_cast<int32_t>(layout.size());
   for (int32_t i = 0; i < KeyCount; ++i) {
@@ -101,20 +92,20 @@ void BuildKeyTable() {
   }
 }
 
-void ReleaseAllKeys() {
+void Keyboard::ReleaseAllKeys() {
   std::fill(std::begin(HeldNote), std::end(HeldNote), kNotHeld);
   std::fill(std::begin(StruckNote), std::end(StruckNote), -1);
   std::fill(std::begin(Pressed), std::end(Pressed), 0);
 }
 
-void ReleaseSoundingKeys() {
+void Keyboard::ReleaseSoundingKeys() {
   for (int32_t note = 0; note < 128; ++note) {
     if (Pressed[note] != 0) NoteOff(note);
   }
   ReleaseAllKeys();
 }
 
-int32_t FindKey(uint32_t code) {
+int32_t Keyboard::FindKey(uint32_t code) const {
   const uint8_t low = static_cast<uint8_t>(code & 0xFF);
   for (int32_t i = 0; i < KeyCount; ++i) {
     if (KeyCodes[i] == low) return i;
@@ -122,7 +113,7 @@ int32_t FindKey(uint32_t code) {
   return KeyCount;
 }
 
-void FormKeyDown(uint32_t key, bool shift, bool ctrl) {
+void Keyboard::FormKeyDown(uint32_t key, bool shift, bool ctrl) {
   const int32_t i = FindKey(key);
   if (i == KeyCount) {
     KeyCommand(key, shift, ctrl);
@@ -147,7 +138,7 @@ void FormKeyDown(uint32_t key, bool shift, bool ctrl) {
   NoteOn(StruckNote[i]);
 }
 
-bool ReleaseHeldKey(uint32_t key) {
+bool Keyboard::ReleaseHeldKey(uint32_t key) {
   const int32_t i = FindKey(key);
   if (i >= KeyCount || HeldNote[i] == kNotHeld) return false;
   const int32_t struck = StruckNote[i];
@@ -157,7 +148,7 @@ bool ReleaseHeldKey(uint32_t key) {
   return true;
 }
 
-void FormKeyUp(uint32_t key) { ReleaseHeldKey(key); }
+void Keyboard::FormKeyUp(uint32_t key) { ReleaseHeldKey(key); }
 
 int32_t StepValue(int32_t value, uint32_t key, uint32_t upKey, uint32_t downKey, int32_t max, int32_t min,
                   bool ctrl) {
@@ -168,16 +159,16 @@ int32_t StepValue(int32_t value, uint32_t key, uint32_t upKey, uint32_t downKey,
   return static_cast<int32_t>(std::clamp<int64_t>(result, min, max));
 }
 
-void KeyCommand(uint32_t key, bool shift, bool ctrl) {
+void Keyboard::KeyCommand(uint32_t key, bool shift, bool ctrl) {
   switch (key) {
     case kKeyBack:
-      if (Host) Host->ChooseProgram();
+      if (host_) host_->ChooseProgram();
       break;
     case kKeyReturn:
-      if (Host) Host->ToggleRecording();
+      if (host_) host_->ToggleRecording();
       break;
     case kKeyEscape:
-      if (Host) Host->EscapeCommand();
+      if (host_) host_->EscapeCommand();
       break;
     case kKeyPageUp:
     case kKeyPageDown:
@@ -189,11 +180,11 @@ void KeyCommand(uint32_t key, bool shift, bool ctrl) {
       }
       break;
     case kKeyEnd:
-      if (Host) Host->ConfigCommand();
+      if (host_) host_->ConfigCommand();
       break;
     case kKeyLeft:
     case kKeyRight:
-      if (Settings.DeviceType == 2 || Settings.DeviceType == 3) {
+      if (midi::SelectsBanks(Settings.DeviceType)) {
         SelectProgram(Settings.Program, StepValue(Settings.Bank, key, kKeyRight, kKeyLeft, 127, 0, ctrl));
       }
       break;
@@ -217,7 +208,7 @@ void KeyCommand(uint32_t key, bool shift, bool ctrl) {
   }
 }
 
-void ProgramDigit(int32_t digit) {
+void Keyboard::ProgramDigit(int32_t digit) {
   if (DigitEntryRestart) {
     Settings.Program = digit == 0 ? 1 : 0;
     DigitEntryRestart = false;
@@ -228,20 +219,20 @@ void ProgramDigit(int32_t digit) {
   SelectProgram(Settings.Program, Settings.Bank);
 }
 
-void SelectProgram(int32_t program, int32_t bank) {
+void Keyboard::SelectProgram(int32_t program, int32_t bank) {
   Settings.Program = program;
   Settings.Bank = bank;
   midi::SelectProgram(Settings.DeviceType, Settings.Channel, program, bank);
-  if (Host) Host->ProgramChanged();
+  if (host_) host_->ProgramChanged();
 }
 
-void SetVolumeControl(int32_t volume) {
+void Keyboard::SetVolumeControl(int32_t volume) {
   Settings.Volume = volume;
   midi::SetVolumeControl(Settings.Channel, volume);
-  if (Host) Host->VolumeChanged();
+  if (host_) host_->VolumeChanged();
 }
 
-void SendState() {
+void Keyboard::SendState() {
   midi::SendReset(Settings.DeviceType);
   SetVolumeControl(Settings.Volume);
   SelectProgram(Settings.Program, Settings.Bank);

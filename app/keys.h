@@ -40,20 +40,6 @@ struct LayoutKey {
 std::span<const LayoutKey> StandardLayout();
 std::span<const LayoutKey> ModLayout();
 
-// The active layout (BuildKeyTable) and the key state of the window, one instance each.
-extern uint8_t KeyCodes[kMaxNoteKeys];
-extern int32_t KeyOffsets[kMaxNoteKeys];
-extern int32_t KeyCount;
-// Per note key: the note (before transposition) it sounds, kNotHeld when not held.
-extern uint8_t HeldNote[kMaxNoteKeys];
-// Per note key: the transposed note it struck at its key-down, which its key-up releases.
-extern int32_t StruckNote[kMaxNoteKeys];
-// Per MIDI note: 1 while that note sounds from the keyboard.
-extern uint8_t Pressed[128];
-extern bool DigitEntryRestart;
-// The take being recorded.
-extern record::Capture Capture;
-
 // What the key logic needs from its window. All calls come on the UI thread.
 class KeyboardHost {
  public:
@@ -74,42 +60,77 @@ class KeyboardHost {
   // the recording label back.
   virtual void CaptureOverflow() = 0;
 };
-void SetKeyboardHost(KeyboardHost* host);
-
-// Start of the program: recording off and empty, DigitEntryRestart set, nothing pressed or held.
-void InitKeyState();
-// Copies the layout of Settings.Mapping into the key table; with Settings.ForcePC98x1 the "ro" key's
-// code 0xE2 becomes 0xDF.
-void BuildKeyTable();
-// Forgets every held key and pressed note (after the layout changed; the port has been reset).
-void ReleaseAllKeys();
-// Ends every note that sounds from the keyboard (a note-off each) and forgets every held key and pressed
-// note: the window loses the keys' releases when another program becomes active.
-void ReleaseSoundingKeys();
-// Index of the first key of the table whose code equals the low byte of `code`; KeyCount when none.
-int32_t FindKey(uint32_t code);
-
-// A key-down (auto-repeats included) and a key-up of the main window. Shift and Ctrl as held at the key.
-void FormKeyDown(uint32_t key, bool shift, bool ctrl);
-void FormKeyUp(uint32_t key);
-// A key-up of a note key that is held; false (and nothing done) for any other key. For key-ups that reach
-// another of the program's windows.
-bool ReleaseHeldKey(uint32_t key);
-
 // `value` stepped by 1 (10 with Ctrl) up when `key` is `upKey`, down when it is `downKey`, then clamped
 // into min..max.
 int32_t StepValue(int32_t value, uint32_t key, uint32_t upKey, uint32_t downKey, int32_t max, int32_t min,
                   bool ctrl);
-// A command key (no note key of the layout).
-void KeyCommand(uint32_t key, bool shift, bool ctrl);
-// F1..F10 as digits 1..9, 0.
-void ProgramDigit(int32_t digit);
 
-// Sends and shows. Each stores its values in Settings first.
-void SelectProgram(int32_t program, int32_t bank);
-void SetVolumeControl(int32_t volume);
-// Reset message of the device type (and its 50 ms wait), volume, bank and program, all notes off and
-// reset all controllers.
-void SendState();
+// The keyboard's state: the active layout (BuildKeyTable), the held and sounding notes and the take
+// being recorded, with the key routines that work on it. The keyboard window owns the one of the
+// program and is its host; a new one is in the state of the program's start (InitKeyState) with an empty
+// key table.
+class Keyboard {
+ public:
+  explicit Keyboard(KeyboardHost* host = nullptr);
+  Keyboard(const Keyboard&) = delete;
+  Keyboard& operator=(const Keyboard&) = delete;
+
+  void SetHost(KeyboardHost* host) { host_ = host; }
+
+  // Start of the program: recording off and empty, DigitEntryRestart set, nothing pressed or held.
+  void InitKeyState();
+  // Copies the layout of Settings.Mapping into the key table; with Settings.ForcePC98x1 the "ro" key's
+  // code 0xE2 becomes 0xDF.
+  void BuildKeyTable();
+  // Forgets every held key and pressed note (after the layout changed; the port has been reset).
+  void ReleaseAllKeys();
+  // Ends every note that sounds from the keyboard (a note-off each) and forgets every held key and
+  // pressed note: the window loses the keys' releases when another program becomes active.
+  void ReleaseSoundingKeys();
+  // Index of the first key of the table whose code equals the low byte of `code`; KeyCount when none.
+  int32_t FindKey(uint32_t code) const;
+
+  // A key-down (auto-repeats included) and a key-up of the main window. Shift and Ctrl as held at the
+  // key.
+  void FormKeyDown(uint32_t key, bool shift, bool ctrl);
+  void FormKeyUp(uint32_t key);
+  // A key-up of a note key that is held; false (and nothing done) for any other key. For key-ups that
+  // reach another of the program's windows.
+  bool ReleaseHeldKey(uint32_t key);
+
+  // A command key (no note key of the layout).
+  void KeyCommand(uint32_t key, bool shift, bool ctrl);
+  // F1..F10 as digits 1..9, 0.
+  void ProgramDigit(int32_t digit);
+
+  // Sends and shows. Each stores its values in Settings first.
+  void SelectProgram(int32_t program, int32_t bank);
+  void SetVolumeControl(int32_t volume);
+  // Reset message of the device type (and its 50 ms wait), volume, bank and program, all notes off and
+  // reset all controllers.
+  void SendState();
+
+  // The active layout.
+  uint8_t KeyCodes[kMaxNoteKeys] = {};
+  int32_t KeyOffsets[kMaxNoteKeys] = {};
+  int32_t KeyCount = 0;
+  // Per note key: the note (before transposition) it sounds, kNotHeld when not held.
+  uint8_t HeldNote[kMaxNoteKeys];
+  // Per note key: the transposed note it struck at its key-down, which its key-up releases.
+  int32_t StruckNote[kMaxNoteKeys];
+  // Per MIDI note: 1 while that note sounds from the keyboard.
+  uint8_t Pressed[128];
+  bool DigitEntryRestart = true;
+  // The take being recorded.
+  record::Capture Capture;
+
+ private:
+  void CaptureNote(uint8_t note);
+  void NoteOn(int32_t m);
+  void NoteOff(int32_t m);
+  void ValuesChanged();
+
+  KeyboardHost* host_;
+};
 
 }  // namespace app

@@ -4,10 +4,10 @@
 #include <csignal>
 #include <memory>
 
-#include "app/icon.h"
 #include "app/main_window.h"
 #include "app/translations.h"
 #include "app/windows.h"
+#include "dialogs/icon.h"
 #include "midi/port.h"
 #include "midi/sequencer.h"
 #include "platform/qt/termination_signals.h"
@@ -18,15 +18,15 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tonvik"));
   app::LoadQtTranslations();
-  QApplication::setWindowIcon(app::AppIcon());
+  QApplication::setWindowIcon(dialogs::AppIcon());
   midi::ConnectCompilerHandOver();
 
   const app::ProgramWindows windows = app::CreateWindows();
-  std::unique_ptr<app::TForm1> form1(windows.form1);
-  form1->show();
+  std::unique_ptr<app::KeyboardWindow> keyboardWindow(windows.keyboardWindow);
+  keyboardWindow->show();
   // A session that ends (SIGHUP) or a kill (SIGTERM) closes the windows as a click on Quit would: the
   // settings are saved and the port's reset runs below.
-  platform::OnTerminationSignals(form1.get(), [] {
+  platform::OnTerminationSignals(keyboardWindow.get(), [] {
     QApplication::closeAllWindows();
     QApplication::quit();
   });

@@ -16,16 +16,20 @@
 #include "dialogs/config_form.h"
 #include "dialogs/palette.h"
 #include "dialogs/program_names.h"
+#include "dialogs/rec_form.h"
 #include "midi/port.h"
 #include "platform/clock.h"
 #include "platform/midi_out.h"
 #include "platform/qt/key_position.h"
 #include "platform/qt/settings_store.h"
-#include "record/form/rec_form.h"
+#include "tonvik/version.h"
 
 namespace app {
 
-TForm1* Form1 = nullptr;
+using settings::ReadSettings;
+using settings::ReadStartValues;
+using settings::Settings;
+using settings::WriteSettings;
 
 namespace {
 
@@ -109,14 +113,13 @@ std::string FormatNumber(int64_t value, int32_t width, bool withSign) {
 
 QString WindowTitle(int32_t program) {
   return QStringLiteral("Tonvik Ver%1 [Prog.:%2]")
-      .arg(QString::fromLatin1(kVersionText), Text(std::string(dialogs::ProgramName(program))));
+      .arg(QString::fromLatin1(tonvik::kVersionText), Text(std::string(dialogs::ProgramName(program))));
 }
 
-TForm1::TForm1()
+KeyboardWindow::KeyboardWindow()
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
-  Form1 = this;
-  setObjectName(QStringLiteral("Form1"));
+  setObjectName(QStringLiteral("KeyboardWindow"));
   setFixedSize(kClientWidth, kClientHeight);
   setAttribute(Qt::WA_InputMethodEnabled, false);
   setFocusPolicy(Qt::StrongFocus);
@@ -127,18 +130,18 @@ TForm1::TForm1()
   setWindowTitle(WindowTitle(Settings.Program));
 
   CreateLabels();
-  Image1 = new KeyStripView(this);
-  Image1->setObjectName(QStringLiteral("Image1"));
-  Image1->move(0, kStripTop);
-  Image1->setToolTip(QStringLiteral("鍵盤（表示のみ）"));
+  KeyStrip = new KeyStripView(this);
+  KeyStrip->setObjectName(QStringLiteral("KeyStrip"));
+  KeyStrip->move(0, kStripTop);
+  KeyStrip->setToolTip(QStringLiteral("鍵盤（表示のみ）"));
 
   keyUpTimer_ = new QTimer(this);
   keyUpTimer_->setSingleShot(true);
   keyUpTimer_->setInterval(kRepeatPairWaitMs);
-  connect(keyUpTimer_, &QTimer::timeout, this, &TForm1::FlushPendingKeyUp);
+  connect(keyUpTimer_, &QTimer::timeout, this, &KeyboardWindow::FlushPendingKeyUp);
   outputTimer_ = new QTimer(this);
   outputTimer_->setInterval(kOutputPollMs);
-  connect(outputTimer_, &QTimer::timeout, this, &TForm1::CheckOutput);
+  connect(outputTimer_, &QTimer::timeout, this, &KeyboardWindow::CheckOutput);
 
   execDialog = [](QDialog* dialog) { return dialog->exec(); };
   showMessage = [this](QMessageBox::Icon icon, const QString& text) {
@@ -148,51 +151,46 @@ TForm1::TForm1()
   keyboardModifiers = [] { return QGuiApplication::queryKeyboardModifiers(); };
 
   // FormCreate.
-  InitKeyState();
-  SetKeyboardHost(this);
+  keyboard_.InitKeyState();
   qApp->installEventFilter(this);
   pairRepeats_ = !platform::SetDetectableAutoRepeat(true);
-  connect(qApp, &QGuiApplication::applicationStateChanged, this, &TForm1::ApplicationStateChanged);
+  connect(qApp, &QGuiApplication::applicationStateChanged, this, &KeyboardWindow::ApplicationStateChanged);
   {
     const platform::SettingsStore store;
     // The system reports no PC-98 series keyboard here.
     ReadStartValues(store, Settings, false);
   }
   if (Settings.StayOnTop) setWindowFlag(Qt::WindowStaysOnTopHint, true);
-  BuildKeyTable();
+  keyboard_.BuildKeyTable();
 
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - QPoint(kClientWidth / 2, kClientHeight / 2));
   }
 }
 
-TForm1::~TForm1() {
-  qApp->removeEventFilter(this);
-  SetKeyboardHost(nullptr);
-  if (Form1 == this) Form1 = nullptr;
-}
+KeyboardWindow::~KeyboardWindow() { qApp->removeEventFilter(this); }
 
-void TForm1::AttachDialogs(record::TFormRec* formRec, dialogs::TFormProg* formProg,
-                           dialogs::TFormConfig* formConfig, dialogs::TFormAbout* formAbout) {
+void KeyboardWindow::AttachDialogs(dialogs::TFormRec* formRec, dialogs::TFormProg* formProg,
+                                   dialogs::TFormConfig* formConfig, dialogs::TFormAbout* formAbout) {
   FormRec = formRec;
   FormProg = formProg;
   FormConfig = formConfig;
   FormAbout = formAbout;
-  if (FormRec) FormRec->SetCapture(&Capture);
+  if (FormRec) FormRec->SetCapture(&keyboard_.Capture);
   if (FormConfig) {
     dialogs::ConfigHooks hooks;
-    hooks.sendState = [] { SendState(); };
+    hooks.sendState = [this] { keyboard_.SendState(); };
     hooks.setStayOnTop = [this](bool on) { SetStayOnTop(on); };
     hooks.rebuildKeys = [this] {
-      BuildKeyTable();
-      ReleaseAllKeys();
+      keyboard_.BuildKeyTable();
+      keyboard_.ReleaseAllKeys();
       DrawAllKeys();
     };
     FormConfig->SetHooks(std::move(hooks));
   }
 }
 
-void TForm1::CreateLabels() {
+void KeyboardWindow::CreateLabels() {
   struct LabelSpec {
     QLabel** label;
     const char* name;
@@ -206,23 +204,26 @@ void TForm1::CreateLabels() {
   };
   // In table order: where boxes overlap, the later label lies on top.
   const LabelSpec specs[] = {
-      {&Label1, "Label1", 0, 40, "PROG.", true, false, kAqua, "音色番号設定[BS]"},
+      {&LabelProgramCaption, "LabelProgramCaption", 0, 40, "PROG.", true, false, kAqua, "音色番号設定[BS]"},
       {&LabelBank, "LabelBank", 40, 33, "000", false, true, kLime, ""},
       {&LabelBankSep, "LabelBankSep", 72, 9, "-", false, false, kAqua, "音階[Del/Ins]"},
       {&LabelProgram, "LabelProgram", 80, 33, "000", false, true, kLime, ""},
-      {&Label3, "Label3", 120, 32, "OCT.", false, false, kAqua, "音階[Del/Ins]"},
+      {&LabelOctaveCaption, "LabelOctaveCaption", 120, 32, "OCT.", false, false, kAqua, "音階[Del/Ins]"},
       {&LabelOctave, "LabelOctave", 152, 25, "+0", false, true, kLime, ""},
-      {&Label4, "Label4", 184, 32, "VEL.", false, false, kAqua, "打鍵速度[RollUp/RollDown]"},
+      {&LabelVelocityCaption, "LabelVelocityCaption", 184, 32, "VEL.", false, false, kAqua,
+       "打鍵速度[RollUp/RollDown]"},
       {&LabelVelocity, "LabelVelocity", 216, 33, "000", false, true, kLime, ""},
-      {&Label6, "Label6", 256, 32, "VOL.", false, false, kAqua, "音量[Shift+RollUp/RollDown]"},
+      {&LabelVolumeCaption, "LabelVolumeCaption", 256, 32, "VOL.", false, false, kAqua,
+       "音量[Shift+RollUp/RollDown]"},
       {&LabelVolume, "LabelVolume", 288, 33, "000", false, true, kLime, ""},
-      {&Label7, "Label7", 328, 49, "TRANS.", false, false, kAqua, "移調[Shift+Ins/Del]"},
+      {&LabelTransCaption, "LabelTransCaption", 328, 49, "TRANS.", false, false, kAqua,
+       "移調[Shift+Ins/Del]"},
       {&LabelTrans, "LabelTrans", 376, 41, "+000", false, true, kLime, ""},
       {&LabelRec, "LabelRec", 431, 26, "Rec", true, false, kMaroon,
        "録音開始／終了[Return] 　休符[Space]　中止[Esc]"},
       {&LabelConfig, "LabelConfig", 465, 49, "Config", true, false, kAqua, "環境設定[Help]"},
       {&LabelQuit, "LabelQuit", 520, 33, "Quit", true, false, kAqua, "プログラム終了[Esc]"},
-      {&Label2, "Label2", 560, 41, "About", true, false, kAqua, "このプログラムについて"},
+      {&LabelAbout, "LabelAbout", 560, 41, "About", true, false, kAqua, "このプログラムについて"},
   };
   const QFont caption = CaptionFont();
   const QFont value = ValueFont();
@@ -241,9 +242,11 @@ void TForm1::CreateLabels() {
     *spec.label = label;
   }
   const std::pair<QLabel*, std::function<void()>> clickable[] = {
-      {Label1, [this] { ChooseProgram(); }},      {LabelRec, [this] { ToggleRecording(); }},
-      {LabelConfig, [this] { ConfigCommand(); }}, {LabelQuit, [this] { close(); }},
-      {Label2, [this] { ShowAbout(); }},
+      {LabelProgramCaption, [this] { ChooseProgram(); }},
+      {LabelRec, [this] { ToggleRecording(); }},
+      {LabelConfig, [this] { ConfigCommand(); }},
+      {LabelQuit, [this] { close(); }},
+      {LabelAbout, [this] { ShowAbout(); }},
   };
   for (const auto& [label, action] : clickable) {
     label->setCursor(Qt::PointingHandCursor);
@@ -253,7 +256,7 @@ void TForm1::CreateLabels() {
 
 // ---- Settings
 
-void TForm1::LoadSettings() {
+void KeyboardWindow::LoadSettings() {
   std::string deviceName;
   {
     const platform::SettingsStore store;
@@ -272,7 +275,7 @@ void TForm1::LoadSettings() {
   if (!deviceFound) showMessage(QMessageBox::Warning, QString::fromUtf8(dialogs::kDeviceNotFoundMessage));
 }
 
-void TForm1::SaveSettings() {
+void KeyboardWindow::SaveSettings() {
   if (erased_) return;
   if (FormRec) convert_ = FormRec->ConvertValuesNow();
   platform::SettingsStore store;
@@ -286,7 +289,7 @@ void TForm1::SaveSettings() {
   }
 }
 
-void TForm1::EraseSettings() {
+void KeyboardWindow::EraseSettings() {
   erased_ = true;
   platform::SettingsStore store;
   const std::string location = store.Location();
@@ -297,7 +300,7 @@ void TForm1::EraseSettings() {
   }
 }
 
-void TForm1::FormClose() {
+void KeyboardWindow::FormClose() {
   if (closed_) return;
   closed_ = true;
   if (keyboardModifiers().testFlag(Qt::ShiftModifier)) {
@@ -309,16 +312,16 @@ void TForm1::FormClose() {
 
 // ---- Activation
 
-void TForm1::AppActivate() {
+void KeyboardWindow::AppActivate() {
   if (!settingsLoaded_ || active_ || closed_) return;
   active_ = true;
   midi::OpenPort(midi::DeviceId);
   PrepareOutput();
-  SendState();
+  keyboard_.SendState();
   DrawAllKeys();
 }
 
-void TForm1::PrepareOutput() {
+void KeyboardWindow::PrepareOutput() {
   std::shared_ptr<platform::MidiOutDevice> device = midi::ChosenDevice();
   if (!device) return;
   if (!device->Prepare({})) {
@@ -329,7 +332,7 @@ void TForm1::PrepareOutput() {
   if (!midi::PortIsOpen()) ReportOutputFailure();
 }
 
-void TForm1::CheckOutput() {
+void KeyboardWindow::CheckOutput() {
   if (!startingOutput_ || !startingOutput_->Prepare({})) return;
   outputTimer_->stop();
   const bool chosen = startingOutput_ == midi::ChosenDevice();
@@ -338,11 +341,11 @@ void TForm1::CheckOutput() {
   if (!midi::ChosenDevice()->Failure().empty()) {
     ReportOutputFailure();
   } else if (active_ && midi::PortIsOpen()) {
-    SendState();
+    keyboard_.SendState();
   }
 }
 
-void TForm1::ReportOutputFailure() {
+void KeyboardWindow::ReportOutputFailure() {
   const std::shared_ptr<platform::MidiOutDevice> device = midi::ChosenDevice();
   const std::string failure = device ? device->Failure() : std::string();
   if (failure.empty() || failureShown_) return;
@@ -351,25 +354,25 @@ void TForm1::ReportOutputFailure() {
               QString::fromUtf8(dialogs::kDeviceNotFoundMessage) + QStringLiteral("\n") + Text(failure));
 }
 
-void TForm1::AppDeactivate() {
+void KeyboardWindow::AppDeactivate() {
   if (!active_) return;
   active_ = false;
   // The releases of keys held now go to another program: the keys are let go here, so that no note
   // stays on and the next press of such a key sounds.
   pendingKeyUp_.reset();
   keyUpTimer_->stop();
-  ReleaseSoundingKeys();
+  keyboard_.ReleaseSoundingKeys();
   DrawAllKeys();
   midi::ClosePort();
 }
 
-void TForm1::FirstActivation() {
+void KeyboardWindow::FirstActivation() {
   // A stand-in for an activation the window manager may not report; after a real deactivation it would
   // open the port while another program is the active one.
   if (!lastState_ || *lastState_ == Qt::ApplicationActive) AppActivate();
 }
 
-void TForm1::ApplicationStateChanged(Qt::ApplicationState state) {
+void KeyboardWindow::ApplicationStateChanged(Qt::ApplicationState state) {
   lastState_ = state;
   if (state == Qt::ApplicationActive) {
     AppActivate();
@@ -378,7 +381,7 @@ void TForm1::ApplicationStateChanged(Qt::ApplicationState state) {
   }
 }
 
-void TForm1::showEvent(QShowEvent* event) {
+void KeyboardWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (!shown_) {
     shown_ = true;
@@ -386,10 +389,10 @@ void TForm1::showEvent(QShowEvent* event) {
   }
 }
 
-void TForm1::FirstShow() {
+void KeyboardWindow::FirstShow() {
   LoadSettings();
   settingsLoaded_ = true;
-  if (QString::fromUtf8(kVersionText).contains(QStringLiteral("β"))) {
+  if (QString::fromUtf8(tonvik::kVersionText).contains(QStringLiteral("β"))) {
     showMessage(QMessageBox::Warning,
                 QStringLiteral("このプログラムはβバージョンです。\n"
                                "正式版より致命的なバグが潜んでいる可能性があるので注意してください。\n"
@@ -401,7 +404,7 @@ void TForm1::FirstShow() {
   QTimer::singleShot(kFirstActivationLatestMs, this, [this] { FirstActivation(); });
 }
 
-void TForm1::paintEvent(QPaintEvent* event) {
+void KeyboardWindow::paintEvent(QPaintEvent* event) {
   QWidget::paintEvent(event);
   if (!painted_ && settingsLoaded_) {
     painted_ = true;
@@ -409,14 +412,14 @@ void TForm1::paintEvent(QPaintEvent* event) {
   }
 }
 
-void TForm1::closeEvent(QCloseEvent* event) {
+void KeyboardWindow::closeEvent(QCloseEvent* event) {
   FormClose();
   event->accept();
 }
 
 // ---- Keys and clicks
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+bool KeyboardWindow::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
     case QEvent::KeyPress:
     case QEvent::KeyRelease:
@@ -438,7 +441,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   }
 }
 
-bool TForm1::HandleKey(QObject* watched, QEvent* event) {
+bool KeyboardWindow::HandleKey(QObject* watched, QEvent* event) {
   // Key events reach the window object first and then its widgets; act once, at the first widget.
   auto* widget = qobject_cast<QWidget*>(watched);
   if (!widget) return false;
@@ -449,7 +452,7 @@ bool TForm1::HandleKey(QObject* watched, QEvent* event) {
   if (widget->window() != this) {
     // Another of the program's windows (a modal box that opened while a note key was held): its key-up
     // still ends the note, and the window keeps the key.
-    if (release) ReleaseHeldKey(code);
+    if (release) keyboard_.ReleaseHeldKey(code);
     return false;
   }
   if (release) {
@@ -466,59 +469,60 @@ bool TForm1::HandleKey(QObject* watched, QEvent* event) {
       }
     }
     const Qt::KeyboardModifiers modifiers = key->modifiers();
-    FormKeyDown(code, modifiers.testFlag(Qt::ShiftModifier), modifiers.testFlag(Qt::ControlModifier));
+    keyboard_.FormKeyDown(code, modifiers.testFlag(Qt::ShiftModifier),
+                          modifiers.testFlag(Qt::ControlModifier));
   }
   return true;
 }
 
-void TForm1::KeyUpOrWait(const QKeyEvent& key, uint8_t code) {
+void KeyboardWindow::KeyUpOrWait(const QKeyEvent& key, uint8_t code) {
   FlushPendingKeyUp();
-  const int32_t index = FindKey(code);
-  const bool held = index < KeyCount && HeldNote[index] != kNotHeld;
+  const int32_t index = keyboard_.FindKey(code);
+  const bool held = index < keyboard_.KeyCount && keyboard_.HeldNote[index] != kNotHeld;
   if (held && pairRepeats_ && key.timestamp() != 0 &&
       QGuiApplication::platformName() == QLatin1String("xcb")) {
     pendingKeyUp_ = PendingKeyUp{code, key.timestamp()};
     keyUpTimer_->start();
     return;
   }
-  FormKeyUp(code);
+  keyboard_.FormKeyUp(code);
 }
 
-void TForm1::FlushPendingKeyUp() {
+void KeyboardWindow::FlushPendingKeyUp() {
   if (!pendingKeyUp_) return;
   const uint8_t code = pendingKeyUp_->code;
   pendingKeyUp_.reset();
   keyUpTimer_->stop();
-  FormKeyUp(code);
+  keyboard_.FormKeyUp(code);
 }
 
 // ---- KeyboardHost
 
-void TForm1::NoteDrawn(int32_t note) {
-  DrawKey(Image1->Picture(), note, Pressed[note] != 0);
-  Image1->repaint(KeyX(note), 0, kKeyImageWidth, kStripHeight);
+void KeyboardWindow::NoteDrawn(int32_t note) {
+  DrawKey(KeyStrip->Picture(), note, keyboard_.Pressed[note] != 0);
+  KeyStrip->repaint(KeyX(note), 0, kKeyImageWidth, kStripHeight);
 }
 
-void TForm1::DrawAllKeys() {
-  app::DrawAllKeys(Image1->Picture(), Pressed);
-  Image1->update();
+void KeyboardWindow::DrawAllKeys() {
+  app::DrawAllKeys(KeyStrip->Picture(), keyboard_.Pressed);
+  KeyStrip->update();
 }
 
-void TForm1::ValuesChanged() {
+void KeyboardWindow::ValuesChanged() {
   LabelOctave->setText(Text(FormatNumber(Settings.Octave - 2, 1, true)));
   LabelVelocity->setText(Text(FormatNumber(Settings.Velocity, 3)));
   LabelTrans->setText(Text(FormatNumber(Settings.Transpose, 3, true)));
 }
 
-void TForm1::VolumeChanged() { LabelVolume->setText(Text(FormatNumber(Settings.Volume, 3))); }
+void KeyboardWindow::VolumeChanged() { LabelVolume->setText(Text(FormatNumber(Settings.Volume, 3))); }
 
-void TForm1::ProgramChanged() {
+void KeyboardWindow::ProgramChanged() {
   LabelProgram->setText(Text(FormatNumber(Settings.Program, 3)));
-  if (Settings.DeviceType == 0 || Settings.DeviceType == 1) {
+  if (Settings.DeviceType == midi::kDeviceNone || Settings.DeviceType == midi::kDeviceGM) {
     LabelBank->setText(QStringLiteral("000"));
     SetColour(LabelBank, kGreen);
     SetColour(LabelBankSep, kTeal);
-  } else if (Settings.DeviceType == 2 || Settings.DeviceType == 3) {
+  } else if (midi::SelectsBanks(Settings.DeviceType)) {
     LabelBank->setText(Text(FormatNumber(Settings.Bank, 3)));
     SetColour(LabelBank, kLime);
     SetColour(LabelBankSep, kAqua);
@@ -526,55 +530,56 @@ void TForm1::ProgramChanged() {
   setWindowTitle(WindowTitle(Settings.Program));
 }
 
-void TForm1::ChooseProgram() {
+void KeyboardWindow::ChooseProgram() {
   if (!FormProg) return;
-  if (execDialog(FormProg) == QDialog::Accepted) SelectProgram(FormProg->ChosenProgram(), Settings.Bank);
+  if (execDialog(FormProg) == QDialog::Accepted)
+    keyboard_.SelectProgram(FormProg->ChosenProgram(), Settings.Bank);
 }
 
-void TForm1::ToggleRecording() {
-  if (record::ToggleRecording(Capture, platform::TimeGetTime()) == record::ToggleResult::kStarted) {
+void KeyboardWindow::ToggleRecording() {
+  if (record::ToggleRecording(keyboard_.Capture, platform::TimeGetTime()) == record::ToggleResult::kStarted) {
     SetColour(LabelRec, kRed);
   } else {
     EndRecording();
   }
 }
 
-void TForm1::EndRecording() {
+void KeyboardWindow::EndRecording() {
   SetColour(LabelRec, kMaroon);
-  Capture.Recording = false;
-  if (Capture.CaptureCount > 0) {
+  keyboard_.Capture.Recording = false;
+  if (keyboard_.Capture.CaptureCount > 0) {
     if (FormRec) {
-      FormRec->SetCapture(&Capture);
+      FormRec->SetCapture(&keyboard_.Capture);
       execDialog(FormRec);
     }
-    SendState();
+    keyboard_.SendState();
   }
-  record::EmptyCapture(Capture);
+  record::EmptyCapture(keyboard_.Capture);
 }
 
-void TForm1::EscapeCommand() {
-  if (Capture.Recording) {
-    record::DiscardRecording(Capture);
+void KeyboardWindow::EscapeCommand() {
+  if (keyboard_.Capture.Recording) {
+    record::DiscardRecording(keyboard_.Capture);
     EndRecording();
   } else {
     close();
   }
 }
 
-void TForm1::ConfigCommand() {
+void KeyboardWindow::ConfigCommand() {
   midi::ClosePort();
   if (FormConfig) execDialog(FormConfig);
   midi::OpenPort(midi::DeviceId);
   PrepareOutput();
-  SendState();
+  keyboard_.SendState();
 }
 
-void TForm1::CaptureOverflow() {
+void KeyboardWindow::CaptureOverflow() {
   showMessage(QMessageBox::Critical, QStringLiteral("バッファオーバー"));
   EndRecording();
 }
 
-void TForm1::SetStayOnTop(bool on) {
+void KeyboardWindow::SetStayOnTop(bool on) {
   Settings.StayOnTop = on;
   if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on) return;
   const bool visible = isVisible();
@@ -582,7 +587,7 @@ void TForm1::SetStayOnTop(bool on) {
   if (visible) show();  // changing the flags hides the window
 }
 
-void TForm1::ShowAbout() {
+void KeyboardWindow::ShowAbout() {
   if (FormAbout) execDialog(FormAbout);
 }
 

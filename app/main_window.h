@@ -13,7 +13,7 @@
 #include <string>
 
 #include "app/keys.h"
-#include "app/settings.h"
+#include "settings/settings.h"
 
 class QDialog;
 class QKeyEvent;
@@ -23,10 +23,8 @@ class QTimer;
 namespace platform {
 class MidiOutDevice;
 }
-namespace record {
-class TFormRec;
-}
 namespace dialogs {
+class TFormRec;
 class TFormProg;
 class TFormConfig;
 class TFormAbout;
@@ -36,8 +34,6 @@ namespace app {
 
 class KeyStripView;
 
-inline constexpr const char* kVersionText = "1.70";
-
 // The decimal digits of |value| behind "000", of which the last `width` characters remain; with
 // `withSign` a "-" for negative values and a "+" otherwise in front. (5, 3) "005", (-12, 3, true) "-012".
 std::string FormatNumber(int64_t value, int32_t width, bool withSign = false);
@@ -45,16 +41,16 @@ std::string FormatNumber(int64_t value, int32_t width, bool withSign = false);
 // "Tonvik Ver1.70 [Prog.:<name of program>]"; the name's index is clamped into 1..128.
 QString WindowTitle(int32_t program);
 
-class TForm1 : public QWidget, public KeyboardHost {
+class KeyboardWindow : public QWidget, public KeyboardHost {
   Q_OBJECT
 
  public:
   // FormCreate: the key state, the stay-on-top style, the keyboard type and the key table.
-  TForm1();
-  ~TForm1() override;
+  KeyboardWindow();
+  ~KeyboardWindow() override;
 
   // The dialogs this window opens; they are created after it.
-  void AttachDialogs(record::TFormRec* formRec, dialogs::TFormProg* formProg,
+  void AttachDialogs(dialogs::TFormRec* formRec, dialogs::TFormProg* formProg,
                      dialogs::TFormConfig* formConfig, dialogs::TFormAbout* formAbout);
 
   void LoadSettings();
@@ -72,6 +68,10 @@ class TForm1 : public QWidget, public KeyboardHost {
   // Whether a key-up of a held note waits for the press of an X11 auto-repeat pair (on where the server
   // cannot send repeats as presses only).
   void SetRepeatPairing(bool on) { pairRepeats_ = on; }
+
+  // The keyboard's state and key routines.
+  Keyboard& Keys() { return keyboard_; }
+  const Keyboard& Keys() const { return keyboard_; }
 
   void DrawAllKeys();
   void SetStayOnTop(bool on);
@@ -94,29 +94,6 @@ class TForm1 : public QWidget, public KeyboardHost {
   std::function<void(QMessageBox::Icon, const QString&)> showMessage;
   std::function<Qt::KeyboardModifiers()> keyboardModifiers;
 
-  QLabel* Label1;
-  QLabel* LabelBank;
-  QLabel* LabelBankSep;
-  QLabel* LabelProgram;
-  QLabel* Label3;
-  QLabel* LabelOctave;
-  QLabel* Label4;
-  QLabel* LabelVelocity;
-  QLabel* Label6;
-  QLabel* LabelVolume;
-  QLabel* Label7;
-  QLabel* LabelTrans;
-  QLabel* LabelRec;
-  QLabel* LabelConfig;
-  QLabel* LabelQuit;
-  QLabel* Label2;
-  KeyStripView* Image1;
-
-  record::TFormRec* FormRec = nullptr;
-  dialogs::TFormProg* FormProg = nullptr;
-  dialogs::TFormConfig* FormConfig = nullptr;
-  dialogs::TFormAbout* FormAbout = nullptr;
-
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
@@ -124,6 +101,30 @@ class TForm1 : public QWidget, public KeyboardHost {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  // The controls, named as their object names (tests find them by these).
+  QLabel* LabelProgramCaption;
+  QLabel* LabelBank;
+  QLabel* LabelBankSep;
+  QLabel* LabelProgram;
+  QLabel* LabelOctaveCaption;
+  QLabel* LabelOctave;
+  QLabel* LabelVelocityCaption;
+  QLabel* LabelVelocity;
+  QLabel* LabelVolumeCaption;
+  QLabel* LabelVolume;
+  QLabel* LabelTransCaption;
+  QLabel* LabelTrans;
+  QLabel* LabelRec;
+  QLabel* LabelConfig;
+  QLabel* LabelQuit;
+  QLabel* LabelAbout;
+  KeyStripView* KeyStrip;
+
+  dialogs::TFormRec* FormRec = nullptr;
+  dialogs::TFormProg* FormProg = nullptr;
+  dialogs::TFormConfig* FormConfig = nullptr;
+  dialogs::TFormAbout* FormAbout = nullptr;
+
   void CreateLabels();
   bool HandleKey(QObject* watched, QEvent* event);
   void KeyUpOrWait(const QKeyEvent& key, uint8_t code);
@@ -138,6 +139,7 @@ class TForm1 : public QWidget, public KeyboardHost {
   // The reason the chosen output cannot sound, shown once per run.
   void ReportOutputFailure();
 
+  Keyboard keyboard_{this};
   std::map<QObject*, std::function<void()>> clickActions_;
   bool shown_ = false;
   bool painted_ = false;
@@ -146,7 +148,7 @@ class TForm1 : public QWidget, public KeyboardHost {
   bool closed_ = false;
   bool erased_ = false;
   std::optional<Qt::ApplicationState> lastState_;  // the last state change reported
-  ConvertValues convert_;                          // the `Convert` values while no edit dialog is attached
+  settings::ConvertValues convert_;                // the `Convert` values while no edit dialog is attached
   // X11 auto-repeat arrives as a release and a press with the same time stamp, and Qt does not always
   // see the pair: the key-up of a held note waits a moment for the press that would make it a repeat.
   struct PendingKeyUp {
@@ -163,8 +165,5 @@ class TForm1 : public QWidget, public KeyboardHost {
   bool failureShown_ = false;
   std::string linksRead_;  // the output's connections as the store held them
 };
-
-// The one keyboard window of the program.
-extern TForm1* Form1;
 
 }  // namespace app

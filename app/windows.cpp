@@ -1,23 +1,24 @@
 #include "app/windows.h"
 
-#include "app/icon.h"
 #include "app/main_window.h"
 #include "dialogs/about.h"
 #include "dialogs/config_form.h"
+#include "dialogs/icon.h"
 #include "dialogs/palette.h"
-#include "record/form/rec_form.h"
+#include "dialogs/rec_form.h"
 
 namespace app {
 
 ProgramWindows CreateWindows() {
   ProgramWindows windows{};
-  windows.form1 = new TForm1();
-  windows.form1->setWindowIcon(AppIcon());
-  windows.formRec = new record::TFormRec(windows.form1);
-  windows.formProg = new dialogs::TFormProg(windows.form1);
-  windows.formConfig = new dialogs::TFormConfig(windows.form1);
-  windows.formAbout = new dialogs::TFormAbout(windows.form1);
-  windows.form1->AttachDialogs(windows.formRec, windows.formProg, windows.formConfig, windows.formAbout);
+  windows.keyboardWindow = new KeyboardWindow();
+  windows.keyboardWindow->setWindowIcon(dialogs::AppIcon());
+  windows.formRec = new dialogs::TFormRec(windows.keyboardWindow);
+  windows.formProg = new dialogs::TFormProg(windows.keyboardWindow);
+  windows.formConfig = new dialogs::TFormConfig(windows.keyboardWindow);
+  windows.formAbout = new dialogs::TFormAbout(windows.keyboardWindow);
+  windows.keyboardWindow->AttachDialogs(windows.formRec, windows.formProg, windows.formConfig,
+                                        windows.formAbout);
   return windows;
 }
 

@@ -1,10 +1,8 @@
 // The program's windows, created once each in the order the program entry needs them.
 #pragma once
 
-namespace record {
-class TFormRec;
-}
 namespace dialogs {
+class TFormRec;
 class TFormProg;
 class TFormConfig;
 class TFormAbout;
@@ -12,11 +10,11 @@ class TFormAbout;
 
 namespace app {
 
-class TForm1;
+class KeyboardWindow;
 
 struct ProgramWindows {
-  TForm1* form1;
-  record::TFormRec* formRec;
+  KeyboardWindow* keyboardWindow;
+  dialogs::TFormRec* formRec;
   dialogs::TFormProg* formProg;
   dialogs::TFormConfig* formConfig;
   dialogs::TFormAbout* formAbout;

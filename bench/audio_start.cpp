@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
     sinceStart.restart();
     QApplication application(argc, argv);
     std::atomic<int64_t> readyNs{-1};
-    std::unique_ptr<app::TForm1> form(app::CreateWindows().form1);
+    std::unique_ptr<app::KeyboardWindow> form(app::CreateWindows().keyboardWindow);
     form->showMessage = [](QMessageBox::Icon, const QString& text) { failure = text.toStdString(); };
     form->keyboardModifiers = [] { return Qt::KeyboardModifiers(); };
     form->show();

@@ -46,7 +46,7 @@ void BM_KeyToPort(benchmark::State& state) {
   platform::SetMidiOutDevicesForTesting(device, {});
   platform::SetKeySourceForTesting(platform::KeySource::kScanCode);
   const app::ProgramWindows windows = app::CreateWindows();
-  std::unique_ptr<app::TForm1> form(windows.form1);
+  std::unique_ptr<app::KeyboardWindow> form(windows.keyboardWindow);
   form->showMessage = [](QMessageBox::Icon, const QString&) {};
   form->keyboardModifiers = [] { return Qt::KeyboardModifiers(); };
   form->show();

@@ -39,9 +39,9 @@ class PaintWatch : public QObject {
 
 // Creates the windows, shows the keyboard window and waits until it has been painted; milliseconds from
 // `timer`'s start to the first paint.
-double ShowWindow(std::unique_ptr<app::TForm1>& form, const QElapsedTimer& timer) {
+double ShowWindow(std::unique_ptr<app::KeyboardWindow>& form, const QElapsedTimer& timer) {
   PaintWatch watch(timer);
-  form.reset(app::CreateWindows().form1);
+  form.reset(app::CreateWindows().keyboardWindow);
   form->installEventFilter(&watch);
   form->showMessage = [](QMessageBox::Icon, const QString&) {};
   form->keyboardModifiers = [] { return Qt::KeyboardModifiers(); };
@@ -54,7 +54,7 @@ double ShowWindow(std::unique_ptr<app::TForm1>& form, const QElapsedTimer& timer
   return watch.paintedMs;
 }
 
-void Close(std::unique_ptr<app::TForm1>& form) {
+void Close(std::unique_ptr<app::KeyboardWindow>& form) {
   QCoreApplication::processEvents();  // let the first activation run
   form->close();
   form.reset();
@@ -63,7 +63,7 @@ void Close(std::unique_ptr<app::TForm1>& form) {
 
 void BM_WindowShown(benchmark::State& state) {
   for (auto _ : state) {
-    std::unique_ptr<app::TForm1> form;
+    std::unique_ptr<app::KeyboardWindow> form;
     QElapsedTimer timer;
     timer.start();
     state.SetIterationTime(ShowWindow(form, timer) / 1e3);
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
   }
   QApplication application(argc, argv);
   {
-    std::unique_ptr<app::TForm1> form;
+    std::unique_ptr<app::KeyboardWindow> form;
     coldMs = ShowWindow(form, sinceStart);
     // The first activation opens the default output after the first paint; when it is done.
     while (!form->PortActive() && sinceStart.elapsed() < 20000) QCoreApplication::processEvents();

@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/icon.h"
-#include "app/main_window.h"
+#include "dialogs/icon.h"
+#include "tonvik/version.h"
 
 namespace dialogs {
 
@@ -18,7 +18,7 @@ TFormAbout::TFormAbout(QWidget* parent) : QDialog(parent) {
 
   ProgramIcon = new QLabel(this);
   ProgramIcon->setObjectName(QStringLiteral("ProgramIcon"));
-  ProgramIcon->setPixmap(QPixmap::fromImage(app::DrawAppIcon(64)));
+  ProgramIcon->setPixmap(QPixmap::fromImage(dialogs::DrawAppIcon(64)));
   ProgramIcon->setFixedSize(64, 64);
 
   ProductName = new QLabel(QStringLiteral("Tonvik"), this);
@@ -28,7 +28,7 @@ TFormAbout::TFormAbout(QWidget* parent) : QDialog(parent) {
   nameFont.setBold(true);
   ProductName->setFont(nameFont);
 
-  Version = new QLabel(QStringLiteral("Ver.%1").arg(QString::fromLatin1(app::kVersionText)), this);
+  Version = new QLabel(QStringLiteral("Ver.%1").arg(QString::fromLatin1(tonvik::kVersionText)), this);
   Version->setObjectName(QStringLiteral("Version"));
   Comments = new QLabel(QStringLiteral("パソコンのキーボードで弾くMIDI鍵盤"), this);
   Comments->setObjectName(QStringLiteral("Comments"));

@@ -14,6 +14,8 @@ class TFormAbout : public QDialog {
  public:
   explicit TFormAbout(QWidget* parent = nullptr);
 
+ private:
+  // The controls, named as their object names (tests find them by these).
   QLabel* ProgramIcon;
   QLabel* ProductName;
   QLabel* Version;

@@ -12,8 +12,8 @@
 #include <numeric>
 #include <optional>
 
-#include "app/settings.h"
 #include "midi/port.h"
+#include "settings/settings.h"
 
 namespace dialogs {
 
@@ -53,30 +53,30 @@ TFormConfig::TFormConfig(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint |
                  Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
 
-  ListView1 = new QTreeWidget(this);
-  ListView1->setObjectName("ListView1");
-  ListView1->setColumnCount(kColumnCount);
-  ListView1->setHeaderLabels({"DriverName", "Type", "Voices", "Notes", "VC"});
-  ListView1->setRootIsDecorated(false);
-  ListView1->setItemsExpandable(false);
-  ListView1->setUniformRowHeights(true);
-  ListView1->setAllColumnsShowFocus(true);
-  ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-  ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-  ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  ListViewDevices = new QTreeWidget(this);
+  ListViewDevices->setObjectName("ListViewDevices");
+  ListViewDevices->setColumnCount(kColumnCount);
+  ListViewDevices->setHeaderLabels({"DriverName", "Type", "Voices", "Notes", "VC"});
+  ListViewDevices->setRootIsDecorated(false);
+  ListViewDevices->setItemsExpandable(false);
+  ListViewDevices->setUniformRowHeights(true);
+  ListViewDevices->setAllColumnsShowFocus(true);
+  ListViewDevices->setSelectionBehavior(QAbstractItemView::SelectRows);
+  ListViewDevices->setSelectionMode(QAbstractItemView::SingleSelection);
+  ListViewDevices->setEditTriggers(QAbstractItemView::NoEditTriggers);
   // Grid lines between the cells.
-  ListView1->setStyleSheet(
+  ListViewDevices->setStyleSheet(
       "QTreeWidget::item { border-right: 1px solid palette(mid); border-bottom: 1px solid palette(mid); }"
       "QTreeWidget::item:selected { background: palette(highlight); color: palette(highlighted-text); }");
-  ListView1->setToolTip(QStringLiteral("MIDI信号出力先を指定します。"));
+  ListViewDevices->setToolTip(QStringLiteral("MIDI信号出力先を指定します。"));
   for (int c = 0; c < kColumnCount; ++c) {
-    ListView1->setColumnWidth(c, kColumnWidths[c]);
-    ListView1->headerItem()->setTextAlignment(c, kColumnAligns[c] | Qt::AlignVCenter);
+    ListViewDevices->setColumnWidth(c, kColumnWidths[c]);
+    ListViewDevices->headerItem()->setTextAlignment(c, kColumnAligns[c] | Qt::AlignVCenter);
   }
-  ListView1->header()->setStretchLastSection(false);
-  ListView1->header()->setSectionsMovable(false);
-  ListView1->setMinimumWidth(std::accumulate(std::begin(kColumnWidths), std::end(kColumnWidths), 24));
-  connect(ListView1, &QTreeWidget::itemDoubleClicked, this, [this] { ListView1DblClick(); });
+  ListViewDevices->header()->setStretchLastSection(false);
+  ListViewDevices->header()->setSectionsMovable(false);
+  ListViewDevices->setMinimumWidth(std::accumulate(std::begin(kColumnWidths), std::end(kColumnWidths), 24));
+  connect(ListViewDevices, &QTreeWidget::itemDoubleClicked, this, [this] { ListViewDevicesDblClick(); });
 
   CheckBoxChannel = new QCheckBox(QStringLiteral("&Drum"), this);
   CheckBoxChannel->setObjectName("CheckBoxChannel");
@@ -101,14 +101,14 @@ TFormConfig::TFormConfig(QWidget* parent) : QDialog(parent) {
   CheckBoxKey98->setObjectName("CheckBoxKey98");
   CheckBoxKey98->setToolTip(QStringLiteral("チェックすると強制的にPC98x1キーボード用で動作させます。"));
 
-  Button1 = new QPushButton(QStringLiteral("&OK"), this);
-  Button1->setObjectName("Button1");
-  Button1->setDefault(true);
-  connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
-  Button2 = new QPushButton(QStringLiteral("&Cancel"), this);
-  Button2->setObjectName("Button2");
-  Button2->setAutoDefault(false);
-  connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+  ButtonOK = new QPushButton(QStringLiteral("&OK"), this);
+  ButtonOK->setObjectName("ButtonOK");
+  ButtonOK->setDefault(true);
+  connect(ButtonOK, &QPushButton::clicked, this, &QDialog::accept);
+  ButtonCancel = new QPushButton(QStringLiteral("&Cancel"), this);
+  ButtonCancel->setObjectName("ButtonCancel");
+  ButtonCancel->setAutoDefault(false);
+  connect(ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
 
   auto* options = new QGridLayout;
   options->addWidget(CheckBoxChannel, 0, 0);
@@ -120,15 +120,15 @@ TFormConfig::TFormConfig(QWidget* parent) : QDialog(parent) {
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  buttons->addWidget(Button1);
-  buttons->addWidget(Button2);
+  buttons->addWidget(ButtonOK);
+  buttons->addWidget(ButtonCancel);
 
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(ListView1, 1);
+  layout->addWidget(ListViewDevices, 1);
   layout->addLayout(options);
   layout->addLayout(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
-  ListView1->setFixedHeight(160);
+  ListViewDevices->setFixedHeight(160);
 }
 
 void TFormConfig::showEvent(QShowEvent* event) {
@@ -138,8 +138,8 @@ void TFormConfig::showEvent(QShowEvent* event) {
 }
 
 void TFormConfig::FormShow() {
-  ListView1->setUpdatesEnabled(false);
-  ListView1->clear();
+  ListViewDevices->setUpdatesEnabled(false);
+  ListViewDevices->clear();
   // Built anew: DeviceId follows the chosen device to its new number.
   const int n = midi::RefreshDeviceList();
   for (int d = -1; d < n; ++d) {
@@ -149,7 +149,7 @@ void TFormConfig::FormShow() {
       caps.technology = 0;  // no such device: no type either
     }
     const DeviceRowTexts texts = FormatDeviceRow(caps);
-    auto* item = new QTreeWidgetItem(ListView1);
+    auto* item = new QTreeWidgetItem(ListViewDevices);
     const std::string* cells[kColumnCount] = {&texts.name, &texts.type, &texts.voices, &texts.notes,
                                               &texts.vc};
     for (int c = 0; c < kColumnCount; ++c) {
@@ -157,19 +157,19 @@ void TFormConfig::FormShow() {
       item->setTextAlignment(c, kColumnAligns[c] | Qt::AlignVCenter);
     }
   }
-  ListView1->setUpdatesEnabled(true);
+  ListViewDevices->setUpdatesEnabled(true);
 
   // A device that has gone since the settings were read is no row: the default output is selected then,
   // so that the dialog can always be closed, and OK makes it the device.
   int row = midi::DeviceId + 1;
-  if (row < 0 || row >= ListView1->topLevelItemCount()) row = 0;
-  QTreeWidgetItem* item = ListView1->topLevelItem(row);
-  ListView1->setCurrentItem(item);
+  if (row < 0 || row >= ListViewDevices->topLevelItemCount()) row = 0;
+  QTreeWidgetItem* item = ListViewDevices->topLevelItem(row);
+  ListViewDevices->setCurrentItem(item);
   item->setSelected(true);
-  ListView1->scrollToItem(item);
-  ListView1->setFocus();
+  ListViewDevices->scrollToItem(item);
+  ListViewDevices->setFocus();
 
-  const app::SettingsRecord& s = app::Settings;
+  const settings::SettingsRecord& s = settings::Settings;
   CheckBoxChannel->setChecked(s.Channel == 9);
   ComboBoxType->setCurrentIndex(s.DeviceType >= 0 && s.DeviceType < ComboBoxType->count() ? s.DeviceType : 0);
   CheckBoxTop->setChecked(s.StayOnTop);
@@ -178,11 +178,11 @@ void TFormConfig::FormShow() {
 }
 
 int TFormConfig::SelectedRow() const {
-  const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
-  return selected.isEmpty() ? -1 : ListView1->indexOfTopLevelItem(selected.first());
+  const QList<QTreeWidgetItem*> selected = ListViewDevices->selectedItems();
+  return selected.isEmpty() ? -1 : ListViewDevices->indexOfTopLevelItem(selected.first());
 }
 
-void TFormConfig::ListView1DblClick() { done(QDialog::Accepted); }
+void TFormConfig::ListViewDevicesDblClick() { done(QDialog::Accepted); }
 
 bool TFormConfig::FormCloseQuery() const { return SelectedRow() >= 0; }
 
@@ -194,7 +194,7 @@ void TFormConfig::done(int result) {
 
 void TFormConfig::FormClose(int result) {
   if (result != QDialog::Accepted) return;
-  app::SettingsRecord& s = app::Settings;
+  settings::SettingsRecord& s = settings::Settings;
   midi::ClosePort();
   midi::DeviceId = SelectedRow() - 1;
   s.DeviceType = ComboBoxType->currentIndex();

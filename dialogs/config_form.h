@@ -62,20 +62,11 @@ class TFormConfig : public QDialog {
 
   // Fills the device list and sets the controls from the settings (also run by every showing).
   void FormShow();
-  void ListView1DblClick();
+  void ListViewDevicesDblClick();
   // True while a row of the device list is selected: the dialog closes only then.
   bool FormCloseQuery() const;
   // Applies everything when `result` is Accepted.
   void FormClose(int result);
-
-  QTreeWidget* ListView1;
-  QCheckBox* CheckBoxChannel;
-  QComboBox* ComboBoxType;
-  QCheckBox* CheckBoxTop;
-  QComboBox* ComboBoxKey;
-  QCheckBox* CheckBoxKey98;
-  QPushButton* Button1;
-  QPushButton* Button2;
 
   void done(int result) override;
 
@@ -83,6 +74,16 @@ class TFormConfig : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
+  // The controls, named as their object names (tests find them by these).
+  QTreeWidget* ListViewDevices;
+  QCheckBox* CheckBoxChannel;
+  QComboBox* ComboBoxType;
+  QCheckBox* CheckBoxTop;
+  QComboBox* ComboBoxKey;
+  QCheckBox* CheckBoxKey98;
+  QPushButton* ButtonOK;
+  QPushButton* ButtonCancel;
+
   int SelectedRow() const;
 
   ConfigHooks hooks_;

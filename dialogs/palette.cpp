@@ -11,9 +11,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/settings.h"
 #include "dialogs/program_names.h"
 #include "midi/port.h"
+#include "settings/settings.h"
 
 namespace dialogs {
 namespace {
@@ -50,8 +50,9 @@ TFormProg::TFormProg(QWidget* parent) : QDialog(parent) {
   auto* layout = new QVBoxLayout(this);
 
   // The tab strip: flat buttons in rows, one checked at a time.
-  TabControl1 = new QButtonGroup(this);
-  TabControl1->setExclusive(true);
+  TabControlFamily = new QButtonGroup(this);
+  TabControlFamily->setObjectName(QStringLiteral("TabControlFamily"));
+  TabControlFamily->setExclusive(true);
   auto* rows = new QVBoxLayout;
   rows->setSpacing(2);
   QHBoxLayout* row = nullptr;
@@ -64,7 +65,7 @@ TFormProg::TFormProg(QWidget* parent) : QDialog(parent) {
     tab->setAutoDefault(false);
     tab->setFocusPolicy(Qt::TabFocus);
     tab->setAttribute(Qt::WA_Hover, true);
-    TabControl1->addButton(tab, f);
+    TabControlFamily->addButton(tab, f);
     Tabs[static_cast<size_t>(f)] = tab;
     const int width = tab->sizeHint().width();
     if (!row || rowWidth + width > kRowWidth) {
@@ -77,45 +78,45 @@ TFormProg::TFormProg(QWidget* parent) : QDialog(parent) {
     rowWidth += width + 2;
   }
   layout->addLayout(rows);
-  connect(TabControl1, &QButtonGroup::idClicked, this, [this](int id) {
+  connect(TabControlFamily, &QButtonGroup::idClicked, this, [this](int id) {
     tabIndex_ = id;
-    TabControl1Change();
+    TabControlFamilyChange();
   });
 
-  RadioGroup1 = new QGroupBox(QStringLiteral("音色選択"), this);
-  RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
-  auto* grid = new QGridLayout(RadioGroup1);
+  RadioGroupProgram = new QGroupBox(QStringLiteral("音色選択"), this);
+  RadioGroupProgram->setObjectName(QStringLiteral("RadioGroupProgram"));
+  auto* grid = new QGridLayout(RadioGroupProgram);
   auto* items = new QButtonGroup(this);
   for (int i = 0; i < kFamilySize; ++i) {
-    auto* item = new QRadioButton(RadioGroup1);
+    auto* item = new QRadioButton(RadioGroupProgram);
     item->setObjectName(QStringLiteral("Item%1").arg(i));
     items->addButton(item, i);
     // Two columns, filled top to bottom.
     grid->addWidget(item, i % 4, i / 4);
     Items[static_cast<size_t>(i)] = item;
   }
-  layout->addWidget(RadioGroup1);
+  layout->addWidget(RadioGroupProgram);
 
   auto* buttons = new QHBoxLayout;
-  Button3 = new QPushButton(QStringLiteral("♪"), this);
-  Button3->setObjectName(QStringLiteral("Button3"));
-  Button3->setAutoDefault(false);
-  Button1 = new QPushButton(QStringLiteral("&OK"), this);
-  Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setDefault(true);
-  Button2 = new QPushButton(QStringLiteral("&Cancel"), this);
-  Button2->setObjectName(QStringLiteral("Button2"));
-  Button2->setAutoDefault(false);
-  buttons->addWidget(Button3);
+  ButtonListen = new QPushButton(QStringLiteral("♪"), this);
+  ButtonListen->setObjectName(QStringLiteral("ButtonListen"));
+  ButtonListen->setAutoDefault(false);
+  ButtonOK = new QPushButton(QStringLiteral("&OK"), this);
+  ButtonOK->setObjectName(QStringLiteral("ButtonOK"));
+  ButtonOK->setDefault(true);
+  ButtonCancel = new QPushButton(QStringLiteral("&Cancel"), this);
+  ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
+  ButtonCancel->setAutoDefault(false);
+  buttons->addWidget(ButtonListen);
   buttons->addStretch();
-  buttons->addWidget(Button1);
-  buttons->addWidget(Button2);
+  buttons->addWidget(ButtonOK);
+  buttons->addWidget(ButtonCancel);
   layout->addLayout(buttons);
   // The test note follows the mouse button itself, not the button's pressed state, which also changes
   // when the mouse is dragged off and back, and with Space.
-  Button3->installEventFilter(this);
-  connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
-  connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+  ButtonListen->installEventFilter(this);
+  connect(ButtonOK, &QPushButton::clicked, this, &QDialog::accept);
+  connect(ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
 
   // FormCreate.
   SetTabIndex(0);
@@ -146,12 +147,12 @@ void TFormProg::FillProgramList() {
   }
 }
 
-void TFormProg::TabControl1Change() { FillProgramList(); }
+void TFormProg::TabControlFamilyChange() { FillProgramList(); }
 
 void TFormProg::showEvent(QShowEvent* event) {
   // Only when the dialog is opened; a window manager restoring it from minimised leaves the choice as is.
   if (!event->spontaneous()) {
-    const int32_t program = app::ClampedProgram(app::Settings.Program);
+    const int32_t program = settings::ClampedProgram(settings::Settings.Program);
     SetTabIndex((program - 1) / kFamilySize);
     SetItemIndex((program - 1) % kFamilySize);
     FillProgramList();
@@ -163,7 +164,7 @@ bool TFormProg::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
   // The second press of a double click comes as a double-click event.
   const bool press = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick;
-  if (watched == Button3 && (press || type == QEvent::MouseButtonRelease) &&
+  if (watched == ButtonListen && (press || type == QEvent::MouseButtonRelease) &&
       static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
     if (!press) {
       TestNoteOff();

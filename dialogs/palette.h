@@ -32,19 +32,10 @@ class TFormProg : public QDialog {
 
   // The current family's names into the radio group; the selected item stays.
   void FillProgramList();
-  void TabControl1Change();
+  void TabControlFamilyChange();
   void TestNoteOn();
   void TestNoteOff();
   bool TestNoteSounding() const { return testNote_; }
-
-  // TabControl1: one flat, exclusive button per family, in rows.
-  std::array<QPushButton*, 16> Tabs{};
-  QButtonGroup* TabControl1;
-  QGroupBox* RadioGroup1;
-  std::array<QRadioButton*, 8> Items{};
-  QPushButton* Button3;
-  QPushButton* Button1;
-  QPushButton* Button2;
 
  protected:
   // FormShow: the tab and item of the main window's program.
@@ -55,6 +46,15 @@ class TFormProg : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  // The controls, named as their object names (tests find them by these).
+  QButtonGroup* TabControlFamily;  // the Tabs: one flat, exclusive button per family, in rows
+  QGroupBox* RadioGroupProgram;
+  QPushButton* ButtonListen;
+  QPushButton* ButtonOK;
+  QPushButton* ButtonCancel;
+  std::array<QPushButton*, 16> Tabs{};   // "Tab0".."Tab15"
+  std::array<QRadioButton*, 8> Items{};  // "Item0".."Item7"
+
   int tabIndex_ = 0;
   bool testNote_ = false;
 };

@@ -254,14 +254,14 @@ std::vector<uint32_t> SelectProgramMessages(int32_t deviceType, int32_t channel,
                                             int32_t bank) {
   std::vector<uint32_t> msgs;
   switch (deviceType) {
-    case 0:
-    case 1:
+    case kDeviceNone:
+    case kDeviceGM:
       msgs = {Cc(channel, 32, 0), Cc(channel, 0, 0)};
       break;
-    case 2:  // XG: the drum kit is MSB 127
+    case kDeviceXG:  // the drum kit is MSB 127
       msgs = {Cc(channel, 32, bank), Cc(channel, 0, (channel & 0x0F) == 9 ? 127 : 0)};
       break;
-    case 3:
+    case kDeviceGS:
       msgs = {Cc(channel, 0, bank), Cc(channel, 32, 0)};
       break;
     default:
@@ -277,11 +277,11 @@ std::vector<uint32_t> EndSendStateMessages(int32_t channel) {
 
 std::span<const uint8_t> ResetMessage(int32_t deviceType) {
   switch (deviceType) {
-    case 1:
+    case kDeviceGM:
       return kGmSystemOn;
-    case 2:
+    case kDeviceXG:
       return kXgSystemOn;
-    case 3:
+    case kDeviceGS:
       return kGsReset;
     default:
       return {};

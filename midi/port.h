@@ -72,6 +72,18 @@ void FinalizeMidiDrive();
 // to 7 bits and every channel to 4, so a hand-edited setting cannot produce a status byte.
 
 uint32_t PackShort(uint8_t status, uint8_t data1 = 0, uint8_t data2 = 0);
+// The sound module the window sends for; the settings store and the configuration dialog's list number
+// it so. The message builders below take the stored number, which may be any value.
+enum DeviceType : int32_t {
+  kDeviceNone = 0,  // no reset message
+  kDeviceGM = 1,
+  kDeviceXG = 2,
+  kDeviceGS = 3,
+};
+inline constexpr int32_t kDeviceTypeCount = 4;
+// XG and GS modules have banks (Left/Right select them, the window shows the bank); the others do not.
+constexpr bool SelectsBanks(int32_t deviceType) { return deviceType == kDeviceXG || deviceType == kDeviceGS; }
+
 uint32_t NoteOnMessage(int32_t channel, int32_t note, int32_t velocity);
 // A Note On with velocity 0.
 uint32_t NoteOffMessage(int32_t channel, int32_t note);

@@ -473,7 +473,8 @@ class TrackWriter {
     text_.append(command, blanks ? 1 : 0);
   }
 
-  void Rest(int64_t ticks) { text_ += "r" + LengthText(ticks, "r"); }
+  // Appended piece by piece: GCC 12 at -O3 takes "r" + string for an overlapping copy (-Wrestrict).
+  void Rest(int64_t ticks) { text_.append("r").append(LengthText(ticks, "r")); }
 
   // Moves to `target` with rests, placing every event due on the way at its tick.
   void RestTo(int64_t target) {

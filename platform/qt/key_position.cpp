@@ -157,6 +157,43 @@ constexpr KeypadKey kKeypad[] = {
     {81, 3, kVkNext},  {82, 0, kVkInsert}, {83, 10, kVkDelete},
 };
 
+// The Qt keys outside the ranges of letters, digits and F keys, by the legends of a Japanese keyboard:
+// the virtual-key code, and the code of the keypad's key of that legend (0: the same code).
+struct QtKeyCode {
+  int qtKey;
+  uint8_t code;
+  uint8_t keypadCode;
+};
+constexpr QtKeyCode kQtKeyCodes[] = {
+    {Qt::Key_Backspace, kVkBack, 0},    {Qt::Key_Tab, kVkTab, 0},
+    {Qt::Key_Clear, kVkClear, 0},       {Qt::Key_Return, kVkReturn, 0},
+    {Qt::Key_Enter, kVkReturn, 0},      {Qt::Key_Shift, kVkShift, 0},
+    {Qt::Key_Control, kVkControl, 0},   {Qt::Key_Alt, kVkMenu, 0},
+    {Qt::Key_Pause, kVkPause, 0},       {Qt::Key_CapsLock, kVkCapital, 0},
+    {Qt::Key_Escape, kVkEscape, 0},     {Qt::Key_Space, kVkSpace, 0},
+    {Qt::Key_PageUp, kVkPrior, 0},      {Qt::Key_PageDown, kVkNext, 0},
+    {Qt::Key_End, kVkEnd, 0},           {Qt::Key_Home, kVkHome, 0},
+    {Qt::Key_Left, kVkLeft, 0},         {Qt::Key_Up, kVkUp, 0},
+    {Qt::Key_Right, kVkRight, 0},       {Qt::Key_Down, kVkDown, 0},
+    {Qt::Key_Print, kVkSnapshot, 0},    {Qt::Key_Insert, kVkInsert, 0},
+    {Qt::Key_Delete, kVkDelete, 0},     {Qt::Key_NumLock, kVkNumLock, 0},
+    {Qt::Key_ScrollLock, kVkScroll, 0}, {Qt::Key_Asterisk, kVkMultiply, 0},
+    {Qt::Key_Plus, kVkOemPlus, kVkAdd}, {Qt::Key_Semicolon, kVkOemPlus, 0},
+    {Qt::Key_Colon, kVkOem1, 0},        {Qt::Key_Comma, kVkOemComma, 0},
+    {Qt::Key_Less, kVkOemComma, 0},     {Qt::Key_Minus, kVkOemMinus, kVkSubtract},
+    {Qt::Key_Equal, kVkOemMinus, 0},    {Qt::Key_Period, kVkOemPeriod, kVkDecimal},
+    {Qt::Key_Greater, kVkOemPeriod, 0}, {Qt::Key_Slash, kVkOem2, kVkDivide},
+    {Qt::Key_Question, kVkOem2, 0},     {Qt::Key_At, kVkOem3, 0},
+    {Qt::Key_QuoteLeft, kVkOem3, 0},    {Qt::Key_BracketLeft, kVkOem4, 0},
+    {Qt::Key_BraceLeft, kVkOem4, 0},    {Qt::Key_yen, kVkOem5, 0},
+    {Qt::Key_Bar, kVkOem5, 0},          {Qt::Key_BracketRight, kVkOem6, 0},
+    {Qt::Key_BraceRight, kVkOem6, 0},   {Qt::Key_AsciiCircum, kVkOem7, 0},
+    {Qt::Key_AsciiTilde, kVkOem7, 0},   {Qt::Key_Backslash, kVkOem102, 0},
+    {Qt::Key_Underscore, kVkOem102, 0}, {Qt::Key_Zenkaku_Hankaku, kVkOemAuto, 0},
+    {Qt::Key_Henkan, kVkConvert, 0},    {Qt::Key_Muhenkan, kVkNonConvert, 0},
+    {Qt::Key_Menu, kVkApps, 0},         {Qt::Key_Meta, kVkLWin, 0},
+};
+
 std::optional<KeySource> forcedSource;
 
 }  // namespace
@@ -193,111 +230,10 @@ uint8_t VirtualKeyFromQtKey(int qtKey, bool keypad) {
     return static_cast<uint8_t>(keypad ? kVkNumpad0 + digit : '0' + digit);
   }
   if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24) return static_cast<uint8_t>(kVkF1 + (qtKey - Qt::Key_F1));
-  switch (qtKey) {
-    case Qt::Key_Backspace:
-      return kVkBack;
-    case Qt::Key_Tab:
-      return kVkTab;
-    case Qt::Key_Clear:
-      return kVkClear;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      return kVkReturn;
-    case Qt::Key_Shift:
-      return kVkShift;
-    case Qt::Key_Control:
-      return kVkControl;
-    case Qt::Key_Alt:
-      return kVkMenu;
-    case Qt::Key_Pause:
-      return kVkPause;
-    case Qt::Key_CapsLock:
-      return kVkCapital;
-    case Qt::Key_Escape:
-      return kVkEscape;
-    case Qt::Key_Space:
-      return kVkSpace;
-    case Qt::Key_PageUp:
-      return kVkPrior;
-    case Qt::Key_PageDown:
-      return kVkNext;
-    case Qt::Key_End:
-      return kVkEnd;
-    case Qt::Key_Home:
-      return kVkHome;
-    case Qt::Key_Left:
-      return kVkLeft;
-    case Qt::Key_Up:
-      return kVkUp;
-    case Qt::Key_Right:
-      return kVkRight;
-    case Qt::Key_Down:
-      return kVkDown;
-    case Qt::Key_Print:
-      return kVkSnapshot;
-    case Qt::Key_Insert:
-      return kVkInsert;
-    case Qt::Key_Delete:
-      return kVkDelete;
-    case Qt::Key_NumLock:
-      return kVkNumLock;
-    case Qt::Key_ScrollLock:
-      return kVkScroll;
-    case Qt::Key_Asterisk:
-      return kVkMultiply;
-    case Qt::Key_Plus:
-      return keypad ? kVkAdd : kVkOemPlus;
-    case Qt::Key_Semicolon:
-      return kVkOemPlus;
-    case Qt::Key_Colon:
-      return kVkOem1;
-    case Qt::Key_Comma:
-      return kVkOemComma;
-    case Qt::Key_Less:
-      return kVkOemComma;
-    case Qt::Key_Minus:
-      return keypad ? kVkSubtract : kVkOemMinus;
-    case Qt::Key_Equal:
-      return kVkOemMinus;
-    case Qt::Key_Period:
-      return keypad ? kVkDecimal : kVkOemPeriod;
-    case Qt::Key_Greater:
-      return kVkOemPeriod;
-    case Qt::Key_Slash:
-      return keypad ? kVkDivide : kVkOem2;
-    case Qt::Key_Question:
-      return kVkOem2;
-    case Qt::Key_At:
-    case Qt::Key_QuoteLeft:
-      return kVkOem3;
-    case Qt::Key_BracketLeft:
-    case Qt::Key_BraceLeft:
-      return kVkOem4;
-    case Qt::Key_yen:
-    case Qt::Key_Bar:
-      return kVkOem5;
-    case Qt::Key_BracketRight:
-    case Qt::Key_BraceRight:
-      return kVkOem6;
-    case Qt::Key_AsciiCircum:
-    case Qt::Key_AsciiTilde:
-      return kVkOem7;
-    case Qt::Key_Backslash:
-    case Qt::Key_Underscore:
-      return kVkOem102;
-    case Qt::Key_Zenkaku_Hankaku:
-      return kVkOemAuto;
-    case Qt::Key_Henkan:
-      return kVkConvert;
-    case Qt::Key_Muhenkan:
-      return kVkNonConvert;
-    case Qt::Key_Menu:
-      return kVkApps;
-    case Qt::Key_Meta:
-      return kVkLWin;
-    default:
-      return 0;
+  for (const QtKeyCode& key : kQtKeyCodes) {
+    if (key.qtKey == qtKey) return keypad && key.keypadCode != 0 ? key.keypadCode : key.code;
   }
+  return 0;
 }
 
 bool SetDetectableAutoRepeat([[maybe_unused]] bool detectable) {

@@ -16,7 +16,7 @@
 #include <sstream>
 #include <thread>
 
-#include "child_process.h"
+#include "tests/support/child_process.h"
 #ifdef TONVIK_HAVE_FLUIDSYNTH
 #include "platform/backends/fluidsynth_device.h"
 #endif

@@ -17,8 +17,8 @@
 #include <utility>
 #include <vector>
 
-#include "golden.h"
 #include "platform/files.h"
+#include "tests/support/golden.h"
 #include "tools/progress_line.h"
 #ifdef TONVIK_HAVE_AUDIO_RENDER
 #include "platform/backends/fluidsynth_device.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "midi_test_util.h"
+#include "tests/support/midi_test_util.h"
 
 namespace {
 

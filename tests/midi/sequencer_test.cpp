@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "midi/drive_state.h"
-#include "midi_test_util.h"
 #include "mml/events.h"
+#include "tests/support/midi_test_util.h"
 
 namespace {
 

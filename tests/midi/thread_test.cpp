@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "midi_test_util.h"
+#include "tests/support/midi_test_util.h"
 
 namespace {
 

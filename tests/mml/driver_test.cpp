@@ -7,7 +7,7 @@
 
 #include "mml/conv.h"
 #include "mml/state.h"
-#include "tests/mml/compile_helper.h"
+#include "tests/support/compile_helper.h"
 
 namespace mml_test {
 namespace {

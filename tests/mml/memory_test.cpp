@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "tests/mml/compile_helper.h"
+#include "tests/support/compile_helper.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "mml/conv.h"
-#include "tests/mml/compile_helper.h"
+#include "tests/support/compile_helper.h"
 
 namespace mml_test {
 namespace {

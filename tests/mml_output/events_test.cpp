@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "golden.h"
+#include "tests/support/golden.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include "golden.h"
 #include "mml/events.h"
 #include "platform/files.h"
+#include "tests/support/golden.h"
 
 namespace {
 

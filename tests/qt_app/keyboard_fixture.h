@@ -1,5 +1,5 @@
 // Shared setup of the keyboard tests: the recording MIDI device as the default output, a fake clock and
-// the key state of a fresh start (standard layout, octave 5, no transposition, velocity 127).
+// the settings of a fresh start (standard layout, octave 5, no transposition, velocity 127).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "app/keys.h"
-#include "app/settings.h"
 #include "midi/port.h"
 #include "platform/clock.h"
 #include "platform/midi_out.h"
 #include "platform/midi_recording.h"
+#include "settings/settings.h"
 
 namespace app_test {
 
@@ -24,15 +24,12 @@ class KeyboardFixture : public ::testing::Test {
     platform::SetClockForTesting(clock_.get());
     device_ = std::make_shared<platform::RecordingMidiOut>();
     platform::SetMidiOutDevicesForTesting(device_, {});
-    app::Settings = app::SettingsRecord{};
-    app::InitKeyState();
-    app::BuildKeyTable();
+    settings::Settings = settings::SettingsRecord{};
     midi::OpenPort(-1);
     device_->Clear();
   }
   void TearDown() override {
     midi::ClosePort();
-    app::SetKeyboardHost(nullptr);
     platform::ClearMidiOutDevicesForTesting();
     platform::SetClockForTesting(nullptr);
   }

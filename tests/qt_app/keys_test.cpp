@@ -10,7 +10,7 @@
 namespace app_test {
 namespace {
 
-using app::Settings;
+using settings::Settings;
 
 // Records what the key logic asks of its window.
 class FakeHost : public app::KeyboardHost {
@@ -22,8 +22,8 @@ class FakeHost : public app::KeyboardHost {
   void ChooseProgram() override { commands.push_back("choose"); }
   void ToggleRecording() override {
     commands.push_back("toggle");
-    if (record::ToggleRecording(app::Capture, platform::TimeGetTime()) == record::ToggleResult::kStopped) {
-      record::EmptyCapture(app::Capture);
+    if (record::ToggleRecording(keys->Capture, platform::TimeGetTime()) == record::ToggleResult::kStopped) {
+      record::EmptyCapture(keys->Capture);
     }
   }
   void EscapeCommand() override { commands.push_back("escape"); }
@@ -35,6 +35,7 @@ class FakeHost : public app::KeyboardHost {
   int values = 0;
   int volumes = 0;
   int programs = 0;
+  app::Keyboard* keys = nullptr;
 };
 
 constexpr uint32_t kKeyC = 0x43, kKeyE = 0x45, kKeyZ = 0x5A, kKeySlash = 0xBF, kKeySpace = 0x20;
@@ -44,13 +45,15 @@ class KeysTest : public KeyboardFixture {
  protected:
   void SetUp() override {
     KeyboardFixture::SetUp();
-    app::SetKeyboardHost(&host_);
+    host_.keys = &keys_;
+    keys_.BuildKeyTable();
   }
   void Tap(uint32_t key, bool shift = false, bool ctrl = false) {
-    app::FormKeyDown(key, shift, ctrl);
-    app::FormKeyUp(key);
+    keys_.FormKeyDown(key, shift, ctrl);
+    keys_.FormKeyUp(key);
   }
   FakeHost host_;
+  app::Keyboard keys_{&host_};
 };
 
 TEST_F(KeysTest, LayoutsHaveTheirSizesOrdersAndRestKeyLast) {
@@ -84,20 +87,20 @@ TEST_F(KeysTest, BuildKeyTableFollowsMappingAndPc98Swap) {
         Case{1, true, 41, 0xDF, 17}, Case{7, false, 43, kKeyRo, 18}}) {
     Settings.Mapping = c.mapping;
     Settings.ForcePC98x1 = c.pc98;
-    app::BuildKeyTable();
-    EXPECT_EQ(app::KeyCount, c.count) << c.mapping;
-    EXPECT_EQ(app::FindKey(c.roCode), c.roIndex) << c.mapping << c.pc98;
+    keys_.BuildKeyTable();
+    EXPECT_EQ(keys_.KeyCount, c.count) << c.mapping;
+    EXPECT_EQ(keys_.FindKey(c.roCode), c.roIndex) << c.mapping << c.pc98;
     if (c.pc98) {
-      EXPECT_EQ(app::FindKey(kKeyRo), app::KeyCount);
+      EXPECT_EQ(keys_.FindKey(kKeyRo), keys_.KeyCount);
     }
   }
 }
 
 TEST_F(KeysTest, FindKeyComparesTheLowByteInTableOrder) {
-  EXPECT_EQ(app::FindKey(kKeyA), 0);
-  EXPECT_EQ(app::FindKey(0x100 | kKeyA), 0);
-  EXPECT_EQ(app::FindKey(kKeySpace), 42);
-  EXPECT_EQ(app::FindKey(0x0D), app::KeyCount);
+  EXPECT_EQ(keys_.FindKey(kKeyA), 0);
+  EXPECT_EQ(keys_.FindKey(0x100 | kKeyA), 0);
+  EXPECT_EQ(keys_.FindKey(kKeySpace), 42);
+  EXPECT_EQ(keys_.FindKey(0x0D), keys_.KeyCount);
 }
 
 // Key, layout, shift, ctrl, octave, transposition -> the bytes of the key-down and of its key-up.
@@ -132,12 +135,12 @@ TEST_F(KeysTest, NoteKeysSoundTheirNotes) {
     Settings.Mapping = c.mapping;
     Settings.Octave = c.octave;
     Settings.Transpose = c.transpose;
-    app::BuildKeyTable();
+    keys_.BuildKeyTable();
     host_.drawn.clear();
     Tap(c.key, c.shift, c.ctrl);
     EXPECT_EQ(Sent(), c.bytes) << c.what;
     EXPECT_EQ(host_.drawn.size(), c.bytes.size()) << c.what;
-    for (uint8_t p : app::Pressed) ASSERT_EQ(p, 0) << c.what;
+    for (uint8_t p : keys_.Pressed) ASSERT_EQ(p, 0) << c.what;
   }
 }
 
@@ -149,35 +152,35 @@ TEST_F(KeysTest, ChannelAndVelocityComeFromSettings) {
 }
 
 TEST_F(KeysTest, HeldKeyPlaysOnceThroughAutoRepeat) {
-  app::FormKeyDown(kKeyC, false, false);
-  EXPECT_EQ(app::Pressed[60], 1);
-  EXPECT_EQ(app::HeldNote[4], 60);
-  for (int i = 0; i < 5; ++i) app::FormKeyDown(kKeyC, false, false);
-  app::FormKeyUp(kKeyC);
-  app::FormKeyUp(kKeyC);  // a second key-up finds nothing held
+  keys_.FormKeyDown(kKeyC, false, false);
+  EXPECT_EQ(keys_.Pressed[60], 1);
+  EXPECT_EQ(keys_.HeldNote[4], 60);
+  for (int i = 0; i < 5; ++i) keys_.FormKeyDown(kKeyC, false, false);
+  keys_.FormKeyUp(kKeyC);
+  keys_.FormKeyUp(kKeyC);  // a second key-up finds nothing held
   EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 3C 00"}));
   EXPECT_EQ(host_.drawn, (std::vector<int32_t>{60, 60}));
-  EXPECT_EQ(app::Pressed[60], 0);
+  EXPECT_EQ(keys_.Pressed[60], 0);
 }
 
 TEST_F(KeysTest, TwoKeysOfTheSameNote) {
-  app::FormKeyDown(kKeySlash, false, false);  // offset 12
-  app::FormKeyDown(kKeyE, false, false);      // offset 12 on the upper manual: already sounding
+  keys_.FormKeyDown(kKeySlash, false, false);  // offset 12
+  keys_.FormKeyDown(kKeyE, false, false);      // offset 12 on the upper manual: already sounding
   EXPECT_EQ(Sent(), (Bytes{"90 48 7F"}));
-  app::FormKeyUp(kKeyE);
-  app::FormKeyUp(kKeySlash);
+  keys_.FormKeyUp(kKeyE);
+  keys_.FormKeyUp(kKeySlash);
   EXPECT_EQ(Sent(), (Bytes{"90 48 00", "90 48 00"}));
 }
 
 TEST_F(KeysTest, KeyReleasesTheNoteItStruckWhenTranspositionChanges) {
-  app::FormKeyDown(kKeyC, false, false);
-  app::FormKeyDown(0x2D, true, false);   // Shift+Ins: transposition +1 while C is held
-  app::FormKeyDown(0x2D, false, false);  // Ins: octave 6
-  app::FormKeyUp(kKeyC);
+  keys_.FormKeyDown(kKeyC, false, false);
+  keys_.FormKeyDown(0x2D, true, false);   // Shift+Ins: transposition +1 while C is held
+  keys_.FormKeyDown(0x2D, false, false);  // Ins: octave 6
+  keys_.FormKeyUp(kKeyC);
   EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 3C 00"}));
   EXPECT_EQ(Settings.Transpose, 1);
   EXPECT_EQ(Settings.Octave, 6);
-  for (uint8_t p : app::Pressed) EXPECT_EQ(p, 0);
+  for (uint8_t p : keys_.Pressed) EXPECT_EQ(p, 0);
 }
 
 TEST_F(KeysTest, StepValueStepsAndClamps) {
@@ -202,11 +205,11 @@ TEST_F(KeysTest, CommandKeysChangeTheirSettings) {
     const char* what;
     uint32_t key;
     bool shift, ctrl;
-    int32_t app::SettingsRecord::*field;
+    int32_t settings::SettingsRecord::*field;
     int32_t start, expected;
     Bytes bytes;
   };
-  using S = app::SettingsRecord;
+  using S = settings::SettingsRecord;
   const Case cases[] = {
       {"RollUp velocity", 0x22, false, false, &S::Velocity, 100, 101, {}},
       {"RollDown velocity", 0x21, false, false, &S::Velocity, 100, 99, {}},
@@ -226,11 +229,11 @@ TEST_F(KeysTest, CommandKeysChangeTheirSettings) {
       {"unknown key", 0x7A, false, false, &S::Bank, 3, 3, {}},
   };
   for (const Case& c : cases) {
-    Settings = app::SettingsRecord{};
+    Settings = settings::SettingsRecord{};
     Settings.DeviceType = 1;
     Settings.*c.field = c.start;
     Sent();
-    app::FormKeyDown(c.key, c.shift, c.ctrl);
+    keys_.FormKeyDown(c.key, c.shift, c.ctrl);
     EXPECT_EQ(Settings.*c.field, c.expected) << c.what;
     EXPECT_EQ(Sent(), c.bytes) << c.what;
   }
@@ -251,17 +254,17 @@ TEST_F(KeysTest, BankKeysPerDeviceType) {
       {3, 0, 0x25, 3, {"B0 00 03", "B0 20 00", "C0 00"}},
   };
   for (const Case& c : cases) {
-    Settings = app::SettingsRecord{};
+    Settings = settings::SettingsRecord{};
     Settings.DeviceType = c.deviceType;
     Settings.Channel = c.channel;
     Settings.Bank = 4;
     Sent();
-    app::FormKeyDown(c.key, false, false);
+    keys_.FormKeyDown(c.key, false, false);
     EXPECT_EQ(Settings.Bank, c.bank) << c.deviceType;
     EXPECT_EQ(Sent(), c.bytes) << c.deviceType;
   }
   Settings.Bank = 127;
-  app::FormKeyDown(0x27, false, true);
+  keys_.FormKeyDown(0x27, false, true);
   EXPECT_EQ(Settings.Bank, 127);
 }
 
@@ -275,7 +278,7 @@ TEST_F(KeysTest, ProgramEntryWithFunctionKeys) {
       {{0x71, kKeyC, 0x72}, {2, 2, 3}},   {{0x78, 0x78, 0x78}, {9, 99, 1}}, {{0x79, 0x79}, {10, 100}},
   };
   for (const Case& c : cases) {
-    app::InitKeyState();
+    keys_.InitKeyState();
     Settings.Program = 50;
     std::vector<int32_t> programs;
     for (uint32_t key : c.keys) {
@@ -284,14 +287,14 @@ TEST_F(KeysTest, ProgramEntryWithFunctionKeys) {
     }
     EXPECT_EQ(programs, c.programs);
   }
-  app::InitKeyState();
+  keys_.InitKeyState();
   Sent();
   Tap(0x72);
   EXPECT_EQ(Sent(), (Bytes{"B0 20 00", "B0 00 00", "C0 02"}));
 }
 
 TEST_F(KeysTest, DialogAndRecordingKeysGoToTheWindow) {
-  for (uint32_t key : {0x08u, 0x0Du, 0x1Bu, 0x23u}) app::FormKeyDown(key, false, false);
+  for (uint32_t key : {0x08u, 0x0Du, 0x1Bu, 0x23u}) keys_.FormKeyDown(key, false, false);
   EXPECT_EQ(host_.commands, (std::vector<std::string>{"choose", "toggle", "escape", "config"}));
 }
 
@@ -300,31 +303,31 @@ TEST_F(KeysTest, SendStateSendsResetVolumeProgramAndEnd) {
   Settings.Volume = 100;
   Settings.Program = 5;
   Settings.Bank = 2;
-  app::SendState();
+  keys_.SendState();
   EXPECT_EQ(Sent(), (Bytes{"F0 41 10 42 12 40 00 7F 00 41 F7", "B0 0B 7F", "B0 07 64", "B0 00 02", "B0 20 00",
                            "C0 04", "B0 7B 00", "B0 79 00"}));
   EXPECT_GE(clock_->Slept(), 50u);
   Settings.DeviceType = 0;
-  app::SendState();
+  keys_.SendState();
   EXPECT_EQ(Sent(), (Bytes{"B0 0B 7F", "B0 07 64", "B0 20 00", "B0 00 00", "C0 04", "B0 7B 00", "B0 79 00"}));
 }
 
 TEST_F(KeysTest, CaptureRecordsNotesAndRestsWithTheirTimes) {
-  app::FormKeyDown(0x0D, false, false);  // recording on
+  keys_.FormKeyDown(0x0D, false, false);  // recording on
   clock_->Set(2000);
   Tap(kKeyC);
   clock_->Set(2100);
-  app::FormKeyDown(kKeySpace, false, false);
-  app::FormKeyDown(kKeySpace, false, false);  // auto-repeat: one rest each
-  app::FormKeyUp(kKeySpace);
+  keys_.FormKeyDown(kKeySpace, false, false);
+  keys_.FormKeyDown(kKeySpace, false, false);  // auto-repeat: one rest each
+  keys_.FormKeyUp(kKeySpace);
   clock_->Set(2300);
   Settings.Transpose = 2;
-  app::FormKeyDown(kKeyC, true, false);
+  keys_.FormKeyDown(kKeyC, true, false);
   clock_->Set(2400);
-  app::FormKeyUp(kKeyC);
-  app::FormKeyDown(kKeyA, false, false);  // out of range at octave 0 below: not here, A is 56
-  app::FormKeyUp(kKeyA);
-  const record::Capture& cap = app::Capture;
+  keys_.FormKeyUp(kKeyC);
+  keys_.FormKeyDown(kKeyA, false, false);  // out of range at octave 0 below: not here, A is 56
+  keys_.FormKeyUp(kKeyA);
+  const record::Capture& cap = keys_.Capture;
   ASSERT_EQ(cap.CaptureCount, 5);
   EXPECT_EQ(std::vector<int>(cap.CaptureNotes.begin(), cap.CaptureNotes.begin() + 5),
             (std::vector<int>{60, 255, 255, 74, 58}));
@@ -335,24 +338,24 @@ TEST_F(KeysTest, CaptureRecordsNotesAndRestsWithTheirTimes) {
 }
 
 TEST_F(KeysTest, SilentKeysCaptureNothing) {
-  app::FormKeyDown(0x0D, false, false);
+  keys_.FormKeyDown(0x0D, false, false);
   Settings.Octave = 0;
   Tap(kKeyA);  // note -4
   Settings.Octave = 5;
-  app::FormKeyDown(kKeySlash, false, false);
-  app::FormKeyDown(kKeyE, false, false);  // the same note from another key
-  EXPECT_EQ(app::Capture.CaptureCount, 1);
+  keys_.FormKeyDown(kKeySlash, false, false);
+  keys_.FormKeyDown(kKeyE, false, false);  // the same note from another key
+  EXPECT_EQ(keys_.Capture.CaptureCount, 1);
 }
 
 TEST_F(KeysTest, OverflowAtThe4096thEvent) {
-  app::FormKeyDown(0x0D, false, false);
-  for (int i = 0; i < record::kMaxCaptureEvents; ++i) app::FormKeyDown(kKeySpace, false, false);
-  EXPECT_EQ(app::Capture.CaptureCount, 4095);
+  keys_.FormKeyDown(0x0D, false, false);
+  for (int i = 0; i < record::kMaxCaptureEvents; ++i) keys_.FormKeyDown(kKeySpace, false, false);
+  EXPECT_EQ(keys_.Capture.CaptureCount, 4095);
   EXPECT_TRUE(host_.commands.size() == 1);
-  app::FormKeyDown(kKeySpace, false, false);
+  keys_.FormKeyDown(kKeySpace, false, false);
   EXPECT_EQ(host_.commands.back(), "overflow");
-  EXPECT_EQ(app::Capture.CaptureCount, 0);
-  EXPECT_FALSE(app::Capture.Recording);
+  EXPECT_EQ(keys_.Capture.CaptureCount, 0);
+  EXPECT_FALSE(keys_.Capture.Recording);
 }
 
 }  // namespace

@@ -28,16 +28,19 @@
 #include "dialogs/about.h"
 #include "dialogs/config_form.h"
 #include "dialogs/palette.h"
+#include "dialogs/rec_form.h"
 #include "keyboard_fixture.h"
 #include "platform/qt/key_position.h"
 #include "platform/qt/settings_store.h"
 #include "platform/qt/termination_signals.h"
-#include "record/form/rec_form.h"
+#include "tests/support/widgets.h"
 
 namespace app_test {
 namespace {
 
-using app::Settings;
+using test_support::Widget;
+
+using settings::Settings;
 
 QString SettingsFile() { return QString::fromStdString(platform::SettingsStore().Location()); }
 
@@ -60,7 +63,7 @@ class WindowTest : public KeyboardFixture {
     RemoveStore();
     platform::SetKeySourceForTesting(platform::KeySource::kScanCode);
     windows_ = app::CreateWindows();
-    form_.reset(windows_.form1);
+    form_.reset(windows_.keyboardWindow);
     form_->execDialog = [this](QDialog* dialog) {
       opened_.push_back(dialog);
       return dialogResult_ ? dialogResult_(dialog) : int(QDialog::Rejected);
@@ -104,7 +107,7 @@ class WindowTest : public KeyboardFixture {
     QString text;
   };
   app::ProgramWindows windows_{};
-  std::unique_ptr<app::TForm1> form_;
+  std::unique_ptr<app::KeyboardWindow> form_;
   std::vector<QDialog*> opened_;
   std::function<int(QDialog*)> dialogResult_;
   std::vector<Message> messages_;
@@ -161,14 +164,33 @@ TEST(KeyPosition, ScanCodesGiveJapanesePositions) {
   EXPECT_EQ(platform::VirtualKeyFromQtKey(Qt::Key_Home, true), 0x24);
 }
 
+TEST(QtKeyTable, KeypadLegendsHaveTheirOwnCodesAndUnknownKeysNone) {
+  struct Case {
+    int qtKey;
+    uint8_t main;    // the key of the main block
+    uint8_t keypad;  // the keypad's key of that legend
+  };
+  const Case cases[] = {
+      {Qt::Key_Plus, 0xBB, 0x6B},      {Qt::Key_Minus, 0xBD, 0x6D},  {Qt::Key_Period, 0xBE, 0x6E},
+      {Qt::Key_Slash, 0xBF, 0x6F},     {Qt::Key_0, 0x30, 0x60},      {Qt::Key_Asterisk, 0x6A, 0x6A},
+      {Qt::Key_Semicolon, 0xBB, 0xBB}, {Qt::Key_yen, 0xDC, 0xDC},    {Qt::Key_Underscore, 0xE2, 0xE2},
+      {Qt::Key_Meta, 0x5B, 0x5B},      {Qt::Key_F24, 0x87, 0x87},    {Qt::Key_Dead_Grave, 0, 0},
+      {Qt::Key_unknown, 0, 0},         {Qt::Key_Henkan, 0x1C, 0x1C}, {Qt::Key_Zenkaku_Hankaku, 0xF3, 0xF3},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::VirtualKeyFromQtKey(c.qtKey, false), c.main) << std::hex << c.qtKey;
+    EXPECT_EQ(platform::VirtualKeyFromQtKey(c.qtKey, true), c.keypad) << std::hex << c.qtKey;
+  }
+}
+
 TEST_F(WindowTest, WindowIsAFixedBlackBar) {
   EXPECT_EQ(form_->size(), QSize(600, 48));
   EXPECT_EQ(form_->minimumSize(), form_->maximumSize());
   EXPECT_FALSE(form_->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
   EXPECT_TRUE(form_->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
   EXPECT_EQ(form_->palette().color(QPalette::Window), QColor(0, 0, 0));
-  EXPECT_EQ(form_->Image1->geometry(), QRect(0, 16, 600, 32));
-  EXPECT_EQ(form_->Image1->toolTip(), QStringLiteral("鍵盤（表示のみ）"));
+  EXPECT_EQ(Widget<app::KeyStripView>(form_, "KeyStrip")->geometry(), QRect(0, 16, 600, 32));
+  EXPECT_EQ(Widget<app::KeyStripView>(form_, "KeyStrip")->toolTip(), QStringLiteral("鍵盤（表示のみ）"));
   EXPECT_FALSE(form_->testAttribute(Qt::WA_InputMethodEnabled));
 }
 
@@ -182,24 +204,26 @@ TEST_F(WindowTest, LabelsHaveTheirPlacesTextsColoursAndHints) {
     bool clickable;
   };
   const QColor aqua(0, 255, 255), lime(0, 255, 0), maroon(128, 0, 0);
-  app::TForm1& f = *form_;
+  app::KeyboardWindow& f = *form_;
   const Case cases[] = {
-      {f.Label1, 0, 40, "PROG.", aqua, "音色番号設定[BS]", true},
-      {f.LabelBank, 40, 33, "000", lime, "", false},
-      {f.LabelBankSep, 72, 9, "-", aqua, "音階[Del/Ins]", false},
-      {f.LabelProgram, 80, 33, "000", lime, "", false},
-      {f.Label3, 120, 32, "OCT.", aqua, "音階[Del/Ins]", false},
-      {f.LabelOctave, 152, 25, "+0", lime, "", false},
-      {f.Label4, 184, 32, "VEL.", aqua, "打鍵速度[RollUp/RollDown]", false},
-      {f.LabelVelocity, 216, 33, "000", lime, "", false},
-      {f.Label6, 256, 32, "VOL.", aqua, "音量[Shift+RollUp/RollDown]", false},
-      {f.LabelVolume, 288, 33, "000", lime, "", false},
-      {f.Label7, 328, 49, "TRANS.", aqua, "移調[Shift+Ins/Del]", false},
-      {f.LabelTrans, 376, 41, "+000", lime, "", false},
-      {f.LabelRec, 431, 26, "Rec", maroon, "録音開始／終了[Return] 　休符[Space]　中止[Esc]", true},
-      {f.LabelConfig, 465, 49, "Config", aqua, "環境設定[Help]", true},
-      {f.LabelQuit, 520, 33, "Quit", aqua, "プログラム終了[Esc]", true},
-      {f.Label2, 560, 40, "About", aqua, "このプログラムについて", true},  // clipped at x = 599
+      {Widget<QLabel>(&f, "LabelProgramCaption"), 0, 40, "PROG.", aqua, "音色番号設定[BS]", true},
+      {Widget<QLabel>(&f, "LabelBank"), 40, 33, "000", lime, "", false},
+      {Widget<QLabel>(&f, "LabelBankSep"), 72, 9, "-", aqua, "音階[Del/Ins]", false},
+      {Widget<QLabel>(&f, "LabelProgram"), 80, 33, "000", lime, "", false},
+      {Widget<QLabel>(&f, "LabelOctaveCaption"), 120, 32, "OCT.", aqua, "音階[Del/Ins]", false},
+      {Widget<QLabel>(&f, "LabelOctave"), 152, 25, "+0", lime, "", false},
+      {Widget<QLabel>(&f, "LabelVelocityCaption"), 184, 32, "VEL.", aqua, "打鍵速度[RollUp/RollDown]", false},
+      {Widget<QLabel>(&f, "LabelVelocity"), 216, 33, "000", lime, "", false},
+      {Widget<QLabel>(&f, "LabelVolumeCaption"), 256, 32, "VOL.", aqua, "音量[Shift+RollUp/RollDown]", false},
+      {Widget<QLabel>(&f, "LabelVolume"), 288, 33, "000", lime, "", false},
+      {Widget<QLabel>(&f, "LabelTransCaption"), 328, 49, "TRANS.", aqua, "移調[Shift+Ins/Del]", false},
+      {Widget<QLabel>(&f, "LabelTrans"), 376, 41, "+000", lime, "", false},
+      {Widget<QLabel>(&f, "LabelRec"), 431, 26, "Rec", maroon,
+       "録音開始／終了[Return] 　休符[Space]　中止[Esc]", true},
+      {Widget<QLabel>(&f, "LabelConfig"), 465, 49, "Config", aqua, "環境設定[Help]", true},
+      {Widget<QLabel>(&f, "LabelQuit"), 520, 33, "Quit", aqua, "プログラム終了[Esc]", true},
+      {Widget<QLabel>(&f, "LabelAbout"), 560, 40, "About", aqua, "このプログラムについて",
+       true},  // clipped at x = 599
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -214,10 +238,10 @@ TEST_F(WindowTest, LabelsHaveTheirPlacesTextsColoursAndHints) {
     EXPECT_EQ(c.label->cursor().shape(), c.clickable ? Qt::PointingHandCursor : Qt::ArrowCursor);
   }
   // Where boxes overlap, the later label lies on top.
-  EXPECT_EQ(f.childAt(72, 5), f.LabelBankSep);
-  EXPECT_EQ(f.Label1->font().pixelSize(), 13);
-  EXPECT_EQ(f.LabelProgram->font().pixelSize(), 16);
-  EXPECT_TRUE(f.LabelProgram->font().italic());
+  EXPECT_EQ(f.childAt(72, 5), Widget<QLabel>(&f, "LabelBankSep"));
+  EXPECT_EQ(Widget<QLabel>(&f, "LabelProgramCaption")->font().pixelSize(), 13);
+  EXPECT_EQ(Widget<QLabel>(&f, "LabelProgram")->font().pixelSize(), 16);
+  EXPECT_TRUE(Widget<QLabel>(&f, "LabelProgram")->font().italic());
 }
 
 TEST_F(WindowTest, FirstStartShowsDefaultsAndSendsTheState) {
@@ -230,14 +254,14 @@ TEST_F(WindowTest, FirstStartShowsDefaultsAndSendsTheState) {
   const Bytes state = {"B0 0B 7F", "B0 07 7F", "B0 20 00", "B0 00 00", "C0 00", "B0 7B 00", "B0 79 00"};
   ASSERT_GE(sent.size(), state.size());
   EXPECT_EQ(Bytes(sent.end() - static_cast<long>(state.size()), sent.end()), state);
-  EXPECT_EQ(form_->LabelProgram->text(), "001");
-  EXPECT_EQ(form_->LabelBank->text(), "000");
-  EXPECT_EQ(Colour(form_->LabelBank), QColor(0, 128, 0));
-  EXPECT_EQ(Colour(form_->LabelBankSep), QColor(0, 128, 128));
-  EXPECT_EQ(form_->LabelOctave->text(), "+3");
-  EXPECT_EQ(form_->LabelVelocity->text(), "127");
-  EXPECT_EQ(form_->LabelVolume->text(), "127");
-  EXPECT_EQ(form_->LabelTrans->text(), "+000");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelProgram")->text(), "001");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelBank")->text(), "000");
+  EXPECT_EQ(Colour(Widget<QLabel>(form_, "LabelBank")), QColor(0, 128, 0));
+  EXPECT_EQ(Colour(Widget<QLabel>(form_, "LabelBankSep")), QColor(0, 128, 128));
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelOctave")->text(), "+3");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelVelocity")->text(), "127");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelVolume")->text(), "127");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelTrans")->text(), "+000");
   EXPECT_EQ(form_->windowTitle(), QStringLiteral("Tonvik Ver1.70 [Prog.:Piano 1]"));
   EXPECT_TRUE(messages_.empty());
   EXPECT_EQ(midi::DeviceId, -1);
@@ -254,11 +278,11 @@ TEST_F(WindowTest, BankLabelFollowsTheDeviceType) {
   for (const Case& c : {Case{2, "012", lime, aqua}, Case{1, "000", green, teal}, Case{3, "012", lime, aqua},
                         Case{7, "012", lime, aqua}, Case{0, "000", green, teal}}) {
     Settings.DeviceType = c.deviceType;
-    app::SelectProgram(20, 12);
-    EXPECT_EQ(form_->LabelBank->text(), c.bank) << c.deviceType;
-    EXPECT_EQ(Colour(form_->LabelBank), c.bankColour) << c.deviceType;
-    EXPECT_EQ(Colour(form_->LabelBankSep), c.sepColour) << c.deviceType;
-    EXPECT_EQ(form_->LabelProgram->text(), "020");
+    form_->Keys().SelectProgram(20, 12);
+    EXPECT_EQ(Widget<QLabel>(form_, "LabelBank")->text(), c.bank) << c.deviceType;
+    EXPECT_EQ(Colour(Widget<QLabel>(form_, "LabelBank")), c.bankColour) << c.deviceType;
+    EXPECT_EQ(Colour(Widget<QLabel>(form_, "LabelBankSep")), c.sepColour) << c.deviceType;
+    EXPECT_EQ(Widget<QLabel>(form_, "LabelProgram")->text(), "020");
   }
   EXPECT_EQ(form_->windowTitle(), QStringLiteral("Tonvik Ver1.70 [Prog.:Church Organ 1]"));
 }
@@ -286,9 +310,11 @@ TEST_F(WindowTest, KeysArePlayedByPhysicalPosition) {
   }
   // The strip follows.
   Key(QEvent::KeyPress, kScanC);
-  EXPECT_EQ(form_->Image1->Picture().pixel(282, 29), qRgb(255, 255, 255)) << "pressed: no bevel";
+  EXPECT_EQ(Widget<app::KeyStripView>(form_, "KeyStrip")->Picture().pixel(282, 29), qRgb(255, 255, 255))
+      << "pressed: no bevel";
   Key(QEvent::KeyRelease, kScanC);
-  EXPECT_EQ(form_->Image1->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "released: bevel";
+  EXPECT_EQ(Widget<app::KeyStripView>(form_, "KeyStrip")->Picture().pixel(282, 29), qRgb(123, 123, 123))
+      << "released: bevel";
 }
 
 TEST_F(WindowTest, AutoRepeatPlaysOnceAndRepeatedReleasesAreIgnored) {
@@ -306,13 +332,13 @@ TEST_F(WindowTest, AutoRepeatPlaysOnceAndRepeatedReleasesAreIgnored) {
 TEST_F(WindowTest, KeysAimedAtADialogPlayNothingButReleaseHeldNotes) {
   Start();
   windows_.formProg->show();
-  Key(QEvent::KeyPress, kScanE, Qt::NoModifier, false, windows_.formProg->Button1);
-  Key(QEvent::KeyRelease, kScanE, Qt::NoModifier, false, windows_.formProg->Button1);
+  Key(QEvent::KeyPress, kScanE, Qt::NoModifier, false, Widget<QPushButton>(windows_.formProg, "ButtonOK"));
+  Key(QEvent::KeyRelease, kScanE, Qt::NoModifier, false, Widget<QPushButton>(windows_.formProg, "ButtonOK"));
   EXPECT_TRUE(Sent().empty());
   Key(QEvent::KeyPress, kScanC);
-  Key(QEvent::KeyRelease, kScanC, Qt::NoModifier, false, windows_.formProg->Button1);
+  Key(QEvent::KeyRelease, kScanC, Qt::NoModifier, false, Widget<QPushButton>(windows_.formProg, "ButtonOK"));
   EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 3C 00"}));
-  EXPECT_EQ(app::Pressed[60], 0);
+  EXPECT_EQ(form_->Keys().Pressed[60], 0);
   windows_.formProg->hide();
 }
 
@@ -326,7 +352,7 @@ TEST_F(WindowTest, NumLockDecidesWhatKeypadKeysAre) {
   QKeyEvent zero(QEvent::KeyPress, Qt::Key_0, Qt::KeypadModifier, 82 + 8, 0, 0, QStringLiteral("0"));
   QCoreApplication::sendEvent(form_.get(), &zero);
   EXPECT_EQ(Settings.Octave, 6);
-  EXPECT_EQ(form_->LabelOctave->text(), "+4");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelOctave")->text(), "+4");
 }
 
 TEST_F(WindowTest, ActivationOpensAndDeactivationCloses) {
@@ -357,9 +383,10 @@ TEST_F(WindowTest, DeactivationLetsGoOfHeldKeys) {
   ASSERT_GE(closing.size(), 2u);
   EXPECT_EQ(Bytes(closing.begin(), closing.begin() + 2), (Bytes{"90 3C 00", "90 48 00"}))
       << "note-offs before the port closes";
-  EXPECT_EQ(form_->Image1->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "drawn released";
-  EXPECT_EQ(app::Pressed[60], 0);
-  EXPECT_EQ(app::Pressed[72], 0);
+  EXPECT_EQ(Widget<app::KeyStripView>(form_, "KeyStrip")->Picture().pixel(282, 29), qRgb(123, 123, 123))
+      << "drawn released";
+  EXPECT_EQ(form_->Keys().Pressed[60], 0);
+  EXPECT_EQ(form_->Keys().Pressed[72], 0);
   form_->ApplicationStateChanged(Qt::ApplicationActive);
   Sent();
   // The next press sounds, and so does another key on a note that was held.
@@ -416,11 +443,11 @@ TEST_F(WindowTest, SettingsAreWrittenAndReadBack) {
     for (const char* key : keys) EXPECT_TRUE(file.contains(QString::fromLatin1(key))) << key;
     EXPECT_EQ(file.value("Controls/Voice").toInt(), 41);
   }
-  Settings = app::SettingsRecord{};
+  Settings = settings::SettingsRecord{};
   form_->LoadSettings();
   {
     const platform::SettingsStore store;
-    app::ReadStartValues(store, Settings, false);
+    settings::ReadStartValues(store, Settings, false);
   }
   EXPECT_EQ(Settings.DeviceType, 2);
   EXPECT_EQ(Settings.Channel, 9);
@@ -433,9 +460,9 @@ TEST_F(WindowTest, SettingsAreWrittenAndReadBack) {
   EXPECT_TRUE(Settings.StayOnTop);
   EXPECT_TRUE(Settings.ForcePC98x1);
   EXPECT_EQ(Settings.Mapping, 1);
-  EXPECT_EQ(form_->LabelOctave->text(), "+1");
-  EXPECT_EQ(form_->LabelTrans->text(), "-012");
-  EXPECT_EQ(form_->LabelVelocity->text(), "064");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelOctave")->text(), "+1");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelTrans")->text(), "-012");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelVelocity")->text(), "064");
 }
 
 TEST_F(WindowTest, StayOnTopComesFromTheStoreAndFollowsTheConfiguration) {
@@ -449,7 +476,7 @@ TEST_F(WindowTest, StayOnTopComesFromTheStoreAndFollowsTheConfiguration) {
 
   form_.reset();
   windows_ = app::CreateWindows();
-  form_.reset(windows_.form1);
+  form_.reset(windows_.keyboardWindow);
   EXPECT_TRUE(form_->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
   EXPECT_TRUE(Settings.StayOnTop);
   form_->SetStayOnTop(false);
@@ -465,7 +492,7 @@ TEST_F(WindowTest, ConvertValuesGoThroughTheEditDialog) {
     file.setValue("Convert/Mode", 9);  // no such item: the first
   }
   form_->LoadSettings();
-  const app::ConvertValues shown = windows_.formRec->ConvertValuesNow();
+  const settings::ConvertValues shown = windows_.formRec->ConvertValuesNow();
   EXPECT_EQ(shown.Tempo, "96");
   EXPECT_EQ(shown.MinLength, "16");
   EXPECT_EQ(shown.DefLength, "4");
@@ -481,8 +508,8 @@ TEST_F(WindowTest, ConvertValuesGoThroughTheEditDialog) {
 
 TEST_F(WindowTest, AFirstTakeWithNothingStoredHasItsRhythm) {
   Start();
-  record::TFormRec* formRec = windows_.formRec;
-  EXPECT_EQ(formRec->ComboBox1->currentText(), QStringLiteral("テンポから計算"));
+  dialogs::TFormRec* formRec = windows_.formRec;
+  EXPECT_EQ(Widget<QComboBox>(formRec, "ComboBoxMode")->currentText(), QStringLiteral("テンポから計算"));
   // Return, C, Space, C, Return at 120 quarter notes a minute: eighths, not one chord of length 0.
   Tap(kScanReturn);
   const uint32_t times[] = {5000, 5250, 5500, 5750};
@@ -496,7 +523,7 @@ TEST_F(WindowTest, AFirstTakeWithNothingStoredHasItsRhythm) {
   QString memo;
   dialogResult_ = [&](QDialog*) {
     formRec->show();
-    memo = formRec->MemoMML->toPlainText();
+    memo = Widget<QPlainTextEdit>(formRec, "MemoMML")->toPlainText();
     formRec->hide();
     return int(QDialog::Accepted);
   };
@@ -524,8 +551,8 @@ TEST_F(WindowTest, BadStoredValuesReadAsDefaultsOrClampWhereTheyIndex) {
   EXPECT_EQ(Settings.Octave, 5);
   EXPECT_EQ(Settings.Velocity, 127);
   EXPECT_EQ(Settings.Program, 128);
-  app::SelectProgram(Settings.Program, Settings.Bank);
-  EXPECT_EQ(form_->LabelProgram->text(), "128");
+  form_->Keys().SelectProgram(Settings.Program, Settings.Bank);
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelProgram")->text(), "128");
   EXPECT_EQ(form_->windowTitle(), QStringLiteral("Tonvik Ver1.70 [Prog.:Gun Shot]"));
   windows_.formProg->show();
   EXPECT_EQ(windows_.formProg->TabIndex(), 15);
@@ -549,7 +576,7 @@ TEST_F(WindowTest, OutOfRangeStoredValuesAreKeptInTheRangesOfTheirKeys) {
   }
   {
     const platform::SettingsStore store;
-    app::ReadStartValues(store, Settings, false);
+    settings::ReadStartValues(store, Settings, false);
   }
   EXPECT_EQ(Settings.Mapping, 0);
   Start();
@@ -563,11 +590,11 @@ TEST_F(WindowTest, OutOfRangeStoredValuesAreKeptInTheRangesOfTheirKeys) {
                         Case{"Transpose", Settings.Transpose, 127}, Case{"Velocity", Settings.Velocity, 0}}) {
     EXPECT_EQ(c.value, c.expected) << c.name;
   }
-  EXPECT_EQ(form_->LabelOctave->text(), "+8");
-  EXPECT_EQ(form_->LabelTrans->text(), "+127");
-  EXPECT_EQ(form_->LabelVelocity->text(), "000");
-  EXPECT_EQ(form_->LabelVolume->text(), "127");
-  EXPECT_EQ(form_->LabelProgram->text(), "001");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelOctave")->text(), "+8");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelTrans")->text(), "+127");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelVelocity")->text(), "000");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelVolume")->text(), "127");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelProgram")->text(), "001");
 
   // Octave 10 and transposition +127: C is out of range and silent.
   Tap(kScanC);
@@ -606,9 +633,9 @@ TEST_F(WindowTest, TheLowestStoredValuesAreKeptInRangeToo) {
   EXPECT_EQ(Settings.Volume, 0);
   EXPECT_EQ(Settings.DeviceType, 0);
   EXPECT_EQ(Settings.Channel, 9);
-  EXPECT_EQ(form_->LabelOctave->text(), "-2");
-  EXPECT_EQ(form_->LabelTrans->text(), "-127");
-  EXPECT_EQ(form_->LabelVolume->text(), "000");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelOctave")->text(), "-2");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelTrans")->text(), "-127");
+  EXPECT_EQ(Widget<QLabel>(form_, "LabelVolume")->text(), "000");
 }
 
 TEST_F(WindowTest, SavingAfterACorruptFileReportsTheWriteItself) {
@@ -670,7 +697,7 @@ TEST_F(WindowTest, CloseSavesOrErasesWithShift) {
 
   form_.reset();
   windows_ = app::CreateWindows();
-  form_.reset(windows_.form1);
+  form_.reset(windows_.keyboardWindow);
   form_->showMessage = [this](QMessageBox::Icon icon, const QString& text) {
     messages_.push_back({icon, text});
   };
@@ -696,7 +723,7 @@ TEST_F(WindowTest, EscapeClosesTheWindowWhenNotRecording) {
 TEST_F(WindowTest, RecordingOpensTheEditDialogAndSendsTheStateAfter) {
   Start();
   Tap(kScanReturn);
-  EXPECT_EQ(Colour(form_->LabelRec), QColor(255, 0, 0));
+  EXPECT_EQ(Colour(Widget<QLabel>(form_, "LabelRec")), QColor(255, 0, 0));
   clock_->Set(5000);
   Tap(kScanC);
   clock_->Set(5200);
@@ -706,9 +733,9 @@ TEST_F(WindowTest, RecordingOpensTheEditDialogAndSendsTheStateAfter) {
   clock_->Set(5600);
   int countInDialog = -1;
   dialogResult_ = [&](QDialog*) {
-    countInDialog = app::Capture.CaptureCount;
-    EXPECT_EQ(app::Capture.CaptureTimes[3], 5600u);
-    EXPECT_EQ(app::Capture.CaptureEnd, 5600u);
+    countInDialog = form_->Keys().Capture.CaptureCount;
+    EXPECT_EQ(form_->Keys().Capture.CaptureTimes[3], 5600u);
+    EXPECT_EQ(form_->Keys().Capture.CaptureEnd, 5600u);
     return int(QDialog::Accepted);
   };
   Sent();
@@ -716,9 +743,9 @@ TEST_F(WindowTest, RecordingOpensTheEditDialogAndSendsTheStateAfter) {
   ASSERT_EQ(opened_.size(), 1u);
   EXPECT_EQ(opened_[0], windows_.formRec);
   EXPECT_EQ(countInDialog, 3);
-  EXPECT_EQ(app::Capture.CaptureCount, 0);
-  EXPECT_FALSE(app::Capture.Recording);
-  EXPECT_EQ(Colour(form_->LabelRec), QColor(128, 0, 0));
+  EXPECT_EQ(form_->Keys().Capture.CaptureCount, 0);
+  EXPECT_FALSE(form_->Keys().Capture.Recording);
+  EXPECT_EQ(Colour(Widget<QLabel>(form_, "LabelRec")), QColor(128, 0, 0));
   EXPECT_EQ(Sent(), (Bytes{"B0 0B 7F", "B0 07 7F", "B0 20 00", "B0 00 00", "C0 00", "B0 7B 00", "B0 79 00"}));
 }
 
@@ -731,9 +758,9 @@ TEST_F(WindowTest, EmptyTakeAndEscapeOpenNoDialog) {
   Tap(kScanEscape);  // discards the take
   EXPECT_TRUE(opened_.empty());
   EXPECT_TRUE(messages_.empty());
-  EXPECT_FALSE(app::Capture.Recording);
+  EXPECT_FALSE(form_->Keys().Capture.Recording);
   EXPECT_TRUE(form_->isVisible());
-  EXPECT_EQ(Colour(form_->LabelRec), QColor(128, 0, 0));
+  EXPECT_EQ(Colour(Widget<QLabel>(form_, "LabelRec")), QColor(128, 0, 0));
 }
 
 TEST_F(WindowTest, OverflowShowsItsMessageAndLosesTheTake) {
@@ -746,9 +773,9 @@ TEST_F(WindowTest, OverflowShowsItsMessageAndLosesTheTake) {
   EXPECT_EQ(messages_[0].icon, QMessageBox::Critical);
   EXPECT_EQ(messages_[0].text, QStringLiteral("バッファオーバー"));
   EXPECT_TRUE(opened_.empty());
-  EXPECT_FALSE(app::Capture.Recording);
-  EXPECT_EQ(app::Capture.CaptureCount, 0);
-  EXPECT_EQ(Colour(form_->LabelRec), QColor(128, 0, 0));
+  EXPECT_FALSE(form_->Keys().Capture.Recording);
+  EXPECT_EQ(form_->Keys().Capture.CaptureCount, 0);
+  EXPECT_EQ(Colour(Widget<QLabel>(form_, "LabelRec")), QColor(128, 0, 0));
 }
 
 TEST_F(WindowTest, OverflowBoxThatDeliversTheReleaseLeavesNoNoteSounding) {
@@ -769,8 +796,9 @@ TEST_F(WindowTest, OverflowBoxThatDeliversTheReleaseLeavesNoNoteSounding) {
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].text, QStringLiteral("バッファオーバー"));
   EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 3C 00"}));
-  EXPECT_EQ(app::Pressed[60], 0);
-  EXPECT_EQ(form_->Image1->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "drawn released";
+  EXPECT_EQ(form_->Keys().Pressed[60], 0);
+  EXPECT_EQ(Widget<app::KeyStripView>(form_, "KeyStrip")->Picture().pixel(282, 29), qRgb(123, 123, 123))
+      << "drawn released";
   Tap(kScanC);
   EXPECT_EQ(Sent(), (Bytes{"90 3C 7F", "90 3C 00"})) << "the next strike sounds";
 }
@@ -788,16 +816,16 @@ TEST_F(WindowTest, ConfigCommandReopensThePortWhateverTheResult) {
 
 TEST_F(WindowTest, ClickableLabelsRunTheirCommands) {
   Start();
-  QTest::mouseClick(form_->Label2, Qt::LeftButton);
-  QTest::mouseClick(form_->LabelConfig, Qt::LeftButton);
-  QTest::mouseClick(form_->Label1, Qt::LeftButton);
-  QTest::mouseClick(form_->LabelRec, Qt::LeftButton);
+  QTest::mouseClick(Widget<QLabel>(form_, "LabelAbout"), Qt::LeftButton);
+  QTest::mouseClick(Widget<QLabel>(form_, "LabelConfig"), Qt::LeftButton);
+  QTest::mouseClick(Widget<QLabel>(form_, "LabelProgramCaption"), Qt::LeftButton);
+  QTest::mouseClick(Widget<QLabel>(form_, "LabelRec"), Qt::LeftButton);
   ASSERT_EQ(opened_.size(), 3u);
   EXPECT_EQ(opened_[0], windows_.formAbout);
   EXPECT_EQ(opened_[1], windows_.formConfig);
   EXPECT_EQ(opened_[2], windows_.formProg);
-  EXPECT_TRUE(app::Capture.Recording);
-  QTest::mouseClick(form_->LabelQuit, Qt::LeftButton);
+  EXPECT_TRUE(form_->Keys().Capture.Recording);
+  QTest::mouseClick(Widget<QLabel>(form_, "LabelQuit"), Qt::LeftButton);
   EXPECT_FALSE(form_->isVisible());
 }
 
@@ -811,8 +839,8 @@ TEST_F(WindowTest, PaletteChoiceSelectsTheProgramWithTheCurrentBank) {
     EXPECT_EQ(palette->TabIndex(), 0);
     EXPECT_EQ(palette->ItemIndex(), 0);
     palette->SetItemIndex(2);
-    palette->Tabs[2]->click();  // the organ family: the item stays
-    EXPECT_EQ(palette->Items[2]->text(), QStringLiteral("(&3)Organ 3"));
+    Widget<QPushButton>(palette, "Tab2")->click();  // the organ family: the item stays
+    EXPECT_EQ(Widget<QRadioButton>(palette, "Item2")->text(), QStringLiteral("(&3)Organ 3"));
     palette->hide();
     return int(QDialog::Accepted);
   };
@@ -821,7 +849,7 @@ TEST_F(WindowTest, PaletteChoiceSelectsTheProgramWithTheCurrentBank) {
   EXPECT_EQ(Sent(), (Bytes{"B0 00 04", "B0 20 00", "C0 12"}));
   dialogResult_ = [&](QDialog*) {
     palette->show();
-    palette->Tabs[7]->click();
+    Widget<QPushButton>(palette, "Tab7")->click();
     palette->hide();
     return int(QDialog::Rejected);
   };
@@ -834,13 +862,13 @@ TEST_F(WindowTest, PaletteShowsFamiliesAndPlaysItsTestNoteOnChannel16) {
   Start();
   dialogs::TFormProg* palette = windows_.formProg;
   EXPECT_EQ(palette->windowTitle(), QStringLiteral("音色コマンド入力"));
-  EXPECT_EQ(palette->Tabs[1]->text(), QStringLiteral("クロマチック・パーカッション(CP)"));
-  EXPECT_EQ(palette->Tabs[15]->text(), QStringLiteral("サウンドエフェクト(SF)"));
-  EXPECT_EQ(palette->RadioGroup1->title(), QStringLiteral("音色選択"));
-  EXPECT_EQ(palette->Button3->text(), QStringLiteral("♪"));
-  EXPECT_EQ(palette->Button1->text(), QStringLiteral("&OK"));
-  EXPECT_EQ(palette->Button2->text(), QStringLiteral("&Cancel"));
-  EXPECT_TRUE(palette->Button1->isDefault());
+  EXPECT_EQ(Widget<QPushButton>(palette, "Tab1")->text(), QStringLiteral("クロマチック・パーカッション(CP)"));
+  EXPECT_EQ(Widget<QPushButton>(palette, "Tab15")->text(), QStringLiteral("サウンドエフェクト(SF)"));
+  EXPECT_EQ(Widget<QGroupBox>(palette, "RadioGroupProgram")->title(), QStringLiteral("音色選択"));
+  EXPECT_EQ(Widget<QPushButton>(palette, "ButtonListen")->text(), QStringLiteral("♪"));
+  EXPECT_EQ(Widget<QPushButton>(palette, "ButtonOK")->text(), QStringLiteral("&OK"));
+  EXPECT_EQ(Widget<QPushButton>(palette, "ButtonCancel")->text(), QStringLiteral("&Cancel"));
+  EXPECT_TRUE(Widget<QPushButton>(palette, "ButtonOK")->isDefault());
   EXPECT_EQ(dialogs::ProgramItemCaption(0, 0), QStringLiteral("(&1)Piano 1"));
   EXPECT_EQ(dialogs::ProgramItemCaption(10, 7), QStringLiteral("(&8)Bass & Lead"));
   EXPECT_EQ(dialogs::ProgramItemCaption(15, 7), QStringLiteral("(&8)Gun Shot"));
@@ -850,17 +878,17 @@ TEST_F(WindowTest, PaletteShowsFamiliesAndPlaysItsTestNoteOnChannel16) {
   palette->show();
   EXPECT_EQ(palette->TabIndex(), 15);
   EXPECT_EQ(palette->ItemIndex(), 7);
-  EXPECT_TRUE(palette->Tabs[15]->isChecked());
+  EXPECT_TRUE(Widget<QPushButton>(palette, "Tab15")->isChecked());
   QTest::keyClick(palette, Qt::Key_3);
   EXPECT_EQ(palette->ItemIndex(), 2);
-  QTest::mousePress(palette->Button3, Qt::LeftButton);
+  QTest::mousePress(Widget<QPushButton>(palette, "ButtonListen"), Qt::LeftButton);
   EXPECT_EQ(Sent(), (Bytes{"CF 7A", "BF 0B 7F", "BF 07 7F", "9F 40 7F"}));
-  QTest::mouseRelease(palette->Button3, Qt::LeftButton);
+  QTest::mouseRelease(Widget<QPushButton>(palette, "ButtonListen"), Qt::LeftButton);
   EXPECT_EQ(Sent(), (Bytes{"9F 40 00"}));
   palette->hide();
   EXPECT_TRUE(Sent().empty()) << "the note-off goes once";
   palette->show();
-  QTest::mousePress(palette->Button3, Qt::LeftButton);
+  QTest::mousePress(Widget<QPushButton>(palette, "ButtonListen"), Qt::LeftButton);
   Sent();
   palette->hide();  // closing while held ends the note
   EXPECT_EQ(Sent(), (Bytes{"9F 40 00"}));
@@ -870,7 +898,7 @@ TEST_F(WindowTest, PaletteTestNoteLastsFromMouseDownToMouseUpOnce) {
   Start();
   dialogs::TFormProg* palette = windows_.formProg;
   palette->show();
-  QPushButton* button = palette->Button3;
+  QPushButton* button = Widget<QPushButton>(palette, "ButtonListen");
   const QPoint inside = button->rect().center();
   const QPoint outside = button->rect().bottomRight() + QPoint(40, 40);
   auto move = [button](QPoint at) {
@@ -908,7 +936,7 @@ TEST_F(WindowTest, PaletteKeepsItsChoiceWhenTheWindowManagerShowsItAgain) {
   dialogs::TFormProg* palette = windows_.formProg;
   Settings.Program = 1;
   palette->show();
-  palette->Tabs[2]->click();
+  Widget<QPushButton>(palette, "Tab2")->click();
   palette->SetItemIndex(4);
   // Restored from minimised: a spontaneous show.
   QShowEvent restored;
@@ -940,12 +968,12 @@ TEST(QtTranslations, JapaneseDesktopGetsQtsOwnTextsInJapanese) {
 TEST_F(WindowTest, AboutBoxShowsNameVersionAndItsButton) {
   dialogs::TFormAbout* about = windows_.formAbout;
   EXPECT_EQ(about->windowTitle(), QStringLiteral("このプログラムについて"));
-  EXPECT_EQ(about->ProductName->text(), QStringLiteral("Tonvik"));
-  EXPECT_EQ(about->Version->text(), QStringLiteral("Ver.1.70"));
-  EXPECT_EQ(about->OKButton->text(), QStringLiteral("もういい"));
-  EXPECT_FALSE(about->ProgramIcon->pixmap().isNull());
+  EXPECT_EQ(Widget<QLabel>(about, "ProductName")->text(), QStringLiteral("Tonvik"));
+  EXPECT_EQ(Widget<QLabel>(about, "Version")->text(), QStringLiteral("Ver.1.70"));
+  EXPECT_EQ(Widget<QPushButton>(about, "OKButton")->text(), QStringLiteral("もういい"));
+  EXPECT_FALSE(Widget<QLabel>(about, "ProgramIcon")->pixmap().isNull());
   about->show();
-  QTest::mouseClick(about->OKButton, Qt::LeftButton);
+  QTest::mouseClick(Widget<QPushButton>(about, "OKButton"), Qt::LeftButton);
   EXPECT_FALSE(about->isVisible());
   EXPECT_EQ(about->result(), QDialog::Accepted);
 }
@@ -955,11 +983,12 @@ TEST_F(WindowTest, NewLayoutFromTheConfigurationForgetsHeldKeys) {
   Key(QEvent::KeyPress, kScanC);
   Settings.Mapping = 1;
   // What the configuration dialog's OK does through its hooks.
-  app::BuildKeyTable();
-  app::ReleaseAllKeys();
+  form_->Keys().BuildKeyTable();
+  form_->Keys().ReleaseAllKeys();
   form_->DrawAllKeys();
-  EXPECT_EQ(app::KeyCount, 41);
-  EXPECT_EQ(form_->Image1->Picture().pixel(282, 29), qRgb(123, 123, 123)) << "drawn released";
+  EXPECT_EQ(form_->Keys().KeyCount, 41);
+  EXPECT_EQ(Widget<app::KeyStripView>(form_, "KeyStrip")->Picture().pixel(282, 29), qRgb(123, 123, 123))
+      << "drawn released";
   Sent();
   Key(QEvent::KeyRelease, kScanC);
   EXPECT_TRUE(Sent().empty());
@@ -1047,7 +1076,7 @@ TEST_F(WindowTest, AnOutputThatCannotStartIsReportedOnceWithTheReason) {
     platform::SetMidiOutDevicesForTesting(output, {});
     midi::DeviceId = -1;
     windows_ = app::CreateWindows();
-    form_.reset(windows_.form1);
+    form_.reset(windows_.keyboardWindow);
     messages_.clear();
     form_->showMessage = [this](QMessageBox::Icon icon, const QString& text) {
       messages_.push_back({icon, text});

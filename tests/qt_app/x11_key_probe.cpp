@@ -64,14 +64,14 @@ bool Run(const QStringList& arguments, QString* output = nullptr) {
 }
 
 // Waits until the window's port is open (`active`) or closed.
-bool WaitActive(const app::TForm1& form, bool active) {
+bool WaitActive(const app::KeyboardWindow& form, bool active) {
   for (int i = 0; i < 100 && form.PortActive() != active; ++i) Wait(50);
   return form.PortActive() == active;
 }
 
 // Z held while another program's window takes the focus; its release goes there; back to the window, Z
 // is struck again.
-bool HeldKeyAcrossAFocusChange(const QString& window) {
+bool HeldKeyAcrossAFocusChange(const app::KeyboardWindow& form, const QString& window) {
   QProcess other;
   other.start(QStringLiteral("xev"), {QStringLiteral("-name"), QStringLiteral("OtherProgram")});
   if (!other.waitForStarted(5000)) return false;
@@ -82,11 +82,11 @@ bool HeldKeyAcrossAFocusChange(const QString& window) {
                  &otherWindow);
   otherWindow = otherWindow.section(QLatin1Char('\n'), 0, 0);
   ok = ok && Run({QStringLiteral("windowfocus"), QStringLiteral("--sync"), otherWindow});
-  ok = ok && WaitActive(*app::Form1, false);
+  ok = ok && WaitActive(form, false);
   ok = ok && Run({QStringLiteral("keyup"), QStringLiteral("z")});
   Wait(200);
   ok = ok && Run({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
-  ok = ok && WaitActive(*app::Form1, true);
+  ok = ok && WaitActive(form, true);
   ok = ok && Run({QStringLiteral("key"), QStringLiteral("z")});
   other.kill();
   other.waitForFinished(5000);
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
   platform::SetMidiOutDevicesForTesting(device, {});
 
   const app::ProgramWindows windows = app::CreateWindows();
-  std::unique_ptr<app::TForm1> form(windows.form1);
+  std::unique_ptr<app::KeyboardWindow> form(windows.keyboardWindow);
   form->execDialog = [](QDialog*) { return 0; };
   form->showMessage = [](QMessageBox::Icon, const QString& text) {
     std::fprintf(stderr, "message: %s\n", text.toUtf8().constData());
@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
 
   bool ok = true;
   if (mode == QStringLiteral("--focus")) {
-    ok = HeldKeyAcrossAFocusChange(window);
+    ok = HeldKeyAcrossAFocusChange(*form, window);
   } else {
     // Hold C long enough for the server's auto-repeat, then tap E, Shift+C and the key right of P's row
     // end.

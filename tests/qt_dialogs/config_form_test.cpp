@@ -11,14 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
 #include "midi/port.h"
 #include "platform/midi_out.h"
 #include "platform/midi_recording.h"
 #include "platform/qt/settings_store.h"
+#include "settings/settings.h"
+#include "tests/support/widgets.h"
 
 namespace dialogs {
 namespace {
+
+using test_support::Widget;
 
 using platform::MidiCall;
 using platform::MidiOutCaps;
@@ -96,7 +99,7 @@ class ConfigFormTest : public ::testing::Test {
         b_(std::make_shared<RecordingMidiOut>(Caps("Synth B", 2, 64, 32))),
         form_(nullptr) {
     platform::SetMidiOutDevicesForTesting(mapper_, {a_, b_});
-    app::Settings = {};
+    settings::Settings = {};
     midi::DeviceId = -1;
     form_.SetHooks({[this] { log_.push_back("send"); },
                     [this](bool top) { log_.push_back(top ? "top:1" : "top:0"); },
@@ -106,31 +109,32 @@ class ConfigFormTest : public ::testing::Test {
     midi::ClosePort();
     platform::ClearMidiOutDevicesForTesting();
     midi::DeviceId = -1;
-    app::Settings = {};
+    settings::Settings = {};
   }
 
   void Select(int row) {
-    form_.ListView1->clearSelection();
+    Widget<QTreeWidget>(&form_, "ListViewDevices")->clearSelection();
     if (row >= 0) {
-      form_.ListView1->setCurrentItem(form_.ListView1->topLevelItem(row));
-      form_.ListView1->topLevelItem(row)->setSelected(true);
+      Widget<QTreeWidget>(&form_, "ListViewDevices")
+          ->setCurrentItem(Widget<QTreeWidget>(&form_, "ListViewDevices")->topLevelItem(row));
+      Widget<QTreeWidget>(&form_, "ListViewDevices")->topLevelItem(row)->setSelected(true);
     }
   }
   // Changes every control away from its shown value.
   void ChangeEverything() {
-    form_.CheckBoxChannel->setChecked(true);
-    form_.ComboBoxType->setCurrentIndex(3);
-    form_.CheckBoxTop->setChecked(true);
-    form_.ComboBoxKey->setCurrentIndex(1);
-    form_.CheckBoxKey98->setChecked(true);
+    Widget<QCheckBox>(&form_, "CheckBoxChannel")->setChecked(true);
+    Widget<QComboBox>(&form_, "ComboBoxType")->setCurrentIndex(3);
+    Widget<QCheckBox>(&form_, "CheckBoxTop")->setChecked(true);
+    Widget<QComboBox>(&form_, "ComboBoxKey")->setCurrentIndex(1);
+    Widget<QCheckBox>(&form_, "CheckBoxKey98")->setChecked(true);
   }
   void ExpectNothingApplied() {
     EXPECT_EQ(midi::DeviceId, -1);
-    EXPECT_EQ(app::Settings.Channel, 0);
-    EXPECT_EQ(app::Settings.DeviceType, 0);
-    EXPECT_FALSE(app::Settings.StayOnTop);
-    EXPECT_EQ(app::Settings.Mapping, 0);
-    EXPECT_FALSE(app::Settings.ForcePC98x1);
+    EXPECT_EQ(settings::Settings.Channel, 0);
+    EXPECT_EQ(settings::Settings.DeviceType, 0);
+    EXPECT_FALSE(settings::Settings.StayOnTop);
+    EXPECT_EQ(settings::Settings.Mapping, 0);
+    EXPECT_FALSE(settings::Settings.ForcePC98x1);
     EXPECT_TRUE(log_.empty());
     EXPECT_TRUE(Kinds(*a_).empty());
     EXPECT_TRUE(Kinds(*b_).empty());
@@ -143,17 +147,19 @@ class ConfigFormTest : public ::testing::Test {
 
 TEST_F(ConfigFormTest, ListsTheMapperThenEveryDevice) {
   form_.show();
-  ASSERT_EQ(form_.ListView1->topLevelItemCount(), 3);
+  ASSERT_EQ(Widget<QTreeWidget>(&form_, "ListViewDevices")->topLevelItemCount(), 3);
   const char* want[3][5] = {{"Default synth", "SW  ", "256", "256", "○"},
                             {"Synth A  ", "PORT", "--", "--", "×"},
                             {"Synth B", "GEN ", "64", "32", "×"}};
   for (int r = 0; r < 3; ++r) {
     for (int c = 0; c < 5; ++c) {
-      EXPECT_EQ(form_.ListView1->topLevelItem(r)->text(c).toStdString(), want[r][c]) << r << "," << c;
+      EXPECT_EQ(Widget<QTreeWidget>(&form_, "ListViewDevices")->topLevelItem(r)->text(c).toStdString(),
+                want[r][c])
+          << r << "," << c;
     }
   }
-  EXPECT_EQ(form_.ListView1->headerItem()->text(0), "DriverName");
-  EXPECT_EQ(form_.ListView1->headerItem()->text(4), "VC");
+  EXPECT_EQ(Widget<QTreeWidget>(&form_, "ListViewDevices")->headerItem()->text(0), "DriverName");
+  EXPECT_EQ(Widget<QTreeWidget>(&form_, "ListViewDevices")->headerItem()->text(4), "VC");
   EXPECT_EQ(form_.windowTitle(), QStringLiteral("環境設定"));
   form_.done(QDialog::Rejected);
 }
@@ -161,14 +167,14 @@ TEST_F(ConfigFormTest, ListsTheMapperThenEveryDevice) {
 TEST_F(ConfigFormTest, NoDeviceListsOnlyTheMapper) {
   platform::SetMidiOutDevicesForTesting(mapper_, {});
   form_.FormShow();
-  EXPECT_EQ(form_.ListView1->topLevelItemCount(), 1);
+  EXPECT_EQ(Widget<QTreeWidget>(&form_, "ListViewDevices")->topLevelItemCount(), 1);
   EXPECT_TRUE(form_.FormCloseQuery());
   // Without a default output its row stays, empty.
   platform::SetMidiOutDevicesForTesting(nullptr, {a_});
   form_.FormShow();
-  ASSERT_EQ(form_.ListView1->topLevelItemCount(), 2);
-  EXPECT_EQ(form_.ListView1->topLevelItem(0)->text(0), "");
-  EXPECT_EQ(form_.ListView1->topLevelItem(0)->text(1), "--");
+  ASSERT_EQ(Widget<QTreeWidget>(&form_, "ListViewDevices")->topLevelItemCount(), 2);
+  EXPECT_EQ(Widget<QTreeWidget>(&form_, "ListViewDevices")->topLevelItem(0)->text(0), "");
+  EXPECT_EQ(Widget<QTreeWidget>(&form_, "ListViewDevices")->topLevelItem(0)->text(1), "--");
 }
 
 TEST_F(ConfigFormTest, ShowsTheSettings) {
@@ -178,23 +184,26 @@ TEST_F(ConfigFormTest, ShowsTheSettings) {
   };
   // A device number that is no longer a row shows the default output.
   const Case cases[] = {{-1, 0}, {0, 1}, {1, 2}, {2, 0}, {57, 0}, {-7, 0}};
-  app::Settings.Channel = 9;
-  app::Settings.DeviceType = 2;
-  app::Settings.StayOnTop = true;
-  app::Settings.Mapping = 1;
-  app::Settings.ForcePC98x1 = true;
+  settings::Settings.Channel = 9;
+  settings::Settings.DeviceType = 2;
+  settings::Settings.StayOnTop = true;
+  settings::Settings.Mapping = 1;
+  settings::Settings.ForcePC98x1 = true;
   for (const Case& c : cases) {
     midi::DeviceId = c.deviceId;
     form_.FormShow();
-    ASSERT_EQ(form_.ListView1->selectedItems().size(), 1);
-    EXPECT_EQ(form_.ListView1->indexOfTopLevelItem(form_.ListView1->selectedItems().first()), c.wantRow)
+    ASSERT_EQ(Widget<QTreeWidget>(&form_, "ListViewDevices")->selectedItems().size(), 1);
+    EXPECT_EQ(
+        Widget<QTreeWidget>(&form_, "ListViewDevices")
+            ->indexOfTopLevelItem(Widget<QTreeWidget>(&form_, "ListViewDevices")->selectedItems().first()),
+        c.wantRow)
         << c.deviceId;
   }
-  EXPECT_TRUE(form_.CheckBoxChannel->isChecked());
-  EXPECT_EQ(form_.ComboBoxType->currentIndex(), 2);
-  EXPECT_TRUE(form_.CheckBoxTop->isChecked());
-  EXPECT_EQ(form_.ComboBoxKey->currentIndex(), 1);
-  EXPECT_TRUE(form_.CheckBoxKey98->isChecked());
+  EXPECT_TRUE(Widget<QCheckBox>(&form_, "CheckBoxChannel")->isChecked());
+  EXPECT_EQ(Widget<QComboBox>(&form_, "ComboBoxType")->currentIndex(), 2);
+  EXPECT_TRUE(Widget<QCheckBox>(&form_, "CheckBoxTop")->isChecked());
+  EXPECT_EQ(Widget<QComboBox>(&form_, "ComboBoxKey")->currentIndex(), 1);
+  EXPECT_TRUE(Widget<QCheckBox>(&form_, "CheckBoxKey98")->isChecked());
 }
 
 TEST_F(ConfigFormTest, OkAppliesEverythingInOrder) {
@@ -205,22 +214,22 @@ TEST_F(ConfigFormTest, OkAppliesEverythingInOrder) {
   form_.SetHooks({[this] {
                     EXPECT_EQ(midi::DeviceId, 1);
                     EXPECT_TRUE(midi::PortIsOpen());
-                    EXPECT_EQ(app::Settings.DeviceType, 3);
-                    EXPECT_EQ(app::Settings.Channel, 9);
-                    EXPECT_FALSE(app::Settings.StayOnTop);
+                    EXPECT_EQ(settings::Settings.DeviceType, 3);
+                    EXPECT_EQ(settings::Settings.Channel, 9);
+                    EXPECT_FALSE(settings::Settings.StayOnTop);
                     log_.push_back("send");
                   },
                   [this](bool top) {
-                    EXPECT_TRUE(app::Settings.StayOnTop);
-                    EXPECT_FALSE(app::Settings.ForcePC98x1);
+                    EXPECT_TRUE(settings::Settings.StayOnTop);
+                    EXPECT_FALSE(settings::Settings.ForcePC98x1);
                     log_.push_back(top ? "top:1" : "top:0");
                   },
                   [this] {
-                    EXPECT_TRUE(app::Settings.ForcePC98x1);
-                    EXPECT_EQ(app::Settings.Mapping, 1);
+                    EXPECT_TRUE(settings::Settings.ForcePC98x1);
+                    EXPECT_EQ(settings::Settings.Mapping, 1);
                     log_.push_back("keys");
                   }});
-  form_.Button1->click();
+  Widget<QPushButton>(&form_, "ButtonOK")->click();
   EXPECT_FALSE(form_.isVisible());
   EXPECT_EQ(form_.result(), QDialog::Accepted);
   EXPECT_EQ(log_, (std::vector<std::string>{"send", "top:1", "keys"}));
@@ -231,7 +240,7 @@ TEST_F(ConfigFormTest, TheSameDeviceIsClosedAndOpenedAgain) {
   midi::OpenPort(0);
   ASSERT_TRUE(midi::PortIsOpen());
   form_.show();
-  form_.Button1->click();
+  Widget<QPushButton>(&form_, "ButtonOK")->click();
   EXPECT_EQ(midi::DeviceId, 0);
   EXPECT_EQ(Kinds(*a_), (std::vector<MidiCall::Kind>{MidiCall::Kind::kOpen, MidiCall::Kind::kClose,
                                                      MidiCall::Kind::kOpen}));
@@ -241,20 +250,22 @@ TEST_F(ConfigFormTest, TheSameDeviceIsClosedAndOpenedAgain) {
 TEST_F(ConfigFormTest, DoubleClickOnARowAppliesLikeOk) {
   form_.show();
   ChangeEverything();
-  QTreeWidgetItem* row = form_.ListView1->topLevelItem(1);
-  const QRect rect = form_.ListView1->visualItemRect(row);
-  QTest::mouseClick(form_.ListView1->viewport(), Qt::LeftButton, {}, rect.center());
-  QTest::mouseDClick(form_.ListView1->viewport(), Qt::LeftButton, {}, rect.center());
+  QTreeWidgetItem* row = Widget<QTreeWidget>(&form_, "ListViewDevices")->topLevelItem(1);
+  const QRect rect = Widget<QTreeWidget>(&form_, "ListViewDevices")->visualItemRect(row);
+  QTest::mouseClick(Widget<QTreeWidget>(&form_, "ListViewDevices")->viewport(), Qt::LeftButton, {},
+                    rect.center());
+  QTest::mouseDClick(Widget<QTreeWidget>(&form_, "ListViewDevices")->viewport(), Qt::LeftButton, {},
+                     rect.center());
   EXPECT_FALSE(form_.isVisible());
   EXPECT_EQ(form_.result(), QDialog::Accepted);
   EXPECT_EQ(midi::DeviceId, 0);
-  EXPECT_EQ(app::Settings.DeviceType, 3);
+  EXPECT_EQ(settings::Settings.DeviceType, 3);
   EXPECT_EQ(log_, (std::vector<std::string>{"send", "top:1", "keys"}));
 }
 
 TEST_F(ConfigFormTest, CancelEscapeAndCloseBoxChangeNothing) {
   const std::vector<std::pair<const char*, std::function<void()>>> ways = {
-      {"Cancel", [this] { form_.Button2->click(); }},
+      {"Cancel", [this] { Widget<QPushButton>(&form_, "ButtonCancel")->click(); }},
       {"Esc", [this] { QTest::keyClick(&form_, Qt::Key_Escape); }},
       {"close box", [this] { form_.close(); }},
   };
@@ -271,12 +282,12 @@ TEST_F(ConfigFormTest, CancelEscapeAndCloseBoxChangeNothing) {
 
 TEST_F(ConfigFormTest, NoWayOfClosingWithoutASelectedRow) {
   const std::vector<std::pair<const char*, std::function<void()>>> ways = {
-      {"OK", [this] { form_.Button1->click(); }},
-      {"Cancel", [this] { form_.Button2->click(); }},
+      {"OK", [this] { Widget<QPushButton>(&form_, "ButtonOK")->click(); }},
+      {"Cancel", [this] { Widget<QPushButton>(&form_, "ButtonCancel")->click(); }},
       {"Esc", [this] { QTest::keyClick(&form_, Qt::Key_Escape); }},
       {"Return", [this] { QTest::keyClick(&form_, Qt::Key_Return); }},
       {"close box", [this] { form_.close(); }},
-      {"double-click", [this] { form_.ListView1DblClick(); }},
+      {"double-click", [this] { form_.ListViewDevicesDblClick(); }},
   };
   form_.show();
   ChangeEverything();
@@ -289,7 +300,7 @@ TEST_F(ConfigFormTest, NoWayOfClosingWithoutASelectedRow) {
   ExpectNothingApplied();
   // A row selected again allows closing.
   Select(2);
-  form_.Button1->click();
+  Widget<QPushButton>(&form_, "ButtonOK")->click();
   EXPECT_FALSE(form_.isVisible());
   EXPECT_EQ(midi::DeviceId, 1);
 }
@@ -334,15 +345,15 @@ TEST_F(ConfigFormTest, DeviceNameRoundTripThroughTheStore) {
   midi::DeviceId = 0;
   {
     platform::SettingsStore store;
-    app::WriteSettings(store, app::Settings, CurrentDeviceName(), app::ConvertValues{});
+    settings::WriteSettings(store, settings::Settings, CurrentDeviceName(), settings::ConvertValues{});
     ASSERT_TRUE(store.Flush());
   }
   midi::DeviceId = -1;
   platform::SettingsStore store;
-  app::SettingsRecord settings;
+  settings::SettingsRecord settings;
   std::string name;
-  app::ConvertValues convert;
-  app::ReadSettings(store, settings, name, convert);
+  settings::ConvertValues convert;
+  settings::ReadSettings(store, settings, name, convert);
   EXPECT_EQ(name, "Synth A");
   EXPECT_TRUE(FindDeviceByName(name));
   EXPECT_EQ(midi::DeviceId, 0);

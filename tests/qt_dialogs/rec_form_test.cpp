@@ -1,4 +1,4 @@
-#include "record/form/rec_form.h"
+#include "dialogs/rec_form.h"
 
 #include <gtest/gtest.h>
 
@@ -37,9 +37,21 @@
 
 #include "platform/backends/fluidsynth_device.h"
 #endif
+#include "tests/support/widgets.h"
 
-namespace record {
+namespace dialogs {
 namespace {
+
+using test_support::Widget;
+
+using record::Capture;
+using record::kDialectCount;
+using record::kModeAllMinimum;
+using record::kModeAsTyped;
+using record::kModeFromFirst;
+using record::kModeFromTempo;
+using record::ReadSmfNotes;
+using record::SmfTake;
 
 struct Event {
   uint8_t note;
@@ -64,9 +76,10 @@ const std::vector<Event> kScale = {{60, 1000}, {62, 1500}, {64, 1750}, {65, 2500
 // 60, 64, 72 and a rest with the same timing: "ce8>c.r".
 const std::vector<Event> kOctave = {{60, 1000}, {64, 1500}, {72, 1750}, {255, 2500}};
 
-app::ConvertValues Values(int mode, std::string tempo = "120", std::string length = "",
-                          std::string minLength = "8", std::string defLength = "4", std::string first = "8") {
-  app::ConvertValues v;
+settings::ConvertValues Values(int mode, std::string tempo = "120", std::string length = "",
+                               std::string minLength = "8", std::string defLength = "4",
+                               std::string first = "8") {
+  settings::ConvertValues v;
   v.Mode = mode;
   v.Tempo = std::move(tempo);
   v.AllLength = std::move(length);
@@ -86,10 +99,10 @@ class RecFormTest : public ::testing::Test {
     platform::SetMidiOutDevicesForTesting(device_, {});
     midi::ConnectCompilerHandOver();
     midi::OpenPort(-1);
-    app::Settings = {};
-    app::Settings.Velocity = 100;
-    app::Settings.Volume = 90;
-    app::Settings.Program = 1;
+    settings::Settings = {};
+    settings::Settings.Velocity = 100;
+    settings::Settings.Volume = 90;
+    settings::Settings.Program = 1;
     form_ = std::make_unique<TFormRec>();
     form_->SetCapture(&capture_);
     form_->showError = [this](const QString& text) { shownErrors_.push_back(text); };
@@ -102,23 +115,25 @@ class RecFormTest : public ::testing::Test {
     midi::SetTimerForTesting(nullptr);
     platform::SetClockForTesting(nullptr);
     platform::ClearMidiOutDevicesForTesting();
-    app::Settings = {};
+    settings::Settings = {};
   }
 
-  void Open(const std::vector<Event>& events, uint32_t stop, const app::ConvertValues& values) {
+  void Open(const std::vector<Event>& events, uint32_t stop, const settings::ConvertValues& values) {
     Fill(capture_, events, stop);
     form_->SetConvertValues(values);
     form_->show();
   }
-  std::string Memo() const { return form_->MemoMML->toPlainText().toStdString(); }
-  void SetMemo(const char* utf8) { form_->MemoMML->setPlainText(QString::fromUtf8(utf8)); }
+  std::string Memo() const { return Widget<QPlainTextEdit>(form_, "MemoMML")->toPlainText().toStdString(); }
+  void SetMemo(const char* utf8) {
+    Widget<QPlainTextEdit>(form_, "MemoMML")->setPlainText(QString::fromUtf8(utf8));
+  }
   void SelectDialect(int dialect) {
-    form_->ComboBoxMMLType->setCurrentIndex(dialect);
-    emit form_->ComboBoxMMLType->activated(dialect);
+    Widget<QComboBox>(form_, "ComboBoxMMLType")->setCurrentIndex(dialect);
+    emit Widget<QComboBox>(form_, "ComboBoxMMLType")->activated(dialect);
   }
   void SelectMode(int mode) {
-    form_->ComboBox1->setCurrentIndex(mode);
-    emit form_->ComboBox1->activated(mode);
+    Widget<QComboBox>(form_, "ComboBoxMode")->setCurrentIndex(mode);
+    emit Widget<QComboBox>(form_, "ComboBoxMode")->activated(mode);
   }
   bool NoteOnArrives(uint8_t note) {
     for (int i = 0; i < 300; ++i) {
@@ -146,34 +161,34 @@ class RecFormTest : public ::testing::Test {
 TEST_F(RecFormTest, ShowingConvertsTheTake) {
   Open(kScale, 3000, Values(kModeFromTempo));
   EXPECT_EQ(Memo(), "cd8e.f");
-  EXPECT_EQ(form_->EditLength->text(), "1");
+  EXPECT_EQ(Widget<QLineEdit>(form_, "EditLength")->text(), "1");
   EXPECT_EQ(form_->windowTitle(), QStringLiteral("入力内容編集"));
 }
 
 TEST_F(RecFormTest, EveryFieldRecalculates) {
   struct Case {
     int mode;
-    QLineEdit* TFormRec::*field;
+    const char* field;  // the edit field typed into
     const char* text;
     const char* memo;
     const char* tempo;
     const char* length;
   };
   const Case cases[] = {
-      {kModeFromTempo, &TFormRec::EditTempo, "60", "c8d16e8.f8", "60", "2"},
-      {kModeFromTempo, &TFormRec::EditDefLength, "8", "c4de4.f4", "120", "1"},
-      {kModeFromTempo, &TFormRec::EditMinLength, "2", "c{d2e2}f", "120", "1"},
-      {kModeAsTyped, &TFormRec::EditLength, "2", "c8d16e8.f8", "60", "2"},
-      {kModeFromFirst, &TFormRec::EditFirst, "8", "c8d16e8.f8", "60", "2"},
-      {kModeAllMinimum, &TFormRec::EditMinLength, "16", "c16d16e16f16", "120", "16&4"},
+      {kModeFromTempo, "EditTempo", "60", "c8d16e8.f8", "60", "2"},
+      {kModeFromTempo, "EditDefLength", "8", "c4de4.f4", "120", "1"},
+      {kModeFromTempo, "EditMinLength", "2", "c{d2e2}f", "120", "1"},
+      {kModeAsTyped, "EditLength", "2", "c8d16e8.f8", "60", "2"},
+      {kModeFromFirst, "EditFirst", "8", "c8d16e8.f8", "60", "2"},
+      {kModeAllMinimum, "EditMinLength", "16", "c16d16e16f16", "120", "16&4"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     Open(kScale, 3000, Values(c.mode, "120", "1", "8", "4", "4"));
-    (form_.get()->*c.field)->setText(c.text);
+    Widget<QLineEdit>(form_, c.field)->setText(c.text);
     EXPECT_EQ(Memo(), c.memo);
-    EXPECT_EQ(form_->EditTempo->text().toStdString(), c.tempo);
-    EXPECT_EQ(form_->EditLength->text().toStdString(), c.length);
+    EXPECT_EQ(Widget<QLineEdit>(form_, "EditTempo")->text().toStdString(), c.tempo);
+    EXPECT_EQ(Widget<QLineEdit>(form_, "EditLength")->text().toStdString(), c.length);
     EXPECT_EQ(form_->RecalcLock, 0);
     form_->done(QDialog::Accepted);
   }
@@ -182,11 +197,11 @@ TEST_F(RecFormTest, EveryFieldRecalculates) {
 TEST_F(RecFormTest, UnreadableFieldsChangeNothing) {
   Open(kScale, 3000, Values(kModeFromTempo));
   for (const char* text : {"x", "", "1,5"}) {
-    form_->EditTempo->setText(text);
+    Widget<QLineEdit>(form_, "EditTempo")->setText(text);
     EXPECT_EQ(Memo(), "cd8e.f") << text;
   }
-  form_->EditTempo->setText("120");
-  form_->EditMinLength->setText("0");
+  Widget<QLineEdit>(form_, "EditTempo")->setText("120");
+  Widget<QLineEdit>(form_, "EditMinLength")->setText("0");
   EXPECT_EQ(Memo(), "cd8e.f");
   EXPECT_TRUE(shownErrors_.empty());
 }
@@ -194,14 +209,14 @@ TEST_F(RecFormTest, UnreadableFieldsChangeNothing) {
 TEST_F(RecFormTest, TheLockStopsRecalculation) {
   Open(kScale, 3000, Values(kModeFromTempo));
   ++form_->RecalcLock;
-  form_->EditTempo->setText("60");
+  Widget<QLineEdit>(form_, "EditTempo")->setText("60");
   EXPECT_EQ(Memo(), "cd8e.f");
   --form_->RecalcLock;
   // Loading the stored values recalculates nothing either.
   form_->SetConvertValues(Values(kModeFromTempo, "30", "", "16", "8"));
   EXPECT_EQ(Memo(), "cd8e.f");
   EXPECT_EQ(form_->RecalcLock, 0);
-  form_->EditTempo->setText("60");
+  Widget<QLineEdit>(form_, "EditTempo")->setText("60");
   EXPECT_EQ(Memo(), "cd16e.f");
 }
 
@@ -209,7 +224,7 @@ TEST_F(RecFormTest, ModeChangeUpdatesTheFieldsAndRecalculates) {
   Open(kScale, 3000, Values(kModeFromTempo));
   SelectMode(kModeAllMinimum);
   EXPECT_EQ(Memo(), "c8d8e8f8");
-  EXPECT_EQ(form_->EditLength->text(), "8&2");
+  EXPECT_EQ(Widget<QLineEdit>(form_, "EditLength")->text(), "8&2");
   struct Case {
     int mode;
     bool tempo, length, first;
@@ -218,14 +233,14 @@ TEST_F(RecFormTest, ModeChangeUpdatesTheFieldsAndRecalculates) {
       {0, false, true, false}, {1, true, false, false}, {2, false, false, true}, {3, false, false, false}};
   for (const Case& c : cases) {
     SelectMode(c.mode);
-    EXPECT_EQ(form_->EditTempo->isEnabled(), c.tempo) << c.mode;
-    EXPECT_EQ(form_->LabelTempo->isEnabled(), c.tempo) << c.mode;
-    EXPECT_EQ(form_->EditLength->isEnabled(), c.length) << c.mode;
-    EXPECT_EQ(form_->LabelLength->isEnabled(), c.length) << c.mode;
-    EXPECT_EQ(form_->EditFirst->isEnabled(), c.first) << c.mode;
-    EXPECT_EQ(form_->LabelFirst->isEnabled(), c.first) << c.mode;
-    EXPECT_TRUE(form_->EditMinLength->isEnabled());
-    EXPECT_TRUE(form_->EditDefLength->isEnabled());
+    EXPECT_EQ(Widget<QLineEdit>(form_, "EditTempo")->isEnabled(), c.tempo) << c.mode;
+    EXPECT_EQ(Widget<QLabel>(form_, "LabelTempo")->isEnabled(), c.tempo) << c.mode;
+    EXPECT_EQ(Widget<QLineEdit>(form_, "EditLength")->isEnabled(), c.length) << c.mode;
+    EXPECT_EQ(Widget<QLabel>(form_, "LabelLength")->isEnabled(), c.length) << c.mode;
+    EXPECT_EQ(Widget<QLineEdit>(form_, "EditFirst")->isEnabled(), c.first) << c.mode;
+    EXPECT_EQ(Widget<QLabel>(form_, "LabelFirst")->isEnabled(), c.first) << c.mode;
+    EXPECT_TRUE(Widget<QLineEdit>(form_, "EditMinLength")->isEnabled());
+    EXPECT_TRUE(Widget<QLineEdit>(form_, "EditDefLength")->isEnabled());
   }
 }
 
@@ -237,7 +252,7 @@ TEST_F(RecFormTest, DialectChangeRewritesTheTextOnly) {
     SetMemo("edited");
     SelectDialect(d);
     EXPECT_EQ(Memo(), want[d]) << d;
-    EXPECT_EQ(form_->EditTempo->text(), "120");
+    EXPECT_EQ(Widget<QLineEdit>(form_, "EditTempo")->text(), "120");
   }
 }
 
@@ -260,8 +275,8 @@ TEST_F(RecFormTest, SakuraChordsAndZeroRestsInTheMemoAndInTestPlay) {
     EXPECT_EQ(Memo(), c.memo) << c.dialect;
     EXPECT_EQ(form_->PlayProgramText(), c.play) << c.dialect;
     device_->Clear();
-    form_->Play1->trigger();
-    EXPECT_TRUE(form_->ListErrors->isHidden()) << c.dialect;
+    Widget<QAction>(form_, "ActionPlay")->trigger();
+    EXPECT_TRUE(Widget<QListWidget>(form_, "ListErrors")->isHidden()) << c.dialect;
     EXPECT_TRUE(NoteOnArrives(72)) << c.dialect;
   }
 }
@@ -291,9 +306,9 @@ TEST_F(RecFormTest, ProgramTextsOfTestPlayAndSave) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.memo);
     Open(c.events, 3000, Values(kModeFromTempo));
-    form_->ComboBoxMMLType->setCurrentIndex(c.dialect);
+    Widget<QComboBox>(form_, "ComboBoxMMLType")->setCurrentIndex(c.dialect);
     ++form_->RecalcLock;
-    form_->EditDefLength->setText(c.defLength);
+    Widget<QLineEdit>(form_, "EditDefLength")->setText(c.defLength);
     --form_->RecalcLock;
     SetMemo(c.memo);
     EXPECT_EQ(form_->PlayProgramText(), c.play);
@@ -304,14 +319,14 @@ TEST_F(RecFormTest, ProgramTextsOfTestPlayAndSave) {
 
 TEST_F(RecFormTest, TestPlayPlaysOnThePortAndClosingStopsIt) {
   Open(kOctave, 3000, Values(kModeFromTempo));
-  form_->Play1->trigger();
+  Widget<QAction>(form_, "ActionPlay")->trigger();
   EXPECT_TRUE(shownErrors_.empty());
-  EXPECT_TRUE(form_->ListErrors->isHidden());
+  EXPECT_TRUE(Widget<QListWidget>(form_, "ListErrors")->isHidden());
   EXPECT_TRUE(midi::IsPlaying());
   EXPECT_TRUE(NoteOnArrives(60));
   EXPECT_TRUE(NoteOnArrives(72));
   // Starting again stops the running song first and plays from the start.
-  form_->Play1->trigger();
+  Widget<QAction>(form_, "ActionPlay")->trigger();
   EXPECT_TRUE(midi::IsPlaying());
   QTest::keyClick(form_.get(), Qt::Key_Escape);
   EXPECT_FALSE(form_->isVisible());
@@ -322,26 +337,27 @@ TEST_F(RecFormTest, TestPlayPlaysOnThePortAndClosingStopsIt) {
 TEST_F(RecFormTest, FatalCompileErrorShowsItsMessageAndDoesNotPlay) {
   Open(kOctave, 3000, Values(kModeFromTempo));
   SetMemo("~~~~~~~~~~~~~~~~~~~~");
-  form_->Play1->trigger();
+  Widget<QAction>(form_, "ActionPlay")->trigger();
   ASSERT_EQ(shownErrors_.size(), 1u);
   EXPECT_EQ(shownErrors_[0], QStringLiteral("エラーが多すぎます"));
   EXPECT_FALSE(midi::IsPlaying());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-  ASSERT_EQ(form_->ListErrors->count(), 16);
-  EXPECT_EQ(form_->ListErrors->item(15)->text(), QStringLiteral("1:16 [Part:2]コマンドエラー(~)"));
+  ASSERT_EQ(Widget<QListWidget>(form_, "ListErrors")->count(), 16);
+  EXPECT_EQ(Widget<QListWidget>(form_, "ListErrors")->item(15)->text(),
+            QStringLiteral("1:16 [Part:2]コマンドエラー(~)"));
 }
 
 TEST_F(RecFormTest, TestMessagesAreShownAndCapped) {
   Open(kOctave, 3000, Values(kModeFromTempo));
   SetMemo("c\n+7");
-  form_->Play1->trigger();
+  Widget<QAction>(form_, "ActionPlay")->trigger();
   EXPECT_EQ(shownMessages_, std::vector<QString>{"Test TRK:1 %7"});
   shownMessages_.clear();
   SetMemo("c\n[+1]100");
   form_->askSaveName = [] { return QString(); };
-  form_->Save1->trigger();  // cancelled: nothing compiled
+  Widget<QAction>(form_, "ActionSave")->trigger();  // cancelled: nothing compiled
   EXPECT_TRUE(shownMessages_.empty());
-  form_->Play1->trigger();
+  Widget<QAction>(form_, "ActionPlay")->trigger();
   EXPECT_EQ(shownMessages_.size(), static_cast<size_t>(TFormRec::kMaxTestMessages));
   EXPECT_TRUE(midi::IsPlaying());
 }
@@ -349,7 +365,7 @@ TEST_F(RecFormTest, TestMessagesAreShownAndCapped) {
 TEST_F(RecFormTest, FailedFileWriteShowsItsMessage) {
   Open(kOctave, 3000, Values(kModeFromTempo));
   form_->askSaveName = [] { return QStringLiteral("/nonexistent-folder-of-tonvik/take.mid"); };
-  form_->Save1->trigger();
+  Widget<QAction>(form_, "ActionSave")->trigger();
   ASSERT_EQ(shownErrors_.size(), 1u);
   EXPECT_TRUE(shownErrors_[0].contains("take.mid")) << shownErrors_[0].toStdString();
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -373,16 +389,21 @@ TEST_F(RecFormTest, CompileErrorsAreListedInTheMemosCoordinates) {
       SetMemo(c.memo);
       QTemporaryDir dir;
       form_->askSaveName = [&] { return dir.path() + "/take"; };
-      (save ? form_->Save1 : form_->Play1)->trigger();
+      (save ? Widget<QAction>(form_, "ActionSave") : Widget<QAction>(form_, "ActionPlay"))->trigger();
       EXPECT_TRUE(shownErrors_.empty());
-      ASSERT_EQ(form_->ListErrors->count(), 1);
-      EXPECT_FALSE(form_->ListErrors->isHidden());
+      ASSERT_EQ(Widget<QListWidget>(form_, "ListErrors")->count(), 1);
+      EXPECT_FALSE(Widget<QListWidget>(form_, "ListErrors")->isHidden());
       // Test play compiles track 2, saving track 1.
-      EXPECT_EQ(form_->ListErrors->item(0)->text(), QString::fromUtf8(c.entry).arg(save ? 1 : 2));
-      const QRect rect = form_->ListErrors->visualItemRect(form_->ListErrors->item(0));
-      QTest::mouseClick(form_->ListErrors->viewport(), Qt::LeftButton, {}, rect.center());
-      QTest::mouseDClick(form_->ListErrors->viewport(), Qt::LeftButton, {}, rect.center());
-      EXPECT_EQ(form_->MemoMML->textCursor().selectedText(), QString::fromUtf8(c.selected));
+      EXPECT_EQ(Widget<QListWidget>(form_, "ListErrors")->item(0)->text(),
+                QString::fromUtf8(c.entry).arg(save ? 1 : 2));
+      const QRect rect = Widget<QListWidget>(form_, "ListErrors")
+                             ->visualItemRect(Widget<QListWidget>(form_, "ListErrors")->item(0));
+      QTest::mouseClick(Widget<QListWidget>(form_, "ListErrors")->viewport(), Qt::LeftButton, {},
+                        rect.center());
+      QTest::mouseDClick(Widget<QListWidget>(form_, "ListErrors")->viewport(), Qt::LeftButton, {},
+                         rect.center());
+      EXPECT_EQ(Widget<QPlainTextEdit>(form_, "MemoMML")->textCursor().selectedText(),
+                QString::fromUtf8(c.selected));
       form_->done(QDialog::Accepted);
     }
   }
@@ -448,7 +469,7 @@ TEST_F(RecFormTest, SaveWritesAStandardMidiFile) {
   for (const char* name : {"take", "曲", "other.smf", "café"}) {
     const QString chosen = dir.path() + "/" + QString::fromUtf8(name);
     form_->askSaveName = [&] { return chosen; };
-    form_->Save1->trigger();
+    Widget<QAction>(form_, "ActionSave")->trigger();
     const QString written = WithMidExtension(chosen);
     EXPECT_EQ(form_->FileName(), written);
     ASSERT_TRUE(QFile::exists(written)) << written.toStdString();
@@ -465,13 +486,13 @@ TEST_F(RecFormTest, SaveWritesAStandardMidiFile) {
   // Cancelled: nothing written, the name kept.
   const QString before = form_->FileName();
   form_->askSaveName = [] { return QString(); };
-  form_->Save1->trigger();
+  Widget<QAction>(form_, "ActionSave")->trigger();
   EXPECT_EQ(form_->FileName(), before);
 }
 
 // The open save box of `form`; without one the test fails and whatever modal window is open closes.
 QFileDialog* FindSaveBox(QWidget* form) {
-  auto* box = form->findChild<QFileDialog*>("SaveDialog1");
+  auto* box = form->findChild<QFileDialog*>("SaveDialog");
   if (!box) {
     ADD_FAILURE() << "no save box";
     if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
@@ -506,7 +527,7 @@ TEST_F(RecFormTest, SaveBoxAsksAboutTheFinalName) {
     box->selectFile(dir.path() + "/x");
     QMetaObject::invokeMethod(box, "accept", Qt::DirectConnection);
   });
-  form_->Save1->trigger();
+  Widget<QAction>(form_, "ActionSave")->trigger();
   EXPECT_EQ(filters,
             (QStringList{QStringLiteral("標準MIDIファイル(*.mid)"), QStringLiteral("WAVファイル(*.wav)"),
                          QStringLiteral("FLACファイル(*.flac)"), QStringLiteral("全てのファイル(*)")}));
@@ -545,7 +566,7 @@ TEST_F(RecFormTest, SaveBoxFilterOrExtensionChoosesAnAudioFile) {
       box->selectFile(dir.path() + "/" + c.typed);
       QMetaObject::invokeMethod(box, "accept", Qt::DirectConnection);
     });
-    form_->Save1->trigger();
+    Widget<QAction>(form_, "ActionSave")->trigger();
     const QString written = dir.path() + "/" + c.written;
     EXPECT_EQ(form_->FileName(), written);
     const std::string bytes = platform::ReadWholeFile(QFile::encodeName(written).toStdString());
@@ -572,7 +593,7 @@ TEST_F(RecFormTest, ACancelledRenderWritesNothing) {
         cancelled = true;
       }
     });
-    form_->Save1->trigger();
+    Widget<QAction>(form_, "ActionSave")->trigger();
     EXPECT_TRUE(cancelled) << name;
     EXPECT_TRUE(shownErrors_.empty());
   }
@@ -603,7 +624,7 @@ TEST_F(RecFormTest, CopyPutsTheMemoOnTheClipboard) {
   for (const char* text : {"ce8>c.r", "", "あ\nb"}) {
     QGuiApplication::clipboard()->setText("before");
     SetMemo(text);
-    form_->Copy1->trigger();
+    Widget<QAction>(form_, "ActionCopy")->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromUtf8(text));
   }
 }
@@ -616,17 +637,19 @@ TEST_F(RecFormTest, ActionsButtonsAndReturn) {
     QKeySequence key;
   };
   const Case cases[] = {
-      {form_->Play1, "テスト(&T)", "テスト演奏", QKeySequence(Qt::CTRL | Qt::Key_P)},
-      {form_->Save1, "保存(&S)", "MIDIファイルに保存", QKeySequence(Qt::CTRL | Qt::Key_S)},
-      {form_->Copy1, "コピー(&C)", "MMLをクリップボードへコピー", QKeySequence(Qt::CTRL | Qt::Key_W)},
+      {Widget<QAction>(form_, "ActionPlay"), "テスト(&T)", "テスト演奏", QKeySequence(Qt::CTRL | Qt::Key_P)},
+      {Widget<QAction>(form_, "ActionSave"), "保存(&S)", "MIDIファイルに保存",
+       QKeySequence(Qt::CTRL | Qt::Key_S)},
+      {Widget<QAction>(form_, "ActionCopy"), "コピー(&C)", "MMLをクリップボードへコピー",
+       QKeySequence(Qt::CTRL | Qt::Key_W)},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.action->text(), QString::fromUtf8(c.caption));
     EXPECT_EQ(c.action->toolTip(), QString::fromUtf8(c.hint));
     EXPECT_EQ(c.action->shortcut(), c.key);
   }
-  EXPECT_EQ(form_->ButtonPlay->text(), QStringLiteral("テスト(&T)"));
-  EXPECT_EQ(form_->Button1->text(), QStringLiteral("閉じる(&X)"));
+  EXPECT_EQ(Widget<QPushButton>(form_, "ButtonPlay")->text(), QStringLiteral("テスト(&T)"));
+  EXPECT_EQ(Widget<QPushButton>(form_, "ButtonClose")->text(), QStringLiteral("閉じる(&X)"));
   for (QPushButton* button : form_->findChildren<QPushButton*>()) {
     EXPECT_FALSE(button->autoDefault()) << button->objectName().toStdString();
     EXPECT_FALSE(button->isDefault()) << button->objectName().toStdString();
@@ -634,35 +657,35 @@ TEST_F(RecFormTest, ActionsButtonsAndReturn) {
   // A Return in a field (the one that stopped the recording, still held) presses no button.
   Open(kOctave, 3000, Values(kModeFromTempo));
   QApplication::setActiveWindow(form_.get());
-  form_->EditMinLength->setFocus();
-  QTest::keyClick(form_->EditMinLength, Qt::Key_Return);
+  Widget<QLineEdit>(form_, "EditMinLength")->setFocus();
+  QTest::keyClick(Widget<QLineEdit>(form_, "EditMinLength"), Qt::Key_Return);
   QTest::keyClick(form_.get(), Qt::Key_Return);
   EXPECT_TRUE(form_->isVisible());
   EXPECT_FALSE(midi::IsPlaying());
   // Ctrl+W copies.
   QGuiApplication::clipboard()->setText("before");
-  QTest::keyClick(form_->EditMinLength, Qt::Key_W, Qt::ControlModifier);
+  QTest::keyClick(Widget<QLineEdit>(form_, "EditMinLength"), Qt::Key_W, Qt::ControlModifier);
   EXPECT_EQ(QGuiApplication::clipboard()->text(), "ce8>c.r");
 }
 
 TEST_F(RecFormTest, ConvertValuesRoundTripThroughTheStore) {
-  app::ConvertValues values = Values(kModeFromFirst, "96", "2.", "16", "", "4.");
+  settings::ConvertValues values = Values(kModeFromFirst, "96", "2.", "16", "", "4.");
   values.FileName = "/music/テイク.mid";
   values.MMLType = 5;
   form_->SetConvertValues(values);
   {
     platform::SettingsStore store;
-    app::WriteSettings(store, app::Settings, "", form_->ConvertValuesNow());
+    settings::WriteSettings(store, settings::Settings, "", form_->ConvertValuesNow());
     ASSERT_TRUE(store.Flush());
   }
   platform::SettingsStore store;
-  app::SettingsRecord settings;
+  settings::SettingsRecord settings;
   std::string name;
-  app::ConvertValues read;
-  app::ReadSettings(store, settings, name, read);
+  settings::ConvertValues read;
+  settings::ReadSettings(store, settings, name, read);
   TFormRec other;
   other.SetConvertValues(read);
-  const app::ConvertValues got = other.ConvertValuesNow();
+  const settings::ConvertValues got = other.ConvertValuesNow();
   EXPECT_EQ(got.Mode, kModeFromFirst);
   EXPECT_EQ(got.Tempo, "96");
   EXPECT_EQ(got.AllLength, "2.");
@@ -671,16 +694,16 @@ TEST_F(RecFormTest, ConvertValuesRoundTripThroughTheStore) {
   EXPECT_EQ(got.FirstLength, "4.");
   EXPECT_EQ(got.FileName, "/music/テイク.mid");
   EXPECT_EQ(got.MMLType, 5);
-  EXPECT_TRUE(other.EditFirst->isEnabled());
-  EXPECT_FALSE(other.EditTempo->isEnabled());
+  EXPECT_TRUE(Widget<QLineEdit>(&other, "EditFirst")->isEnabled());
+  EXPECT_FALSE(Widget<QLineEdit>(&other, "EditTempo")->isEnabled());
   store.EraseAll();
   // Out-of-range indexes from a hand-edited store select the first item.
   values.Mode = 9;
   values.MMLType = -1;
   other.SetConvertValues(values);
-  EXPECT_EQ(other.ComboBox1->currentIndex(), 0);
-  EXPECT_EQ(other.ComboBoxMMLType->currentIndex(), 0);
+  EXPECT_EQ(Widget<QComboBox>(&other, "ComboBoxMode")->currentIndex(), 0);
+  EXPECT_EQ(Widget<QComboBox>(&other, "ComboBoxMMLType")->currentIndex(), 0);
 }
 
 }  // namespace
-}  // namespace record
+}  // namespace dialogs

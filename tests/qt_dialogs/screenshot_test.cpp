@@ -8,12 +8,12 @@
 #include <QPixmap>
 #include <memory>
 
-#include "app/settings.h"
 #include "dialogs/config_form.h"
+#include "dialogs/rec_form.h"
 #include "midi/port.h"
 #include "platform/midi_out.h"
 #include "platform/midi_recording.h"
-#include "record/form/rec_form.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -50,9 +50,9 @@ TEST(Screenshot, EditDialog) {
   capture.CaptureTimes[9] = times[9];
   capture.CaptureStart = 1000;
   capture.CaptureEnd = times[9];
-  record::TFormRec form;
+  dialogs::TFormRec form;
   form.SetCapture(&capture);
-  app::ConvertValues values;
+  settings::ConvertValues values;
   values.Mode = 1;
   form.SetConvertValues(values);
   Save(form, "dialog-rec.png");
@@ -68,8 +68,8 @@ TEST(Screenshot, ConfigDialog) {
        std::make_shared<RecordingMidiOut>(Caps("TiMidity:TiMidity port 0", 7, 32, 32, 0)),
        std::make_shared<RecordingMidiOut>(Caps("Tonvik:out", 1, 0, 0, 0))});
   midi::DeviceId = 1;
-  app::Settings = {};
-  app::Settings.DeviceType = 1;
+  settings::Settings = {};
+  settings::Settings.DeviceType = 1;
   dialogs::TFormConfig form;
   Save(form, "dialog-config.png");
   form.done(QDialog::Rejected);

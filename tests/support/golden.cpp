@@ -1,4 +1,4 @@
-#include "golden.h"
+#include "tests/support/golden.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,10 +1,11 @@
-#include "app/settings.h"
+#include "settings/settings.h"
 
 #include <algorithm>
 
+#include "midi/port.h"
 #include "platform/qt/settings_store.h"
 
-namespace app {
+namespace settings {
 
 SettingsRecord Settings;
 
@@ -18,7 +19,7 @@ int32_t ListIndex(int32_t value, int32_t count) { return value >= 0 && value < c
 int32_t ClampedProgram(int32_t program) { return std::clamp(program, 1, 128); }
 
 void KeepSettingsInRange(SettingsRecord& settings) {
-  settings.DeviceType = ListIndex(settings.DeviceType, 4);
+  settings.DeviceType = ListIndex(settings.DeviceType, midi::kDeviceTypeCount);
   settings.Channel = settings.Channel == 9 ? 9 : 0;
   settings.Volume = std::clamp(settings.Volume, 0, 127);
   settings.Program = ClampedProgram(settings.Program);
@@ -84,4 +85,4 @@ void WriteSettings(platform::SettingsStore& store, const SettingsRecord& setting
   store.WriteInt("Keyboard", "Mapping", settings.Mapping);
 }
 
-}  // namespace app
+}  // namespace settings

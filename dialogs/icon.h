@@ -4,11 +4,11 @@
 #include <QIcon>
 #include <QImage>
 
-namespace app {
+namespace dialogs {
 
 // The icon at `size` x `size` pixels.
 QImage DrawAppIcon(int size);
 // The icon at the usual sizes, for windows.
 QIcon AppIcon();
 
-}  // namespace app
+}  // namespace dialogs

@@ -1,9 +1,9 @@
-#include "app/icon.h"
+#include "dialogs/icon.h"
 
 #include <QPainter>
 #include <QPainterPath>
 
-namespace app {
+namespace dialogs {
 
 QImage DrawAppIcon(int size) {
   QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
@@ -70,4 +70,4 @@ QIcon AppIcon() {
   return icon;
 }
 
-}  // namespace app
+}  // namespace dialogs

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
 #include "platform/backends/audio_render.h"
 #include "record/capture.h"
 #include "record/convert.h"
 #include "record/dialect.h"
+#include "settings/settings.h"
 
 class QAction;
 class QComboBox;
@@ -24,7 +24,7 @@ class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 
-namespace record {
+namespace dialogs {
 
 // One compile error as the dialog lists it: message (UTF-8) and its span in the memo's text
 // (QString positions, clamped to the text).
@@ -50,12 +50,12 @@ class TFormRec : public QDialog {
   explicit TFormRec(QWidget* parent = nullptr);
 
   // The take the dialog converts (the main window's capture record); it must outlive the dialog.
-  void SetCapture(const Capture* capture) { capture_ = capture ? capture : &empty_; }
+  void SetCapture(const record::Capture* capture) { capture_ = capture ? capture : &empty_; }
 
   // The store's "Convert" section: put into the controls with RecalcLock raised, then UpdateControls;
   // and taken from them for saving.
-  void SetConvertValues(const app::ConvertValues& values);
-  app::ConvertValues ConvertValuesNow() const;
+  void SetConvertValues(const settings::ConvertValues& values);
+  settings::ConvertValues ConvertValuesNow() const;
 
   // The save box's file name; also sets the folder the save box starts in.
   void SetFileName(const QString& name);
@@ -67,11 +67,11 @@ class TFormRec : public QDialog {
   void Recalculate();
   void BuildMML();
   void EditTempoChange();
-  void ComboBox1Change();
+  void ComboBoxModeChange();
   void ComboBoxMMLTypeChange();
-  void Play1Execute();
-  void Save1Execute();
-  void Copy1Execute();
+  void ActionPlayExecute();
+  void ActionSaveExecute();
+  void ActionCopyExecute();
 
   // The program texts test play and save compile (header + text).
   std::string PlayProgramText() const;
@@ -86,31 +86,6 @@ class TFormRec : public QDialog {
 
   int RecalcLock = 0;
 
-  QFrame* Panel1;
-  QLabel* LabelLength;
-  QLineEdit* EditLength;
-  QLabel* LabelTempo;
-  QLineEdit* EditTempo;
-  QLabel* Label1;
-  QLineEdit* EditMinLength;
-  QLabel* Label4;
-  QLineEdit* EditDefLength;
-  QLabel* LabelFirst;
-  QLineEdit* EditFirst;
-  QLabel* Label3;
-  QComboBox* ComboBox1;
-  QLabel* Label2;
-  QComboBox* ComboBoxMMLType;
-  QPlainTextEdit* MemoMML;
-  QListWidget* ListErrors;
-  QPushButton* Button4;
-  QPushButton* ButtonPlay;
-  QPushButton* ButtonSave;
-  QPushButton* Button1;
-  QAction* Play1;
-  QAction* Save1;
-  QAction* Copy1;
-
   void done(int result) override;
 
  protected:
@@ -119,6 +94,32 @@ class TFormRec : public QDialog {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The controls, named as their object names (tests find them by these).
+  QFrame* PanelFields;
+  QLabel* LabelLength;
+  QLineEdit* EditLength;
+  QLabel* LabelTempo;
+  QLineEdit* EditTempo;
+  QLabel* LabelMinLength;
+  QLineEdit* EditMinLength;
+  QLabel* LabelDefLength;
+  QLineEdit* EditDefLength;
+  QLabel* LabelFirst;
+  QLineEdit* EditFirst;
+  QLabel* LabelMode;
+  QComboBox* ComboBoxMode;
+  QLabel* LabelMMLType;
+  QComboBox* ComboBoxMMLType;
+  QPlainTextEdit* MemoMML;
+  QListWidget* ListErrors;
+  QPushButton* ButtonCopy;
+  QPushButton* ButtonPlay;
+  QPushButton* ButtonSave;
+  QPushButton* ButtonClose;
+  QAction* ActionPlay;
+  QAction* ActionSave;
+  QAction* ActionCopy;
+
   QString RunSaveDialog();
   // Runs a compilation under the busy cursor, then lists its errors (their spans behind a header of
   // `headerBytes` bytes); shows the message of an exception that leaves it and returns false then.
@@ -130,15 +131,15 @@ class TFormRec : public QDialog {
   void SelectError(int row);
   std::string MemoCp932() const;
 
-  ConvertFields FieldTexts() const;
-  HeaderValues Header() const;
+  record::ConvertFields FieldTexts() const;
+  record::HeaderValues Header() const;
 
-  Capture empty_;
-  const Capture* capture_ = &empty_;
-  ConvertState state_;
+  record::Capture empty_;
+  const record::Capture* capture_ = &empty_;
+  record::ConvertState state_;
   QString fileName_;
   QString initialFolder_;
   std::vector<MemoError> errors_;
 };
 
-}  // namespace record
+}  // namespace dialogs

@@ -1,4 +1,4 @@
-#include "tests/mml/compile_helper.h"
+#include "tests/support/compile_helper.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "record/form/rec_form.h"
+#include "dialogs/rec_form.h"
 
 #include <QAction>
 #include <QApplication>
@@ -34,7 +34,7 @@
 #include "mml/state.h"
 #include "platform/text.h"
 
-namespace record {
+namespace dialogs {
 
 namespace {
 
@@ -182,53 +182,53 @@ TFormRec::TFormRec(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
 
-  Play1 = NewAction(QStringLiteral("テスト(&T)"), QStringLiteral("テスト演奏"), Qt::CTRL | Qt::Key_P, "Play1",
-                    this);
-  Save1 = NewAction(QStringLiteral("保存(&S)"), QStringLiteral("MIDIファイルに保存"), Qt::CTRL | Qt::Key_S,
-                    "Save1", this);
-  Copy1 = NewAction(QStringLiteral("コピー(&C)"), QStringLiteral("MMLをクリップボードへコピー"),
-                    Qt::CTRL | Qt::Key_W, "Copy1", this);
-  connect(Play1, &QAction::triggered, this, [this] { Play1Execute(); });
-  connect(Save1, &QAction::triggered, this, [this] { Save1Execute(); });
-  connect(Copy1, &QAction::triggered, this, [this] { Copy1Execute(); });
+  ActionPlay = NewAction(QStringLiteral("テスト(&T)"), QStringLiteral("テスト演奏"), Qt::CTRL | Qt::Key_P,
+                         "ActionPlay", this);
+  ActionSave = NewAction(QStringLiteral("保存(&S)"), QStringLiteral("MIDIファイルに保存"),
+                         Qt::CTRL | Qt::Key_S, "ActionSave", this);
+  ActionCopy = NewAction(QStringLiteral("コピー(&C)"), QStringLiteral("MMLをクリップボードへコピー"),
+                         Qt::CTRL | Qt::Key_W, "ActionCopy", this);
+  connect(ActionPlay, &QAction::triggered, this, [this] { ActionPlayExecute(); });
+  connect(ActionSave, &QAction::triggered, this, [this] { ActionSaveExecute(); });
+  connect(ActionCopy, &QAction::triggered, this, [this] { ActionCopyExecute(); });
 
-  Panel1 = new QFrame(this);
-  Panel1->setObjectName("Panel1");
-  Panel1->setFrameShape(QFrame::StyledPanel);
-  Panel1->setToolTip(QStringLiteral("音長はｎ音符指定（&でつなげられる）"));
+  PanelFields = new QFrame(this);
+  PanelFields->setObjectName("PanelFields");
+  PanelFields->setFrameShape(QFrame::StyledPanel);
+  PanelFields->setToolTip(QStringLiteral("音長はｎ音符指定（&でつなげられる）"));
 
-  LabelLength = NewLabel(QStringLiteral("総音長"), "LabelLength", Panel1);
-  EditLength = NewEdit(QStringLiteral("1"), "EditLength", Panel1);
-  LabelTempo = NewLabel(QStringLiteral("テンポ"), "LabelTempo", Panel1);
-  EditTempo = NewEdit(QStringLiteral("120"), "EditTempo", Panel1);
-  Label1 = NewLabel(QStringLiteral("最小音長"), "Label1", Panel1);
-  EditMinLength = NewEdit(QStringLiteral("8"), "EditMinLength", Panel1);
-  Label4 = NewLabel(QStringLiteral("省略音長"), "Label4", Panel1);
-  EditDefLength = NewEdit(QStringLiteral("4"), "EditDefLength", Panel1);
-  LabelFirst = NewLabel(QStringLiteral("先頭音長"), "LabelFirst", Panel1);
-  EditFirst = NewEdit(QStringLiteral("8"), "EditFirst", Panel1);
+  LabelLength = NewLabel(QStringLiteral("総音長"), "LabelLength", PanelFields);
+  EditLength = NewEdit(QStringLiteral("1"), "EditLength", PanelFields);
+  LabelTempo = NewLabel(QStringLiteral("テンポ"), "LabelTempo", PanelFields);
+  EditTempo = NewEdit(QStringLiteral("120"), "EditTempo", PanelFields);
+  LabelMinLength = NewLabel(QStringLiteral("最小音長"), "LabelMinLength", PanelFields);
+  EditMinLength = NewEdit(QStringLiteral("8"), "EditMinLength", PanelFields);
+  LabelDefLength = NewLabel(QStringLiteral("省略音長"), "LabelDefLength", PanelFields);
+  EditDefLength = NewEdit(QStringLiteral("4"), "EditDefLength", PanelFields);
+  LabelFirst = NewLabel(QStringLiteral("先頭音長"), "LabelFirst", PanelFields);
+  EditFirst = NewEdit(QStringLiteral("8"), "EditFirst", PanelFields);
 
-  Label3 = NewLabel(QStringLiteral("総音長計算"), "Label3", Panel1);
-  ComboBox1 = new QComboBox(Panel1);
-  ComboBox1->setObjectName("ComboBox1");
-  ComboBox1->addItems({QStringLiteral("そのまま"), QStringLiteral("テンポから計算"),
-                       QStringLiteral("先頭音長から計算"), QStringLiteral("全て最小音長として計算")});
-  Label2 = NewLabel(QStringLiteral("MML形式"), "Label2", Panel1);
-  ComboBoxMMLType = new QComboBox(Panel1);
+  LabelMode = NewLabel(QStringLiteral("総音長計算"), "LabelMode", PanelFields);
+  ComboBoxMode = new QComboBox(PanelFields);
+  ComboBoxMode->setObjectName("ComboBoxMode");
+  ComboBoxMode->addItems({QStringLiteral("そのまま"), QStringLiteral("テンポから計算"),
+                          QStringLiteral("先頭音長から計算"), QStringLiteral("全て最小音長として計算")});
+  LabelMMLType = NewLabel(QStringLiteral("MML形式"), "LabelMMLType", PanelFields);
+  ComboBoxMMLType = new QComboBox(PanelFields);
   ComboBoxMMLType->setObjectName("ComboBoxMMLType");
   ComboBoxMMLType->addItems({QStringLiteral("独自形式"), QStringLiteral("サクラ形式"),
                              QStringLiteral("mml2mid形式"), QStringLiteral("FMP形式"),
                              QStringLiteral("PMD形式"), QStringLiteral("はてな形式"),
                              QStringLiteral("マビノギ形式")});
 
-  MemoMML = new QPlainTextEdit(Panel1);
+  MemoMML = new QPlainTextEdit(PanelFields);
   MemoMML->setObjectName("MemoMML");
   // The memo's own hint is switched off, and the panel's hint is not shown over it either.
   MemoMML->setWhatsThis(QStringLiteral("ここでMMLを編集"));
   MemoMML->installEventFilter(this);
   MemoMML->viewport()->installEventFilter(this);
 
-  ListErrors = new QListWidget(Panel1);
+  ListErrors = new QListWidget(PanelFields);
   ListErrors->setObjectName("ListErrors");
   ListErrors->hide();
   connect(ListErrors, &QListWidget::itemActivated, this,
@@ -237,13 +237,13 @@ TFormRec::TFormRec(QWidget* parent) : QDialog(parent) {
   for (QLineEdit* edit : {EditTempo, EditLength, EditMinLength, EditDefLength, EditFirst}) {
     connect(edit, &QLineEdit::textChanged, this, [this] { EditTempoChange(); });
   }
-  connect(ComboBox1, &QComboBox::activated, this, [this] { ComboBox1Change(); });
+  connect(ComboBoxMode, &QComboBox::activated, this, [this] { ComboBoxModeChange(); });
   connect(ComboBoxMMLType, &QComboBox::activated, this, [this] { ComboBoxMMLTypeChange(); });
 
   auto* fields = new QGridLayout;
-  fields->addWidget(Label3, 0, 0);
-  fields->addWidget(ComboBox1, 0, 1, 1, 3);
-  fields->addWidget(Label2, 0, 4);
+  fields->addWidget(LabelMode, 0, 0);
+  fields->addWidget(ComboBoxMode, 0, 1, 1, 3);
+  fields->addWidget(LabelMMLType, 0, 4);
   fields->addWidget(ComboBoxMMLType, 0, 5);
   fields->addWidget(LabelTempo, 1, 0);
   fields->addWidget(EditTempo, 1, 1);
@@ -251,42 +251,42 @@ TFormRec::TFormRec(QWidget* parent) : QDialog(parent) {
   fields->addWidget(EditLength, 1, 3);
   fields->addWidget(LabelFirst, 1, 4);
   fields->addWidget(EditFirst, 1, 5, Qt::AlignLeft);
-  fields->addWidget(Label1, 2, 0);
+  fields->addWidget(LabelMinLength, 2, 0);
   fields->addWidget(EditMinLength, 2, 1);
-  fields->addWidget(Label4, 2, 2);
+  fields->addWidget(LabelDefLength, 2, 2);
   fields->addWidget(EditDefLength, 2, 3);
   fields->setColumnStretch(5, 1);
 
-  auto* panel = new QVBoxLayout(Panel1);
+  auto* panel = new QVBoxLayout(PanelFields);
   panel->addLayout(fields);
   panel->addWidget(MemoMML, 3);
   panel->addWidget(ListErrors, 1);
 
-  Button4 = NewActionButton(Copy1, "Button4", this);
-  ButtonPlay = NewActionButton(Play1, "ButtonPlay", this);
-  ButtonSave = NewActionButton(Save1, "ButtonSave", this);
-  Button1 = new QPushButton(QStringLiteral("閉じる(&X)"), this);
-  Button1->setObjectName("Button1");
-  Button1->setToolTip(QStringLiteral("閉じる"));
+  ButtonCopy = NewActionButton(ActionCopy, "ButtonCopy", this);
+  ButtonPlay = NewActionButton(ActionPlay, "ButtonPlay", this);
+  ButtonSave = NewActionButton(ActionSave, "ButtonSave", this);
+  ButtonClose = new QPushButton(QStringLiteral("閉じる(&X)"), this);
+  ButtonClose->setObjectName("ButtonClose");
+  ButtonClose->setToolTip(QStringLiteral("閉じる"));
   // No button is pressed by Return: the Return that stops a recording may still be held.
-  Button1->setAutoDefault(false);
-  connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+  ButtonClose->setAutoDefault(false);
+  connect(ButtonClose, &QPushButton::clicked, this, &QDialog::accept);
 
   auto* buttons = new QHBoxLayout;
-  buttons->addWidget(Button4);
+  buttons->addWidget(ButtonCopy);
   buttons->addWidget(ButtonPlay);
   buttons->addWidget(ButtonSave);
   buttons->addStretch(1);
-  buttons->addWidget(Button1);
+  buttons->addWidget(ButtonClose);
 
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(Panel1, 1);
+  layout->addWidget(PanelFields, 1);
   layout->addLayout(buttons);
   setFixedSize(520, 340);
   // Tab goes through the controls as they are laid out.
-  QWidget* order[] = {ComboBox1,     ComboBoxMMLType, EditTempo, EditLength, EditFirst,
-                      EditMinLength, EditDefLength,   MemoMML,   ListErrors, Button4,
-                      ButtonPlay,    ButtonSave,      Button1};
+  QWidget* order[] = {ComboBoxMode,  ComboBoxMMLType, EditTempo,  EditLength, EditFirst,
+                      EditMinLength, EditDefLength,   MemoMML,    ListErrors, ButtonCopy,
+                      ButtonPlay,    ButtonSave,      ButtonClose};
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
   initialFolder_ = QDir::homePath();
@@ -306,12 +306,12 @@ bool TFormRec::eventFilter(QObject* watched, QEvent* event) {
   return QDialog::eventFilter(watched, event);
 }
 
-void TFormRec::SetConvertValues(const app::ConvertValues& values) {
+void TFormRec::SetConvertValues(const settings::ConvertValues& values) {
   auto index = [](int32_t value, const QComboBox* box) {
     return value >= 0 && value < box->count() ? value : 0;
   };
   ++RecalcLock;
-  ComboBox1->setCurrentIndex(index(values.Mode, ComboBox1));
+  ComboBoxMode->setCurrentIndex(index(values.Mode, ComboBoxMode));
   EditTempo->setText(QString::fromStdString(values.Tempo));
   EditLength->setText(QString::fromStdString(values.AllLength));
   EditMinLength->setText(QString::fromStdString(values.MinLength));
@@ -323,9 +323,9 @@ void TFormRec::SetConvertValues(const app::ConvertValues& values) {
   UpdateControls();
 }
 
-app::ConvertValues TFormRec::ConvertValuesNow() const {
-  app::ConvertValues values;
-  values.Mode = ComboBox1->currentIndex();
+settings::ConvertValues TFormRec::ConvertValuesNow() const {
+  settings::ConvertValues values;
+  values.Mode = ComboBoxMode->currentIndex();
   values.Tempo = EditTempo->text().toStdString();
   values.AllLength = EditLength->text().toStdString();
   values.MinLength = EditMinLength->text().toStdString();
@@ -345,7 +345,7 @@ void TFormRec::SetFileName(const QString& name) {
 void TFormRec::keyPressEvent(QKeyEvent* event) {
   // Esc presses the close button, which closes with the result OK.
   if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-    Button1->click();
+    ButtonClose->click();
     return;
   }
   QDialog::keyPressEvent(event);
@@ -368,17 +368,17 @@ void TFormRec::done(int result) {
 }
 
 void TFormRec::UpdateControls() {
-  const int mode = ComboBox1->currentIndex();
-  LabelTempo->setEnabled(mode == kModeFromTempo);
-  EditTempo->setEnabled(mode == kModeFromTempo);
-  LabelFirst->setEnabled(mode == kModeFromFirst);
-  EditFirst->setEnabled(mode == kModeFromFirst);
-  LabelLength->setEnabled(mode == kModeAsTyped);
-  EditLength->setEnabled(mode == kModeAsTyped);
+  const int mode = ComboBoxMode->currentIndex();
+  LabelTempo->setEnabled(mode == record::kModeFromTempo);
+  EditTempo->setEnabled(mode == record::kModeFromTempo);
+  LabelFirst->setEnabled(mode == record::kModeFromFirst);
+  EditFirst->setEnabled(mode == record::kModeFromFirst);
+  LabelLength->setEnabled(mode == record::kModeAsTyped);
+  EditLength->setEnabled(mode == record::kModeAsTyped);
 }
 
-ConvertFields TFormRec::FieldTexts() const {
-  ConvertFields fields;
+record::ConvertFields TFormRec::FieldTexts() const {
+  record::ConvertFields fields;
   fields.Tempo = ToCp932(EditTempo->text());
   fields.Length = ToCp932(EditLength->text());
   fields.MinLength = ToCp932(EditMinLength->text());
@@ -388,8 +388,8 @@ ConvertFields TFormRec::FieldTexts() const {
 }
 
 void TFormRec::Recalculate() {
-  ConvertFields fields = FieldTexts();
-  if (!record::Recalculate(*capture_, ComboBox1->currentIndex(), fields, state_)) return;
+  record::ConvertFields fields = FieldTexts();
+  if (!record::Recalculate(*capture_, ComboBoxMode->currentIndex(), fields, state_)) return;
   // The computed fields are written with the lock raised, so that they start no further recalculation.
   ++RecalcLock;
   const QString tempo = FromCp932(fields.Tempo);
@@ -411,19 +411,19 @@ void TFormRec::EditTempoChange() {
   --RecalcLock;
 }
 
-void TFormRec::ComboBox1Change() {
+void TFormRec::ComboBoxModeChange() {
   UpdateControls();
   Recalculate();
 }
 
 void TFormRec::ComboBoxMMLTypeChange() { BuildMML(); }
 
-HeaderValues TFormRec::Header() const {
-  HeaderValues values;
+record::HeaderValues TFormRec::Header() const {
+  record::HeaderValues values;
   values.Tempo = ToCp932(EditTempo->text());
-  values.Velocity = app::Settings.Velocity;
-  values.Volume = app::Settings.Volume;
-  values.Program = app::Settings.Program;
+  values.Velocity = settings::Settings.Velocity;
+  values.Volume = settings::Settings.Volume;
+  values.Program = settings::Settings.Program;
   values.Octave = HeaderOctave(*capture_);
   values.DefLength = ToCp932(EditDefLength->text());
   return values;
@@ -434,10 +434,10 @@ std::string TFormRec::MemoCp932() const {
 }
 
 std::string TFormRec::PlayProgramText() const {
-  return TestPlayText(Header(), MemoCp932(), ComboBoxMMLType->currentIndex());
+  return record::TestPlayText(Header(), MemoCp932(), ComboBoxMMLType->currentIndex());
 }
 
-std::string TFormRec::SaveProgramText() const { return SaveText(Header(), MemoCp932()); }
+std::string TFormRec::SaveProgramText() const { return record::SaveText(Header(), MemoCp932()); }
 
 bool TFormRec::Compile(const std::function<void()>& run, int headerBytes) {
   QString failure;
@@ -482,9 +482,9 @@ void TFormRec::SelectError(int row) {
   MemoMML->setFocus();
 }
 
-void TFormRec::Play1Execute() {
+void TFormRec::ActionPlayExecute() {
   midi::StopPlayback();
-  const int headerBytes = static_cast<int>(TestPlayHeader(Header()).size());
+  const int headerBytes = static_cast<int>(record::TestPlayHeader(Header()).size());
   const std::string program = PlayProgramText();
   if (Compile([&] { mml::CompileMML(program, std::string(1, '\xFF')); }, headerBytes)) {
     midi::StartPlayback();
@@ -495,7 +495,7 @@ QString TFormRec::RunSaveDialog() {
   // Qt's own dialog: a desktop portal would take the activation from the application, which closes the
   // port. The default suffix makes the overwrite question ask about the name that is really written.
   QFileDialog box(this, QString(), initialFolder_);
-  box.setObjectName("SaveDialog1");
+  box.setObjectName("SaveDialog");
   box.setOption(QFileDialog::DontUseNativeDialog);
   box.setAcceptMode(QFileDialog::AcceptSave);
   box.setFileMode(QFileDialog::AnyFile);
@@ -508,11 +508,11 @@ QString TFormRec::RunSaveDialog() {
   return box.selectedFiles().first();
 }
 
-void TFormRec::Save1Execute() {
+void TFormRec::ActionSaveExecute() {
   const QString chosen = askSaveName ? askSaveName() : QString();
   if (chosen.isEmpty()) return;
   SetFileName(WithMidExtension(chosen));
-  const int headerBytes = static_cast<int>(SaveHeader(Header()).size());
+  const int headerBytes = static_cast<int>(record::SaveHeader(Header()).size());
   const std::string program = SaveProgramText();
   const std::string native = QFile::encodeName(fileName_).toStdString();
   if (const std::optional<platform::AudioFormat> format = midi::AudioFormatForName(native)) {
@@ -546,6 +546,6 @@ void TFormRec::RenderAudioFile(const std::string& program, const std::string& na
                        });
 }
 
-void TFormRec::Copy1Execute() { QGuiApplication::clipboard()->setText(MemoMML->toPlainText()); }
+void TFormRec::ActionCopyExecute() { QGuiApplication::clipboard()->setText(MemoMML->toPlainText()); }
 
-}  // namespace record
+}  // namespace dialogs

@@ -8,12 +8,12 @@ namespace platform {
 class SettingsStore;
 }
 
-namespace app {
+namespace settings {
 
 // Unit-level state of the keyboard window, one instance (`Settings`). The dialogs read and write it
 // directly; the configuration dialog only when it closes with OK.
 struct SettingsRecord {
-  int32_t DeviceType = 0;  // 0 no reset, 1 GM, 2 XG, 3 GS
+  int32_t DeviceType = 0;  // a midi::DeviceType: 0 no reset, 1 GM, 2 XG, 3 GS
   int32_t Channel = 0;     // 0, or 9 in drum mode
   int32_t Volume = 127;    // 0..127
   int32_t Program = 1;     // 1..128
@@ -64,4 +64,4 @@ void ReadStartValues(const platform::SettingsStore& store, SettingsRecord& setti
 void WriteSettings(platform::SettingsStore& store, const SettingsRecord& settings,
                    const std::string& deviceName, const ConvertValues& convert);
 
-}  // namespace app
+}  // namespace settings
