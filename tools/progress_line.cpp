@@ -41,8 +41,9 @@ void ProgressLine::Show(double seconds, double totalSeconds, int32_t loop) {
   if (drawn_ && now - last_ < kRedrawInterval) return;
   last_ = now;
   drawn_ = true;
-  // Carriage return, the text, erase to the end of the line.
-  WriteToStderr("\r" + Text(seconds, totalSeconds, loop) + "\x1b[K");
+  // Carriage return, the text, erase to the end of the line. Appended piece by piece: GCC 12 at -O3
+  // takes "\r" + string for an overlapping copy (-Wrestrict).
+  WriteToStderr(std::string("\r").append(Text(seconds, totalSeconds, loop)).append("\x1b[K"));
 }
 
 void ProgressLine::Clear() {
