@@ -298,6 +298,8 @@ class OwnLengths {
         return text;
       }
     }
+    // At a large time base the rest of a whole note can be longer than one step piece holds.
+    for (; ticks > kMaxStepPiece; ticks -= kMaxStepPiece) add("%" + std::to_string(kMaxStepPiece));
     add("%" + std::to_string(ticks));
     return text;
   }

@@ -566,5 +566,15 @@ TEST(MidiToMml, SmfCheckComparesTheRoundTripAsEqual) {
   std::remove(b.c_str());
 }
 
+// At a large time base a whole note is longer than one "%n" piece holds (65,536 ticks): the rest of a
+// length beyond its whole notes is split into pieces the compiler accepts.
+TEST(MidiToMml, LengthsBeyondOneStepPieceAtALargeTimeBase) {
+  for (const uint64_t rest : {uint64_t{126091}, uint64_t{65537}, uint64_t{126092} * 3 + 100000}) {
+    SCOPED_TRACE(rest);
+    const Bytes file = SmfBytes(31523, {Notes(4, {{rest, 70000, 60, 100}, {rest + 200000, 10, 62, 90}})});
+    EXPECT_EQ(Meaning(Compiled(OwnText(file))).Notes, Meaning(file).Notes);
+  }
+}
+
 }  // namespace
 }  // namespace record
