@@ -45,6 +45,14 @@ jack_client_t* OpenClient(const JackDeviceOptions& options) {
                                 options.serverName.c_str());
 }
 
+// What a JACK MIDI port tells about itself: its name, as a MIDI port.
+MidiOutCaps PortCaps(const std::string& name) {
+  MidiOutCaps caps;
+  caps.name = name;
+  caps.technology = kModMidiPort;
+  return caps;
+}
+
 // Threads: Open, Close and the sends come from the UI thread or, during playback, the sequencer's
 // timer thread, never both at once: they are the ring buffer's one writer. The JACK process callback
 // is its one reader. The shutdown callback runs on a JACK thread and only clears `alive_`.
@@ -75,12 +83,7 @@ class JackDevice final : public JackMidiDevice {
     }
   }
 
-  MidiOutCaps Caps() const override {
-    MidiOutCaps caps;
-    caps.name = name_;
-    caps.technology = kModMidiPort;
-    return caps;
-  }
+  MidiOutCaps Caps() const override { return PortCaps(name_); }
 
   bool Open() override {
     open_ = alive_.load();
@@ -229,12 +232,7 @@ class JackRow final : public JackMidiDevice {
   explicit JackRow(JackDeviceOptions options)
       : options_(std::move(options)), name_(options_.clientName + ":" + options_.portName + " (JACK)") {}
 
-  MidiOutCaps Caps() const override {
-    MidiOutCaps caps;
-    caps.name = name_;
-    caps.technology = kModMidiPort;
-    return caps;
-  }
+  MidiOutCaps Caps() const override { return PortCaps(name_); }
 
   bool Open() override {
     if (retired_) {
