@@ -11,12 +11,15 @@
 #include "midi/port.h"
 #include "midi/sequencer.h"
 #include "platform/qt/termination_signals.h"
+#include "tonvik/version.h"
 
 int main(int argc, char** argv) {
   // A file size limit makes a save fail (EFBIG) and be reported instead of killing the program.
   std::signal(SIGXFSZ, SIG_IGN);
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tonvik"));
+  // Wayland compositors and task bars find the menu entry's name and icon by this.
+  QApplication::setDesktopFileName(QString::fromLatin1(tonvik::kDesktopId));
   app::LoadQtTranslations();
   QApplication::setWindowIcon(dialogs::AppIcon());
   midi::ConnectCompilerHandOver();

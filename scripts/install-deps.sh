@@ -18,6 +18,9 @@ packages=(
   xvfb xauth xdotool x11-utils jackd2 fluidsynth sox python3 python3-mido imagemagick
   # published General MIDI songs for the round trip of MIDI files through MML
   planetblupi-music-midi
+  # the Debian package and its checks: cpack's dependencies (dpkg-shlibdeps, file), lintian, the
+  # desktop entry's and metainfo's validators, manual pages, the completion's framework
+  dpkg-dev file lintian desktop-file-utils appstream groff-base man-db bash-completion
 )
 
 missing=()
