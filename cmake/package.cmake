@@ -16,8 +16,12 @@ function(tonvik_gzip source output)
   set(compressed_files ${compressed_files} ${output} PARENT_SCOPE)
 endfunction()
 
-# Manual pages: roff sources in docs/man.
-foreach(page tonvik.1 tonvik-mml.1)
+# Manual pages: roff sources in docs/man, the window program's when it is built.
+set(man_pages tonvik-mml.1)
+if(TARGET tonvik)
+  list(APPEND man_pages tonvik.1)
+endif()
+foreach(page ${man_pages})
   tonvik_gzip(${PROJECT_SOURCE_DIR}/docs/man/${page} ${CMAKE_BINARY_DIR}/share/man/man1/${page}.gz)
   install(FILES ${CMAKE_BINARY_DIR}/share/man/man1/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
@@ -63,4 +67,7 @@ can be edited, played back and saved as a Standard MIDI File or as audio.
 The tonvik-mml command compiles MML into Standard MIDI Files and WAV, FLAC or
 Ogg Vorbis audio, plays it through a timer sequencer, and turns takes and
 MIDI files into MML.")
+# "package_source": the source tree without the repository and the build folders.
+set(CPACK_SOURCE_GENERATOR TXZ)
+set(CPACK_SOURCE_IGNORE_FILES "/\\.git(/|$)" "/build[^/]*/")
 include(CPack)

@@ -66,16 +66,17 @@ _tonvik_mml() {
       return
       ;;
     --dialect)
-      COMPREPLY=($(compgen -W '0 1 2 3 4 5 6' -- "$cur"))
+      mapfile -t COMPREPLY < <(compgen -W '0 1 2 3 4 5 6' -- "$cur")
       return
       ;;
     --mode)
-      COMPREPLY=($(compgen -W '0 1 2 3' -- "$cur"))
+      mapfile -t COMPREPLY < <(compgen -W '0 1 2 3' -- "$cur")
       return
       ;;
     --device)
-      # Names hold blanks and colons: matched against the word as typed, handed back unquoted for
-      # readline to quote, and without the part before the last colon, which is a word of its own.
+      # Names hold blanks and colons: matched against the word as typed and handed back unquoted for
+      # readline to quote. A colon outside quotes ends a word for readline: the part before it stays
+      # on the line and is left out of the names.
       local typed device
       typed=$(_tonvik_mml_unquote "$cur")
       COMPREPLY=()
@@ -83,7 +84,7 @@ _tonvik_mml() {
         [[ $device == "$typed"* ]] && COMPREPLY+=("$device")
       done < <(_tonvik_mml_devices "${words[0]}")
       compopt -o filenames 2>/dev/null
-      __ltrim_colon_completions "$typed"
+      [[ $cur == *[\"\']* ]] || __ltrim_colon_completions "$typed"
       return
       ;;
     --rate | --gain | --loops | --tail | --tempo | --length | --min | --default | --first)
@@ -108,7 +109,7 @@ _tonvik_mml() {
       esac
       break
     done
-    COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
     return
   fi
   _filedir 'mml|txt'

@@ -66,6 +66,7 @@ complete "-1|0|1|Built-in synthesizer (FluidSynth)|Midi Through:Midi Through Por
 complete "Built-in synthesizer (FluidSynth)" --play song.mml --device Bu
 complete "Built-in synthesizer (FluidSynth)" --play song.mml --device '"Built-in s'
 complete "Midi Through Port-0" --play song.mml --device 'Midi\ Through' : Mi
+complete "Midi Through:Midi Through Port-0" --play song.mml --device '"Midi Through:Mi'
 complete "out" --play song.mml --device Tonvik : ''
 complete "-1" --play song.mml --device -
 # Files by extension (any case), folders too.

@@ -29,9 +29,12 @@ if ! "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/
   exit 1
 fi
 debs=("$work"/out/tonvik_*_*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { fail "cpack made no tonvik_<version>_<arch>.deb"; exit 1; }
+if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
+  fail "cpack made no tonvik_<version>_<arch>.deb"
+  exit 1
+fi
 deb=${debs[0]}
-echo "$(basename "$deb")"
+basename "$deb"
 
 if command -v lintian >/dev/null; then
   echo "== lintian"
@@ -49,11 +52,11 @@ depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *soundfont* ]] || fail "Depends names no soundfont: $depends"
 [ "$(dpkg-deb -f "$deb" Section)" = sound ] || fail "the section is not sound"
 
-files=(usr/bin/tonvik-mml usr/share/man/man1/tonvik-mml.1.gz usr/share/man/man1/tonvik.1.gz
-  usr/share/bash-completion/completions/tonvik-mml usr/share/doc/tonvik/copyright
-  usr/share/doc/tonvik/changelog.gz)
+files=(usr/bin/tonvik-mml usr/share/man/man1/tonvik-mml.1.gz usr/share/bash-completion/completions/tonvik-mml
+  usr/share/doc/tonvik/copyright usr/share/doc/tonvik/changelog.gz)
 if [ "$with_window" = 1 ]; then
-  files+=(usr/bin/tonvik "usr/share/applications/$id.desktop" "usr/share/metainfo/$id.metainfo.xml")
+  files+=(usr/bin/tonvik usr/share/man/man1/tonvik.1.gz "usr/share/applications/$id.desktop"
+    "usr/share/metainfo/$id.metainfo.xml")
   # Every hicolor icon of the desktop entry's name, of the size its folder says (the PNG header
   # holds the width and height at bytes 16 to 23).
   icon=$(sed -n 's/^Icon=//p' "$root/usr/share/applications/$id.desktop" 2>/dev/null)

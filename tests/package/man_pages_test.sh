@@ -40,4 +40,4 @@ for option in $options; do
 done
 
 [ "$failures" -eq 0 ] || exit 1
-echo "man pages: no warnings; every option of --help described ($(echo $options | wc -w) options)"
+echo "man pages: no warnings; every option of --help described ($(wc -l <<<"$options") options)"
