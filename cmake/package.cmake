@@ -1,7 +1,7 @@
-# What the installed program brings besides its executables, desktop entry and completion (installed
-# where they are built): the manual pages and the package documents; then the Debian package, made
-# from the normal build with "cpack -G DEB" in the build folder. The package installs under /usr
-# whatever CMAKE_INSTALL_PREFIX says, and takes everything the install rules install.
+# What the installed program brings besides its executables, desktop entry and completion (whose
+# install rules sit in their own folders): the manual pages and the package documents; then the Debian
+# package, made from the normal build with "cpack -G DEB" in the build folder. The package installs
+# under /usr whatever CMAKE_INSTALL_PREFIX says, and takes everything the install rules install.
 
 # tonvik_gzip(SOURCE OUTPUT): OUTPUT is SOURCE compressed at build time, as Debian keeps manual pages
 # and changelogs; -n leaves the name and time out, so that two builds give the same bytes.
