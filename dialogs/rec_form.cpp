@@ -71,17 +71,11 @@ void CompileToFile(const std::string& program, const QString& fileName) {
   }
 }
 
-// The save box's filters: the MIDI file first, the audio files next to it.
-const QString kMidiFilter = QStringLiteral("標準MIDIファイル(*.mid)");
-const QString kWavFilter = QStringLiteral("WAVファイル(*.wav)");
-const QString kFlacFilter = QStringLiteral("FLACファイル(*.flac)");
-const QString kAllFilter = QStringLiteral("全てのファイル(*)");
-
-// The extension the save box adds to a name typed without one: the chosen filter's.
+// The extension the save box adds to a name typed without one: the chosen filter's (in SaveFilters order).
 QString SuffixForFilter(const QString& filter) {
-  if (filter == kWavFilter) return QStringLiteral("wav");
-  if (filter == kFlacFilter) return QStringLiteral("flac");
-  return QStringLiteral("mid");
+  static const char* const kSuffixes[] = {"mid", "wav", "flac", "mid"};
+  const qsizetype index = SaveFilters().indexOf(filter);
+  return QString::fromLatin1(kSuffixes[index < 0 ? 0 : index]);
 }
 
 QLabel* NewLabel(const QString& text, const char* name, QWidget* parent) {
@@ -119,6 +113,11 @@ QAction* NewAction(const QString& caption, const QString& hint, QKeyCombination 
 }
 
 }  // namespace
+
+QStringList SaveFilters() {
+  return {QStringLiteral("標準MIDIファイル(*.mid)"), QStringLiteral("WAVファイル(*.wav)"),
+          QStringLiteral("FLACファイル(*.flac)"), QStringLiteral("全てのファイル(*)")};
+}
 
 std::vector<MemoError> MapCompileErrors(const QString& memo, int headerBytes) {
   if (mml::ErrorList.empty()) return {};
@@ -499,7 +498,7 @@ QString TFormRec::RunSaveDialog() {
   box.setOption(QFileDialog::DontUseNativeDialog);
   box.setAcceptMode(QFileDialog::AcceptSave);
   box.setFileMode(QFileDialog::AnyFile);
-  box.setNameFilters({kMidiFilter, kWavFilter, kFlacFilter, kAllFilter});
+  box.setNameFilters(SaveFilters());
   box.setDefaultSuffix(QStringLiteral("mid"));
   connect(&box, &QFileDialog::filterSelected, &box,
           [&box](const QString& filter) { box.setDefaultSuffix(SuffixForFilter(filter)); });
