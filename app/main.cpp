@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tonvik"));
-  app::LoadQtTranslations();
+  app::LoadTranslations();
   QApplication::setWindowIcon(dialogs::AppIcon());
   midi::ConnectCompilerHandOver();
 

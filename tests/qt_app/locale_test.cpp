@@ -5,25 +5,33 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QTemporaryDir>
+#include <QTranslator>
 #include <QTreeWidget>
+#include <cstdio>
 #include <memory>
 
 #include "app/main_window.h"
+#include "app/translations.h"
 #include "app/windows.h"
 #include "dialogs/about.h"
 #include "dialogs/config_form.h"
 #include "dialogs/palette.h"
 #include "dialogs/rec_form.h"
 #include "keyboard_fixture.h"
+#include "tests/support/widgets.h"
 #include "tonvik/version.h"
 
 namespace app_test {
 namespace {
+
+using test_support::Widget;
 
 const QString kGoldenFile = QStringLiteral(TONVIK_TEST_SOURCE_DIR "/tests/qt_app/window_texts_ja.txt");
 
@@ -32,8 +40,9 @@ const QString kGoldenFile = QStringLiteral(TONVIK_TEST_SOURCE_DIR "/tests/qt_app
 // that a new version changes no line.
 void CollectTexts(const QObject* object, QStringList& lines) {
   {
-    const QString owner = object->objectName().isEmpty() ? QString::fromLatin1(object->metaObject()->className())
-                                                         : object->objectName();
+    const QString owner = object->objectName().isEmpty()
+                              ? QString::fromLatin1(object->metaObject()->className())
+                              : object->objectName();
     auto add = [&](const char* kind, QString text) {
       if (text.isEmpty()) return;
       text.replace(QStringLiteral("\n"), QStringLiteral("\\n"));
@@ -54,7 +63,8 @@ void CollectTexts(const QObject* object, QStringList& lines) {
     if (const auto* label = qobject_cast<const QLabel*>(widget)) add("text", label->text());
     if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) add("text", button->text());
     if (const auto* group = qobject_cast<const QGroupBox*>(widget)) add("title", group->title());
-    if (const auto* edit = qobject_cast<const QLineEdit*>(widget)) add("placeholder", edit->placeholderText());
+    if (const auto* edit = qobject_cast<const QLineEdit*>(widget))
+      add("placeholder", edit->placeholderText());
     if (const auto* combo = qobject_cast<const QComboBox*>(widget)) {
       for (int i = 0; i < combo->count(); ++i) add("item", combo->itemText(i));
     }
@@ -83,10 +93,60 @@ bool HasJapanese(const QString& text) {
   return false;
 }
 
+// Takes every translator out again, so that the other tests see the texts of the code.
+void RemoveTranslators() {
+  for (QTranslator* translator : QCoreApplication::instance()->findChildren<QTranslator*>()) {
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
+  }
+}
+
+// What LoadProgramTranslations wrote to its error stream.
+std::string Load(const QLocale& locale, const QString& dir, app::ProgramTexts& texts) {
+  std::FILE* errors = std::tmpfile();
+  texts = app::LoadProgramTranslations(locale, dir, errors);
+  std::string written(256, '\0');
+  std::rewind(errors);
+  written.resize(std::fread(written.data(), 1, written.size(), errors));
+  std::fclose(errors);
+  return written;
+}
+
+TEST(ProgramTranslations, EnglishForEveryLocaleButJapanese) {
+  QTemporaryDir empty;
+  const std::string emptyDir = empty.path().toStdString();
+  struct Case {
+    QLocale locale;
+    bool present;
+    app::ProgramTexts texts;
+    std::string message;
+  };
+  const Case cases[] = {
+      {QLocale(QLocale::Japanese, QLocale::Japan), true, app::ProgramTexts::kJapanese, ""},
+      {QLocale(QLocale::Japanese, QLocale::Japan), false, app::ProgramTexts::kJapanese, ""},
+      {QLocale(QLocale::English, QLocale::UnitedStates), true, app::ProgramTexts::kEnglish, ""},
+      {QLocale(QLocale::German, QLocale::Germany), true, app::ProgramTexts::kEnglish, ""},
+      {QLocale::c(), true, app::ProgramTexts::kEnglish, ""},
+      {QLocale(QLocale::French, QLocale::France), false, app::ProgramTexts::kEnglishMissing,
+       "tonvik: cannot load the English texts from " + emptyDir + "\n"},
+  };
+  for (const Case& c : cases) {
+    app::ProgramTexts texts{};
+    const QString dir = c.present ? app::ProgramTranslationsDir() : empty.path();
+    EXPECT_EQ(Load(c.locale, dir, texts), c.message) << c.locale.name().toStdString();
+    EXPECT_EQ(texts, c.texts) << c.locale.name().toStdString();
+    const bool english = texts == app::ProgramTexts::kEnglish;
+    EXPECT_EQ(dialogs::DeviceNotFoundText() == QStringLiteral("The chosen MIDI device was not found"),
+              english);
+    RemoveTranslators();
+  }
+}
+
 class LocaleTest : public KeyboardFixture {
  protected:
   void TearDown() override {
     form_.reset();
+    RemoveTranslators();
     KeyboardFixture::TearDown();
   }
 
@@ -102,11 +162,10 @@ class LocaleTest : public KeyboardFixture {
     form_->CaptureOverflow();
     form_->EraseSettings();
     QStringList lines;
-    for (const QObject* window : {static_cast<const QObject*>(form_.get()),
-                                  static_cast<const QObject*>(windows_.formRec),
-                                  static_cast<const QObject*>(windows_.formProg),
-                                  static_cast<const QObject*>(windows_.formConfig),
-                                  static_cast<const QObject*>(windows_.formAbout)}) {
+    for (const QObject* window :
+         {static_cast<const QObject*>(form_.get()), static_cast<const QObject*>(windows_.formRec),
+          static_cast<const QObject*>(windows_.formProg), static_cast<const QObject*>(windows_.formConfig),
+          static_cast<const QObject*>(windows_.formAbout)}) {
       CollectTexts(window, lines);
     }
     for (const QString& text : messages) lines.push_back(QStringLiteral("message: ") + text);
@@ -119,6 +178,8 @@ class LocaleTest : public KeyboardFixture {
 };
 
 TEST_F(LocaleTest, JapaneseTextsAreThoseOfBefore) {
+  ASSERT_EQ(app::LoadProgramTranslations(QLocale(QLocale::Japanese, QLocale::Japan)),
+            app::ProgramTexts::kJapanese);
   const QStringList lines = WindowTexts();
   if (qEnvironmentVariableIsSet("TONVIK_WRITE_WINDOW_TEXTS")) {
     QFile out(kGoldenFile);
@@ -129,6 +190,19 @@ TEST_F(LocaleTest, JapaneseTextsAreThoseOfBefore) {
   ASSERT_TRUE(in.open(QIODevice::ReadOnly)) << kGoldenFile.toStdString();
   const QStringList golden = QString::fromUtf8(in.readAll()).split(u'\n', Qt::SkipEmptyParts);
   EXPECT_EQ(lines.join(u'\n').toStdString(), golden.join(u'\n').toStdString());
+}
+
+TEST_F(LocaleTest, EnglishLeavesNoJapaneseText) {
+  ASSERT_EQ(app::LoadProgramTranslations(QLocale(QLocale::English, QLocale::UnitedKingdom)),
+            app::ProgramTexts::kEnglish);
+  QStringList japanese;
+  for (const QString& line : WindowTexts()) {
+    if (HasJapanese(line)) japanese.push_back(line);
+  }
+  EXPECT_TRUE(japanese.isEmpty()) << japanese.join(u'\n').toStdString();
+  // Every family of the palette, too.
+  EXPECT_EQ(Widget<QAbstractButton>(windows_.formProg, "Tab1")->text(),
+            QStringLiteral("Chromatic Percussion (CP)"));
 }
 
 }  // namespace
