@@ -12,7 +12,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTemporaryDir>
-#include <QTranslator>
 #include <QTreeWidget>
 #include <cstdio>
 #include <memory>
@@ -31,6 +30,7 @@
 namespace app_test {
 namespace {
 
+using test_support::RemoveTranslators;
 using test_support::Widget;
 
 const QString kGoldenFile = QStringLiteral(TONVIK_TEST_SOURCE_DIR "/tests/qt_app/window_texts_ja.txt");
@@ -91,14 +91,6 @@ bool HasJapanese(const QString& text) {
     }
   }
   return false;
-}
-
-// Takes every translator out again, so that the other tests see the texts of the code.
-void RemoveTranslators() {
-  for (QTranslator* translator : QCoreApplication::instance()->findChildren<QTranslator*>()) {
-    QCoreApplication::removeTranslator(translator);
-    delete translator;
-  }
 }
 
 // What LoadProgramTranslations wrote to its error stream.

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QPixmap>
-#include <QTranslator>
 #include <memory>
 
 #include "app/main_window.h"
@@ -23,6 +22,7 @@
 #include "platform/midi_recording.h"
 #include "platform/qt/key_position.h"
 #include "settings/settings.h"
+#include "tests/support/widgets.h"
 
 namespace {
 
@@ -32,12 +32,7 @@ QString ScreenshotDir() { return qEnvironmentVariable("TONVIK_SCREENSHOT_DIR"); 
 class Language {
  public:
   Language() { app::LoadProgramTranslations(); }
-  ~Language() {
-    for (QTranslator* translator : QCoreApplication::instance()->findChildren<QTranslator*>()) {
-      QCoreApplication::removeTranslator(translator);
-      delete translator;
-    }
-  }
+  ~Language() { test_support::RemoveTranslators(); }
 };
 
 void Save(QWidget& widget, const QString& name) {
