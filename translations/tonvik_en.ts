@@ -365,7 +365,7 @@ Reports on how it works for you are very welcome.</translation>
     </message>
     <message>
         <source>総音長</source>
-        <translation>Total</translation>
+        <translation>Total length</translation>
     </message>
     <message>
         <source>テンポ</source>
@@ -373,11 +373,11 @@ Reports on how it works for you are very welcome.</translation>
     </message>
     <message>
         <source>最小音長</source>
-        <translation>Shortest</translation>
+        <translation>Shortest note</translation>
     </message>
     <message>
         <source>省略音長</source>
-        <translation>Default</translation>
+        <translation>Default length</translation>
     </message>
     <message>
         <source>先頭音長</source>
