@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Tonvik"));
   // Wayland compositors and task bars find the menu entry's name and icon by this.
   QApplication::setDesktopFileName(QString::fromLatin1(tonvik::kDesktopId));
-  app::LoadQtTranslations();
+  app::LoadTranslations();
   QApplication::setWindowIcon(dialogs::AppIcon());
   midi::ConnectCompilerHandOver();
 

@@ -112,7 +112,7 @@ std::string FormatNumber(int64_t value, int32_t width, bool withSign) {
 }
 
 QString WindowTitle(int32_t program) {
-  return QStringLiteral("Tonvik Ver%1 [Prog.:%2]")
+  return KeyboardWindow::tr("Tonvik Ver%1 [Prog.:%2]")
       .arg(QString::fromLatin1(tonvik::kVersionText), Text(std::string(dialogs::ProgramName(program))));
 }
 
@@ -133,7 +133,7 @@ KeyboardWindow::KeyboardWindow()
   KeyStrip = new KeyStripView(this);
   KeyStrip->setObjectName(QStringLiteral("KeyStrip"));
   KeyStrip->move(0, kStripTop);
-  KeyStrip->setToolTip(QStringLiteral("鍵盤（表示のみ）"));
+  KeyStrip->setToolTip(tr("鍵盤（表示のみ）"));
 
   keyUpTimer_ = new QTimer(this);
   keyUpTimer_->setSingleShot(true);
@@ -202,33 +202,39 @@ void KeyboardWindow::CreateLabels() {
     QColor colour;
     const char* hint;
   };
-  // In table order: where boxes overlap, the later label lies on top.
+  // In table order: where boxes overlap, the later label lies on top. The captions and hints are
+  // translated; the values are numbers.
   const LabelSpec specs[] = {
-      {&LabelProgramCaption, "LabelProgramCaption", 0, 40, "PROG.", true, false, kAqua, "音色番号設定[BS]"},
+      {&LabelProgramCaption, "LabelProgramCaption", 0, 40, QT_TR_NOOP("PROG."), true, false, kAqua,
+       QT_TR_NOOP("音色番号設定[BS]")},
       {&LabelBank, "LabelBank", 40, 33, "000", false, true, kLime, ""},
-      {&LabelBankSep, "LabelBankSep", 72, 9, "-", false, false, kAqua, "音階[Del/Ins]"},
+      {&LabelBankSep, "LabelBankSep", 72, 9, "-", false, false, kAqua, QT_TR_NOOP("音階[Del/Ins]")},
       {&LabelProgram, "LabelProgram", 80, 33, "000", false, true, kLime, ""},
-      {&LabelOctaveCaption, "LabelOctaveCaption", 120, 32, "OCT.", false, false, kAqua, "音階[Del/Ins]"},
+      {&LabelOctaveCaption, "LabelOctaveCaption", 120, 32, QT_TR_NOOP("OCT."), false, false, kAqua,
+       QT_TR_NOOP("音階[Del/Ins]")},
       {&LabelOctave, "LabelOctave", 152, 25, "+0", false, true, kLime, ""},
-      {&LabelVelocityCaption, "LabelVelocityCaption", 184, 32, "VEL.", false, false, kAqua,
-       "打鍵速度[RollUp/RollDown]"},
+      {&LabelVelocityCaption, "LabelVelocityCaption", 184, 32, QT_TR_NOOP("VEL."), false, false, kAqua,
+       QT_TR_NOOP("打鍵速度[RollUp/RollDown]")},
       {&LabelVelocity, "LabelVelocity", 216, 33, "000", false, true, kLime, ""},
-      {&LabelVolumeCaption, "LabelVolumeCaption", 256, 32, "VOL.", false, false, kAqua,
-       "音量[Shift+RollUp/RollDown]"},
+      {&LabelVolumeCaption, "LabelVolumeCaption", 256, 32, QT_TR_NOOP("VOL."), false, false, kAqua,
+       QT_TR_NOOP("音量[Shift+RollUp/RollDown]")},
       {&LabelVolume, "LabelVolume", 288, 33, "000", false, true, kLime, ""},
-      {&LabelTransCaption, "LabelTransCaption", 328, 49, "TRANS.", false, false, kAqua,
-       "移調[Shift+Ins/Del]"},
+      {&LabelTransCaption, "LabelTransCaption", 328, 49, QT_TR_NOOP("TRANS."), false, false, kAqua,
+       QT_TR_NOOP("移調[Shift+Ins/Del]")},
       {&LabelTrans, "LabelTrans", 376, 41, "+000", false, true, kLime, ""},
-      {&LabelRec, "LabelRec", 431, 26, "Rec", true, false, kMaroon,
-       "録音開始／終了[Return] 　休符[Space]　中止[Esc]"},
-      {&LabelConfig, "LabelConfig", 465, 49, "Config", true, false, kAqua, "環境設定[Help]"},
-      {&LabelQuit, "LabelQuit", 520, 33, "Quit", true, false, kAqua, "プログラム終了[Esc]"},
-      {&LabelAbout, "LabelAbout", 560, 41, "About", true, false, kAqua, "このプログラムについて"},
+      {&LabelRec, "LabelRec", 431, 26, QT_TR_NOOP("Rec"), true, false, kMaroon,
+       QT_TR_NOOP("録音開始／終了[Return] 　休符[Space]　中止[Esc]")},
+      {&LabelConfig, "LabelConfig", 465, 49, QT_TR_NOOP("Config"), true, false, kAqua,
+       QT_TR_NOOP("環境設定[Help]")},
+      {&LabelQuit, "LabelQuit", 520, 33, QT_TR_NOOP("Quit"), true, false, kAqua,
+       QT_TR_NOOP("プログラム終了[Esc]")},
+      {&LabelAbout, "LabelAbout", 560, 41, QT_TR_NOOP("About"), true, false, kAqua,
+       QT_TR_NOOP("このプログラムについて")},
   };
   const QFont caption = CaptionFont();
   const QFont value = ValueFont();
   for (const LabelSpec& spec : specs) {
-    auto* label = new QLabel(QString::fromUtf8(spec.text), this);
+    auto* label = new QLabel(spec.value ? QString::fromUtf8(spec.text) : tr(spec.text), this);
     label->setObjectName(QString::fromLatin1(spec.name));
     // Nothing is drawn past the right edge of the client area.
     label->setGeometry(spec.x, 0, std::min(spec.width, kClientWidth - spec.x), kLabelHeight);
@@ -238,7 +244,7 @@ void KeyboardWindow::CreateLabels() {
     label->setFont(font);
     label->setTextFormat(Qt::PlainText);
     SetColour(label, spec.colour);
-    if (*spec.hint) label->setToolTip(QString::fromUtf8(spec.hint));
+    if (*spec.hint) label->setToolTip(tr(spec.hint));
     *spec.label = label;
   }
   const std::pair<QLabel*, std::function<void()>> clickable[] = {
@@ -272,7 +278,7 @@ void KeyboardWindow::LoadSettings() {
   if (FormRec) FormRec->SetConvertValues(convert_);
   ValuesChanged();
   // Every value is in place before a message box can let anything else run.
-  if (!deviceFound) showMessage(QMessageBox::Warning, QString::fromUtf8(dialogs::kDeviceNotFoundMessage));
+  if (!deviceFound) showMessage(QMessageBox::Warning, dialogs::DeviceNotFoundText());
 }
 
 void KeyboardWindow::SaveSettings() {
@@ -284,8 +290,7 @@ void KeyboardWindow::SaveSettings() {
   const std::string links = JoinLinks(device ? device->Links() : std::vector<std::string>{});
   if (!links.empty() || !linksRead_.empty()) store.WriteText("Device", kLinksKey, links);
   if (!store.Flush()) {
-    showMessage(QMessageBox::Warning,
-                QStringLiteral("設定を保存できませんでした。\n%1").arg(Text(store.Location())));
+    showMessage(QMessageBox::Warning, tr("設定を保存できませんでした。\n%1").arg(Text(store.Location())));
   }
 }
 
@@ -294,9 +299,9 @@ void KeyboardWindow::EraseSettings() {
   platform::SettingsStore store;
   const std::string location = store.Location();
   if (store.EraseAll()) {
-    showMessage(QMessageBox::Information, QStringLiteral("レジストリを消去しました。"));
+    showMessage(QMessageBox::Information, tr("レジストリを消去しました。"));
   } else {
-    showMessage(QMessageBox::Warning, QStringLiteral("設定を消去できませんでした。\n%1").arg(Text(location)));
+    showMessage(QMessageBox::Warning, tr("設定を消去できませんでした。\n%1").arg(Text(location)));
   }
 }
 
@@ -350,8 +355,7 @@ void KeyboardWindow::ReportOutputFailure() {
   const std::string failure = device ? device->Failure() : std::string();
   if (failure.empty() || failureShown_) return;
   failureShown_ = true;
-  showMessage(QMessageBox::Warning,
-              QString::fromUtf8(dialogs::kDeviceNotFoundMessage) + QStringLiteral("\n") + Text(failure));
+  showMessage(QMessageBox::Warning, dialogs::DeviceNotFoundText() + QStringLiteral("\n") + Text(failure));
 }
 
 void KeyboardWindow::AppDeactivate() {
@@ -394,9 +398,9 @@ void KeyboardWindow::FirstShow() {
   settingsLoaded_ = true;
   if (QString::fromUtf8(tonvik::kVersionText).contains(QStringLiteral("β"))) {
     showMessage(QMessageBox::Warning,
-                QStringLiteral("このプログラムはβバージョンです。\n"
-                               "正式版より致命的なバグが潜んでいる可能性があるので注意してください。\n"
-                               "なお、なるべく動作報告をお願いいたします。"));
+                tr("このプログラムはβバージョンです。\n"
+                   "正式版より致命的なバグが潜んでいる可能性があるので注意してください。\n"
+                   "なお、なるべく動作報告をお願いいたします。"));
   }
   // The first show counts as an activation even when the window manager gives no focus. It runs once the
   // window has been painted, so that opening the output (a soundfont to load) never delays the window;
@@ -575,7 +579,7 @@ void KeyboardWindow::ConfigCommand() {
 }
 
 void KeyboardWindow::CaptureOverflow() {
-  showMessage(QMessageBox::Critical, QStringLiteral("バッファオーバー"));
+  showMessage(QMessageBox::Critical, tr("バッファオーバー"));
   EndRecording();
 }
 

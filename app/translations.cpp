@@ -1,6 +1,8 @@
 #include "app/translations.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QLibraryInfo>
 #include <QTranslator>
 
@@ -16,6 +18,31 @@ bool LoadQtTranslations(const QLocale& locale) {
     return false;
   }
   return QCoreApplication::installTranslator(translator);
+}
+
+QString ProgramTranslationsDir() {
+  return QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                         QStringLiteral("/../share/tonvik/translations"));
+}
+
+ProgramTexts LoadProgramTranslations(const QLocale& locale, const QString& dir, std::FILE* errors) {
+  if (locale.language() == QLocale::Japanese) return ProgramTexts::kJapanese;
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  if (!translator->load(QStringLiteral("tonvik_en"), dir) ||
+      !QCoreApplication::installTranslator(translator)) {
+    delete translator;
+    std::fprintf(errors, "tonvik: cannot load the English texts from %s\n",
+                 QFile::encodeName(dir).constData());
+    std::fflush(errors);
+    return ProgramTexts::kEnglishMissing;
+  }
+  return ProgramTexts::kEnglish;
+}
+
+void LoadTranslations() {
+  const QLocale locale;
+  LoadQtTranslations(locale);
+  LoadProgramTranslations(locale);
 }
 
 }  // namespace app

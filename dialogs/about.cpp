@@ -13,7 +13,7 @@ namespace dialogs {
 
 TFormAbout::TFormAbout(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("FormAbout"));
-  setWindowTitle(QStringLiteral("このプログラムについて"));
+  setWindowTitle(tr("このプログラムについて"));
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
   ProgramIcon = new QLabel(this);
@@ -28,12 +28,12 @@ TFormAbout::TFormAbout(QWidget* parent) : QDialog(parent) {
   nameFont.setBold(true);
   ProductName->setFont(nameFont);
 
-  Version = new QLabel(QStringLiteral("Ver.%1").arg(QString::fromLatin1(tonvik::kVersionText)), this);
+  Version = new QLabel(tr("Ver.%1").arg(QString::fromLatin1(tonvik::kVersionText)), this);
   Version->setObjectName(QStringLiteral("Version"));
-  Comments = new QLabel(QStringLiteral("パソコンのキーボードで弾くMIDI鍵盤"), this);
+  Comments = new QLabel(tr("パソコンのキーボードで弾くMIDI鍵盤"), this);
   Comments->setObjectName(QStringLiteral("Comments"));
 
-  OKButton = new QPushButton(QStringLiteral("もういい"), this);
+  OKButton = new QPushButton(tr("もういい"), this);
   OKButton->setObjectName(QStringLiteral("OKButton"));
   OKButton->setDefault(true);
   connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);

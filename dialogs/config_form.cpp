@@ -41,6 +41,8 @@ bool FindDeviceByName(const std::string& name) {
   return true;
 }
 
+QString DeviceNotFoundText() { return TFormConfig::tr("指定したMIDIデバイスが見つかりませんでした"); }
+
 std::string CurrentDeviceName() {
   if (midi::DeviceId == -1) return {};
   const std::shared_ptr<platform::MidiOutDevice> device = midi::ChosenDevice();
@@ -49,14 +51,14 @@ std::string CurrentDeviceName() {
 
 TFormConfig::TFormConfig(QWidget* parent) : QDialog(parent) {
   setObjectName("FormConfig");
-  setWindowTitle(QStringLiteral("環境設定"));
+  setWindowTitle(tr("環境設定"));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint |
                  Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
 
   ListViewDevices = new QTreeWidget(this);
   ListViewDevices->setObjectName("ListViewDevices");
   ListViewDevices->setColumnCount(kColumnCount);
-  ListViewDevices->setHeaderLabels({"DriverName", "Type", "Voices", "Notes", "VC"});
+  ListViewDevices->setHeaderLabels({tr("DriverName"), tr("Type"), tr("Voices"), tr("Notes"), tr("VC")});
   ListViewDevices->setRootIsDecorated(false);
   ListViewDevices->setItemsExpandable(false);
   ListViewDevices->setUniformRowHeights(true);
@@ -68,7 +70,7 @@ TFormConfig::TFormConfig(QWidget* parent) : QDialog(parent) {
   ListViewDevices->setStyleSheet(
       "QTreeWidget::item { border-right: 1px solid palette(mid); border-bottom: 1px solid palette(mid); }"
       "QTreeWidget::item:selected { background: palette(highlight); color: palette(highlighted-text); }");
-  ListViewDevices->setToolTip(QStringLiteral("MIDI信号出力先を指定します。"));
+  ListViewDevices->setToolTip(tr("MIDI信号出力先を指定します。"));
   for (int c = 0; c < kColumnCount; ++c) {
     ListViewDevices->setColumnWidth(c, kColumnWidths[c]);
     ListViewDevices->headerItem()->setTextAlignment(c, kColumnAligns[c] | Qt::AlignVCenter);
@@ -78,34 +80,34 @@ TFormConfig::TFormConfig(QWidget* parent) : QDialog(parent) {
   ListViewDevices->setMinimumWidth(std::accumulate(std::begin(kColumnWidths), std::end(kColumnWidths), 24));
   connect(ListViewDevices, &QTreeWidget::itemDoubleClicked, this, [this] { ListViewDevicesDblClick(); });
 
-  CheckBoxChannel = new QCheckBox(QStringLiteral("&Drum"), this);
+  CheckBoxChannel = new QCheckBox(tr("&Drum"), this);
   CheckBoxChannel->setObjectName("CheckBoxChannel");
-  CheckBoxChannel->setToolTip(QStringLiteral("チェックするとドラムモードで発音します。"));
+  CheckBoxChannel->setToolTip(tr("チェックするとドラムモードで発音します。"));
 
   ComboBoxType = new QComboBox(this);
   ComboBoxType->setObjectName("ComboBoxType");
-  ComboBoxType->addItems({QStringLiteral("音源リセットなし"), QStringLiteral("GMリセットあり"),
-                          QStringLiteral("XGリセットあり"), QStringLiteral("GSリセットあり")});
-  ComboBoxType->setToolTip(QStringLiteral("MIDIリセット方法を指定します。"));
+  ComboBoxType->addItems(
+      {tr("音源リセットなし"), tr("GMリセットあり"), tr("XGリセットあり"), tr("GSリセットあり")});
+  ComboBoxType->setToolTip(tr("MIDIリセット方法を指定します。"));
 
-  CheckBoxTop = new QCheckBox(QStringLiteral("常に最前面"), this);
+  CheckBoxTop = new QCheckBox(tr("常に最前面"), this);
   CheckBoxTop->setObjectName("CheckBoxTop");
-  CheckBoxTop->setToolTip(QStringLiteral("チェックするとウィンドウを常に最前面にします。"));
+  CheckBoxTop->setToolTip(tr("チェックするとウィンドウを常に最前面にします。"));
 
   ComboBoxKey = new QComboBox(this);
   ComboBoxKey->setObjectName("ComboBoxKey");
-  ComboBoxKey->addItems({QStringLiteral("標準配列"), QStringLiteral("MOD配列")});
-  ComboBoxKey->setToolTip(QStringLiteral("キーボード配列を選択します。"));
+  ComboBoxKey->addItems({tr("標準配列"), tr("MOD配列")});
+  ComboBoxKey->setToolTip(tr("キーボード配列を選択します。"));
 
-  CheckBoxKey98 = new QCheckBox(QStringLiteral("PC98Key"), this);
+  CheckBoxKey98 = new QCheckBox(tr("PC98Key"), this);
   CheckBoxKey98->setObjectName("CheckBoxKey98");
-  CheckBoxKey98->setToolTip(QStringLiteral("チェックすると強制的にPC98x1キーボード用で動作させます。"));
+  CheckBoxKey98->setToolTip(tr("チェックすると強制的にPC98x1キーボード用で動作させます。"));
 
-  ButtonOK = new QPushButton(QStringLiteral("&OK"), this);
+  ButtonOK = new QPushButton(tr("&OK"), this);
   ButtonOK->setObjectName("ButtonOK");
   ButtonOK->setDefault(true);
   connect(ButtonOK, &QPushButton::clicked, this, &QDialog::accept);
-  ButtonCancel = new QPushButton(QStringLiteral("&Cancel"), this);
+  ButtonCancel = new QPushButton(tr("&Cancel"), this);
   ButtonCancel->setObjectName("ButtonCancel");
   ButtonCancel->setAutoDefault(false);
   connect(ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);

@@ -34,10 +34,11 @@ using midi::TrimDeviceName;
 
 // Sets midi::DeviceId from a stored name: -1 for the empty name, else the device that
 // midi::FindDeviceNumberByName finds (the same trimmed name, or the same without instance numbers). Returns
-// false (and sets -1) when no device has that name; the caller then shows kDeviceNotFoundMessage, after it
+// false (and sets -1) when no device has that name; the caller then shows DeviceNotFoundText(), after it
 // has read all other settings.
 bool FindDeviceByName(const std::string& name);
-inline constexpr const char* kDeviceNotFoundMessage = "指定したMIDIデバイスが見つかりませんでした";
+// The message for a stored or chosen device that cannot be found or opened, in the user's language.
+QString DeviceNotFoundText();
 
 // The trimmed name of the chosen device (midi::ChosenDevice) for the store, also when it has left the
 // list; empty for -1 and for a number that is no device.

@@ -43,7 +43,7 @@ QString ProgramItemCaption(int family, int item) {
 
 TFormProg::TFormProg(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("FormProg"));
-  setWindowTitle(QStringLiteral("音色コマンド入力"));
+  setWindowTitle(tr("音色コマンド入力"));
   setWindowFlag(Qt::WindowStaysOnTopHint, true);
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
@@ -58,7 +58,7 @@ TFormProg::TFormProg(QWidget* parent) : QDialog(parent) {
   QHBoxLayout* row = nullptr;
   int rowWidth = 0;
   for (int f = 0; f < kFamilyCount; ++f) {
-    auto* tab = new QPushButton(Utf8(FamilyNames[static_cast<size_t>(f)]), this);
+    auto* tab = new QPushButton(tr(FamilyNames[static_cast<size_t>(f)].data()), this);
     tab->setObjectName(QStringLiteral("Tab%1").arg(f));
     tab->setFlat(true);
     tab->setCheckable(true);
@@ -83,7 +83,7 @@ TFormProg::TFormProg(QWidget* parent) : QDialog(parent) {
     TabControlFamilyChange();
   });
 
-  RadioGroupProgram = new QGroupBox(QStringLiteral("音色選択"), this);
+  RadioGroupProgram = new QGroupBox(tr("音色選択"), this);
   RadioGroupProgram->setObjectName(QStringLiteral("RadioGroupProgram"));
   auto* grid = new QGridLayout(RadioGroupProgram);
   auto* items = new QButtonGroup(this);
@@ -101,10 +101,10 @@ TFormProg::TFormProg(QWidget* parent) : QDialog(parent) {
   ButtonListen = new QPushButton(QStringLiteral("♪"), this);
   ButtonListen->setObjectName(QStringLiteral("ButtonListen"));
   ButtonListen->setAutoDefault(false);
-  ButtonOK = new QPushButton(QStringLiteral("&OK"), this);
+  ButtonOK = new QPushButton(tr("&OK"), this);
   ButtonOK->setObjectName(QStringLiteral("ButtonOK"));
   ButtonOK->setDefault(true);
-  ButtonCancel = new QPushButton(QStringLiteral("&Cancel"), this);
+  ButtonCancel = new QPushButton(tr("&Cancel"), this);
   ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
   ButtonCancel->setAutoDefault(false);
   buttons->addWidget(ButtonListen);

@@ -1,5 +1,6 @@
 #include "dialogs/program_names.h"
 
+#include <QtGlobal>
 #include <algorithm>
 
 namespace dialogs {
@@ -135,15 +136,24 @@ const std::array<std::string_view, kProgramCount> ProgramNames = {
     "Gun Shot",
 };
 
+// Marked for the palette, which shows them translated.
 const std::array<std::string_view, kFamilyCount> FamilyNames = {
-    "ピアノ(PN)",           "クロマチック・パーカッション(CP)",
-    "オルガン(OR)",         "ギター(GT)",
-    "ベース(BS)",           "ストリングス(ST)",
-    "アンサンブル(EN)",     "ブラス(BR)",
-    "リード(RD)",           "パイプ(PP)",
-    "シンセリード(SL)",     "シンセパッド(SP)",
-    "シンセエフェクト(SE)", "エスニック(ET)",
-    "パーカッシブ(PR)",     "サウンドエフェクト(SF)",
+    QT_TRANSLATE_NOOP("dialogs::TFormProg", "ピアノ(PN)"),
+    QT_TRANSLATE_NOOP("dialogs::TFormProg", "クロマチック・パーカッション(CP)"),
+    QT_TRANSLATE_NOOP("dialogs::TFormProg", "オルガン(OR)"),
+    QT_TRANSLATE_NOOP("dialogs::TFormProg", "ギター(GT)"),
+    QT_TRANSLATE_NOOP("dialogs::TFormProg", "ベース(BS)"),
+    QT_TRANSLATE_NOOP("dialogs::TFormProg", "ストリングス(ST)"),
+    QT_TRANSLATE_NOOP("dialogs::TFormProg", "アンサンブル(EN)"),
+    QT_TRANSLATE_NOOP("dialogs::TFormProg", "ブラス(BR)"),
+    QT_TRANSLATE_NOOP("dialogs::TFormProg", "リード(RD)"),
+    QT_TRANSLATE_NOOP("dialogs::TFormProg", "パイプ(PP)"),
+    QT_TRANSLATE_NOOP("dialogs::TFormProg", "シンセリード(SL)"),
+    QT_TRANSLATE_NOOP("dialogs::TFormProg", "シンセパッド(SP)"),
+    QT_TRANSLATE_NOOP("dialogs::TFormProg", "シンセエフェクト(SE)"),
+    QT_TRANSLATE_NOOP("dialogs::TFormProg", "エスニック(ET)"),
+    QT_TRANSLATE_NOOP("dialogs::TFormProg", "パーカッシブ(PR)"),
+    QT_TRANSLATE_NOOP("dialogs::TFormProg", "サウンドエフェクト(SF)"),
 };
 
 std::string_view ProgramName(int32_t program) {

@@ -71,17 +71,11 @@ void CompileToFile(const std::string& program, const QString& fileName) {
   }
 }
 
-// The save box's filters: the MIDI file first, the audio files next to it.
-const QString kMidiFilter = QStringLiteral("標準MIDIファイル(*.mid)");
-const QString kWavFilter = QStringLiteral("WAVファイル(*.wav)");
-const QString kFlacFilter = QStringLiteral("FLACファイル(*.flac)");
-const QString kAllFilter = QStringLiteral("全てのファイル(*)");
-
-// The extension the save box adds to a name typed without one: the chosen filter's.
+// The extension the save box adds to a name typed without one: the chosen filter's (in SaveFilters order).
 QString SuffixForFilter(const QString& filter) {
-  if (filter == kWavFilter) return QStringLiteral("wav");
-  if (filter == kFlacFilter) return QStringLiteral("flac");
-  return QStringLiteral("mid");
+  static const char* const kSuffixes[] = {"mid", "wav", "flac", "mid"};
+  const qsizetype index = SaveFilters().indexOf(filter);
+  return QString::fromLatin1(kSuffixes[index < 0 ? 0 : index]);
 }
 
 QLabel* NewLabel(const QString& text, const char* name, QWidget* parent) {
@@ -119,6 +113,11 @@ QAction* NewAction(const QString& caption, const QString& hint, QKeyCombination 
 }
 
 }  // namespace
+
+QStringList SaveFilters() {
+  return {TFormRec::tr("標準MIDIファイル(*.mid)"), TFormRec::tr("WAVファイル(*.wav)"),
+          TFormRec::tr("FLACファイル(*.flac)"), TFormRec::tr("全てのファイル(*)")};
+}
 
 std::vector<MemoError> MapCompileErrors(const QString& memo, int headerBytes) {
   if (mml::ErrorList.empty()) return {};
@@ -178,16 +177,14 @@ QString WithMidExtension(const QString& fileName) {
 
 TFormRec::TFormRec(QWidget* parent) : QDialog(parent) {
   setObjectName("FormRec");
-  setWindowTitle(QStringLiteral("入力内容編集"));
+  setWindowTitle(tr("入力内容編集"));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
 
-  ActionPlay = NewAction(QStringLiteral("テスト(&T)"), QStringLiteral("テスト演奏"), Qt::CTRL | Qt::Key_P,
-                         "ActionPlay", this);
-  ActionSave = NewAction(QStringLiteral("保存(&S)"), QStringLiteral("MIDIファイルに保存"),
-                         Qt::CTRL | Qt::Key_S, "ActionSave", this);
-  ActionCopy = NewAction(QStringLiteral("コピー(&C)"), QStringLiteral("MMLをクリップボードへコピー"),
-                         Qt::CTRL | Qt::Key_W, "ActionCopy", this);
+  ActionPlay = NewAction(tr("テスト(&T)"), tr("テスト演奏"), Qt::CTRL | Qt::Key_P, "ActionPlay", this);
+  ActionSave = NewAction(tr("保存(&S)"), tr("MIDIファイルに保存"), Qt::CTRL | Qt::Key_S, "ActionSave", this);
+  ActionCopy = NewAction(tr("コピー(&C)"), tr("MMLをクリップボードへコピー"), Qt::CTRL | Qt::Key_W,
+                         "ActionCopy", this);
   connect(ActionPlay, &QAction::triggered, this, [this] { ActionPlayExecute(); });
   connect(ActionSave, &QAction::triggered, this, [this] { ActionSaveExecute(); });
   connect(ActionCopy, &QAction::triggered, this, [this] { ActionCopyExecute(); });
@@ -195,36 +192,34 @@ TFormRec::TFormRec(QWidget* parent) : QDialog(parent) {
   PanelFields = new QFrame(this);
   PanelFields->setObjectName("PanelFields");
   PanelFields->setFrameShape(QFrame::StyledPanel);
-  PanelFields->setToolTip(QStringLiteral("音長はｎ音符指定（&でつなげられる）"));
+  PanelFields->setToolTip(tr("音長はｎ音符指定（&でつなげられる）"));
 
-  LabelLength = NewLabel(QStringLiteral("総音長"), "LabelLength", PanelFields);
+  LabelLength = NewLabel(tr("総音長"), "LabelLength", PanelFields);
   EditLength = NewEdit(QStringLiteral("1"), "EditLength", PanelFields);
-  LabelTempo = NewLabel(QStringLiteral("テンポ"), "LabelTempo", PanelFields);
+  LabelTempo = NewLabel(tr("テンポ"), "LabelTempo", PanelFields);
   EditTempo = NewEdit(QStringLiteral("120"), "EditTempo", PanelFields);
-  LabelMinLength = NewLabel(QStringLiteral("最小音長"), "LabelMinLength", PanelFields);
+  LabelMinLength = NewLabel(tr("最小音長"), "LabelMinLength", PanelFields);
   EditMinLength = NewEdit(QStringLiteral("8"), "EditMinLength", PanelFields);
-  LabelDefLength = NewLabel(QStringLiteral("省略音長"), "LabelDefLength", PanelFields);
+  LabelDefLength = NewLabel(tr("省略音長"), "LabelDefLength", PanelFields);
   EditDefLength = NewEdit(QStringLiteral("4"), "EditDefLength", PanelFields);
-  LabelFirst = NewLabel(QStringLiteral("先頭音長"), "LabelFirst", PanelFields);
+  LabelFirst = NewLabel(tr("先頭音長"), "LabelFirst", PanelFields);
   EditFirst = NewEdit(QStringLiteral("8"), "EditFirst", PanelFields);
 
-  LabelMode = NewLabel(QStringLiteral("総音長計算"), "LabelMode", PanelFields);
+  LabelMode = NewLabel(tr("総音長計算"), "LabelMode", PanelFields);
   ComboBoxMode = new QComboBox(PanelFields);
   ComboBoxMode->setObjectName("ComboBoxMode");
-  ComboBoxMode->addItems({QStringLiteral("そのまま"), QStringLiteral("テンポから計算"),
-                          QStringLiteral("先頭音長から計算"), QStringLiteral("全て最小音長として計算")});
-  LabelMMLType = NewLabel(QStringLiteral("MML形式"), "LabelMMLType", PanelFields);
+  ComboBoxMode->addItems(
+      {tr("そのまま"), tr("テンポから計算"), tr("先頭音長から計算"), tr("全て最小音長として計算")});
+  LabelMMLType = NewLabel(tr("MML形式"), "LabelMMLType", PanelFields);
   ComboBoxMMLType = new QComboBox(PanelFields);
   ComboBoxMMLType->setObjectName("ComboBoxMMLType");
-  ComboBoxMMLType->addItems({QStringLiteral("独自形式"), QStringLiteral("サクラ形式"),
-                             QStringLiteral("mml2mid形式"), QStringLiteral("FMP形式"),
-                             QStringLiteral("PMD形式"), QStringLiteral("はてな形式"),
-                             QStringLiteral("マビノギ形式")});
+  ComboBoxMMLType->addItems({tr("独自形式"), tr("サクラ形式"), tr("mml2mid形式"), tr("FMP形式"),
+                             tr("PMD形式"), tr("はてな形式"), tr("マビノギ形式")});
 
   MemoMML = new QPlainTextEdit(PanelFields);
   MemoMML->setObjectName("MemoMML");
   // The memo's own hint is switched off, and the panel's hint is not shown over it either.
-  MemoMML->setWhatsThis(QStringLiteral("ここでMMLを編集"));
+  MemoMML->setWhatsThis(tr("ここでMMLを編集"));
   MemoMML->installEventFilter(this);
   MemoMML->viewport()->installEventFilter(this);
 
@@ -265,9 +260,9 @@ TFormRec::TFormRec(QWidget* parent) : QDialog(parent) {
   ButtonCopy = NewActionButton(ActionCopy, "ButtonCopy", this);
   ButtonPlay = NewActionButton(ActionPlay, "ButtonPlay", this);
   ButtonSave = NewActionButton(ActionSave, "ButtonSave", this);
-  ButtonClose = new QPushButton(QStringLiteral("閉じる(&X)"), this);
+  ButtonClose = new QPushButton(tr("閉じる(&X)"), this);
   ButtonClose->setObjectName("ButtonClose");
-  ButtonClose->setToolTip(QStringLiteral("閉じる"));
+  ButtonClose->setToolTip(tr("閉じる"));
   // No button is pressed by Return: the Return that stops a recording may still be held.
   ButtonClose->setAutoDefault(false);
   connect(ButtonClose, &QPushButton::clicked, this, &QDialog::accept);
@@ -499,7 +494,7 @@ QString TFormRec::RunSaveDialog() {
   box.setOption(QFileDialog::DontUseNativeDialog);
   box.setAcceptMode(QFileDialog::AcceptSave);
   box.setFileMode(QFileDialog::AnyFile);
-  box.setNameFilters({kMidiFilter, kWavFilter, kFlacFilter, kAllFilter});
+  box.setNameFilters(SaveFilters());
   box.setDefaultSuffix(QStringLiteral("mid"));
   connect(&box, &QFileDialog::filterSelected, &box,
           [&box](const QString& filter) { box.setDefaultSuffix(SuffixForFilter(filter)); });
@@ -527,7 +522,7 @@ void TFormRec::RenderAudioFile(const std::string& program, const std::string& na
   mml::CompileMML(program, std::string(1, '\0'));
   // The render runs here, on the UI thread, with a progress box whose button cancels it; a cancelled
   // render writes nothing. The box needs the normal cursor over the busy one.
-  QProgressDialog progress(QStringLiteral("音声ファイルを作成中..."), QStringLiteral("中止"), 0, 1000, this);
+  QProgressDialog progress(tr("音声ファイルを作成中..."), tr("中止"), 0, 1000, this);
   progress.setObjectName("RenderProgress");
   progress.setWindowTitle(windowTitle());
   progress.setWindowModality(Qt::WindowModal);

@@ -40,6 +40,9 @@ struct MemoError {
 // a header line of `headerBytes` bytes. Spans inside the header are shown at the start of the memo.
 std::vector<MemoError> MapCompileErrors(const QString& memo, int headerBytes);
 
+// The save box's filters: the MIDI file first, the audio files next to it, then every file.
+QStringList SaveFilters();
+
 // The name the save box chose, with ".mid" appended when its file part has no extension.
 QString WithMidExtension(const QString& fileName);
 

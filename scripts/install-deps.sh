@@ -12,6 +12,8 @@ packages=(
   timgm6mb-soundfont fonts-ipafont-gothic
   # Qt's own dialog texts (file dialog, standard buttons) in the user's language
   qt6-translations-l10n
+  # lrelease and lupdate for the program's own English texts
+  qt6-l10n-tools
   # tests, fuzzing and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # checks against real peers: X server, key injection, JACK, offline synth, MIDI parser

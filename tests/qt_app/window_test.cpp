@@ -959,10 +959,7 @@ TEST(QtTranslations, JapaneseDesktopGetsQtsOwnTextsInJapanese) {
   EXPECT_NE(QCoreApplication::translate("QFileDialog", "Save As"), QStringLiteral("Save As"));
   EXPECT_FALSE(app::LoadQtTranslations(QLocale(QLocale::Zulu)));
   // Back to Qt's English for the other tests.
-  for (QTranslator* translator : QCoreApplication::instance()->findChildren<QTranslator*>()) {
-    QCoreApplication::removeTranslator(translator);
-    delete translator;
-  }
+  test_support::RemoveTranslators();
 }
 
 TEST_F(WindowTest, AboutBoxShowsNameVersionAndItsButton) {

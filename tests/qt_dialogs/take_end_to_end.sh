@@ -44,7 +44,9 @@ wait_focus() {
   return 1
 }
 
-"$tonvik" >"$work/tonvik.log" 2>&1 &
+# The Japanese texts, whatever the locale of the run: the edit dialog is found by its title and closed
+# by its button's Alt+X.
+env -u LC_ALL -u LC_MESSAGES -u LANGUAGE LANG=ja_JP.UTF-8 "$tonvik" >"$work/tonvik.log" 2>&1 &
 pid=$!
 win=""
 for _ in $(seq 50); do

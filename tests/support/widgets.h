@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QObject>
 #include <QString>
+#include <QTranslator>
 
 namespace test_support {
 
@@ -21,6 +23,14 @@ W* Widget(const QObject* parent, const char* name) {
 template <class W, class Pointer>
 W* Widget(const Pointer& parent, const char* name) {
   return Widget<W>(static_cast<const QObject*>(&*parent), name);
+}
+
+// Takes every translator of the application out again, so that the next tests see the texts of the code.
+inline void RemoveTranslators() {
+  for (QTranslator* translator : QCoreApplication::instance()->findChildren<QTranslator*>()) {
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
+  }
 }
 
 }  // namespace test_support

@@ -1,23 +1,39 @@
-// Pictures of both dialogs for the documentation. Skipped unless TONVIK_SCREENSHOT_DIR names the folder
-// to write docs/dialog-rec.png and docs/dialog-config.png into; run it under xvfb-run with the xcb
-// platform (QT_QPA_PLATFORM=xcb) so that the real fonts and style are used.
+// Pictures of the windows for the documentation, in the language of the locale (LANG). Skipped unless
+// TONVIK_SCREENSHOT_DIR names the folder to write them into (docs/en, docs/ja); run it under xvfb-run
+// with the xcb platform (QT_QPA_PLATFORM=xcb) so that the real fonts and style are used.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QPixmap>
 #include <memory>
 
+#include "app/main_window.h"
+#include "app/translations.h"
+#include "app/windows.h"
+#include "dialogs/about.h"
 #include "dialogs/config_form.h"
+#include "dialogs/palette.h"
 #include "dialogs/rec_form.h"
+#include "keyboard_fixture.h"
 #include "midi/port.h"
 #include "platform/midi_out.h"
 #include "platform/midi_recording.h"
+#include "platform/qt/key_position.h"
 #include "settings/settings.h"
+#include "tests/support/widgets.h"
 
 namespace {
 
 QString ScreenshotDir() { return qEnvironmentVariable("TONVIK_SCREENSHOT_DIR"); }
+
+// The program's texts in the locale's language for as long as it lives.
+class Language {
+ public:
+  Language() { app::LoadProgramTranslations(); }
+  ~Language() { test_support::RemoveTranslators(); }
+};
 
 void Save(QWidget& widget, const QString& name) {
   widget.show();
@@ -39,6 +55,7 @@ platform::MidiOutCaps Caps(const char* name, uint16_t technology, uint16_t voice
 
 TEST(Screenshot, EditDialog) {
   if (ScreenshotDir().isEmpty()) GTEST_SKIP() << "TONVIK_SCREENSHOT_DIR not set";
+  const Language language;
   record::Capture capture;
   const uint8_t notes[] = {60, 64, 67, 72, 255, 71, 67, 64, 60};
   const uint32_t times[] = {1000, 1250, 1500, 1750, 2250, 2500, 2750, 3000, 3250, 4250};
@@ -60,6 +77,7 @@ TEST(Screenshot, EditDialog) {
 
 TEST(Screenshot, ConfigDialog) {
   if (ScreenshotDir().isEmpty()) GTEST_SKIP() << "TONVIK_SCREENSHOT_DIR not set";
+  const Language language;
   using platform::RecordingMidiOut;
   platform::SetMidiOutDevicesForTesting(
       std::make_shared<RecordingMidiOut>(
@@ -75,6 +93,37 @@ TEST(Screenshot, ConfigDialog) {
   form.done(QDialog::Rejected);
   platform::ClearMidiOutDevicesForTesting();
   midi::DeviceId = -1;
+}
+
+class ScreenshotWindows : public app_test::KeyboardFixture {
+ protected:
+  void SetUp() override {
+    KeyboardFixture::SetUp();
+    platform::SetKeySourceForTesting(platform::KeySource::kScanCode);
+  }
+  void TearDown() override {
+    platform::ResetKeySourceForTesting();
+    KeyboardFixture::TearDown();
+  }
+};
+
+TEST_F(ScreenshotWindows, KeyboardPaletteAndAbout) {
+  if (ScreenshotDir().isEmpty()) GTEST_SKIP() << "TONVIK_SCREENSHOT_DIR not set";
+  const Language language;
+  const app::ProgramWindows windows = app::CreateWindows();
+  std::unique_ptr<app::KeyboardWindow> keyboard(windows.keyboardWindow);
+  keyboard->showMessage = [](QMessageBox::Icon, const QString&) {};
+  Save(*keyboard, "window-idle.png");
+  // A chord on the lower manual: Z, C and B (evdev codes 44, 46, 48).
+  for (const uint32_t evdev : {44u, 46u, 48u}) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, evdev + 8, 0, 0);
+    QCoreApplication::sendEvent(keyboard.get(), &press);
+  }
+  Save(*keyboard, "window-keys.png");
+  Save(*windows.formProg, "window-palette.png");
+  windows.formProg->hide();
+  Save(*windows.formAbout, "window-about.png");
+  windows.formAbout->hide();
 }
 
 }  // namespace

@@ -1,0 +1,18 @@
+# Runs lupdate over a copy of the .ts file TS and fails when a text of the code has no finished
+# translation there, or when the file holds texts the code no longer has.
+file(MAKE_DIRECTORY ${WORK})
+set(copy ${WORK}/check.ts)
+file(COPY_FILE ${TS} ${copy})
+execute_process(COMMAND ${LUPDATE} ${ARGS} -ts ${copy} RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "lupdate failed (${result})")
+endif()
+file(READ ${copy} text)
+file(READ ${TS} before)
+string(REGEX MATCHALL "<source>[^<]*</source>\n *<translation type=\"unfinished\"" missing "${text}")
+if(missing)
+  message(FATAL_ERROR "texts without English in ${TS} (run the update_translations target):\n${missing}")
+endif()
+if(NOT text STREQUAL before)
+  message(FATAL_ERROR "${TS} differs from the code's texts (run the update_translations target)")
+endif()
