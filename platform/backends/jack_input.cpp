@@ -118,7 +118,7 @@ class JackInput final : public MidiInput {
       if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0 || event.buffer[0] == 0xF0) {
         continue;
       }
-      self->ring_.TryPushStamped(self->StampOf(cycleStart + event.time),
+      self->ring_.TryPushStamped(self->Stamp(cycleStart + event.time),
                                  std::span<const uint8_t>(event.buffer, event.size));
     }
     sem_post(&self->wake_);
@@ -140,6 +140,15 @@ class JackInput final : public MidiInput {
   uint32_t StampOf(jack_nframes_t frame) const {
     const int64_t frames = static_cast<int32_t>(frame - anchorFrame_);
     return anchorMs_ + static_cast<uint32_t>((frames * 1000 + rate_ / 2) / rate_);
+  }
+
+  // A message's stamp: never before the one ahead of it, also across a new anchor.
+  uint32_t Stamp(jack_nframes_t frame) {
+    const uint32_t stamp = StampOf(frame);
+    if (stamped_ && static_cast<int32_t>(stamp - lastStamp_) < 0) return lastStamp_;
+    stamped_ = true;
+    lastStamp_ = stamp;
+    return stamp;
   }
 
   static void Registered(jack_port_id_t, int registered, void* arg) {
@@ -164,6 +173,8 @@ class JackInput final : public MidiInput {
   bool anchored_ = false;
   jack_nframes_t anchorFrame_ = 0;
   uint32_t anchorMs_ = 0;
+  bool stamped_ = false;
+  uint32_t lastStamp_ = 0;
 };
 
 }  // namespace
