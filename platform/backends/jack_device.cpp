@@ -194,15 +194,13 @@ class JackDevice final : public JackMidiDevice {
     jack_nframes_t earliest = 0;
     self->ring_.DrainStamped(
         [&](size_t length, uint32_t stamp) -> uint8_t* {
-          const int64_t offset = static_cast<int32_t>(stamp - previousStart);
-          if (offset >= frames && offset < 2 * static_cast<int64_t>(frames)) {
+          const std::optional<uint32_t> at = PeriodOffset(stamp, previousStart, frames, earliest);
+          if (!at) {
             return nullptr;  // sent during this period (its callback ran late): the next one takes it
           }
-          const auto at = static_cast<jack_nframes_t>(
-              std::clamp<int64_t>(offset, earliest, static_cast<int64_t>(frames) - 1));
-          uint8_t* slot = jack_midi_event_reserve(buffer, at, length);
+          uint8_t* slot = jack_midi_event_reserve(buffer, *at, length);
           if (slot != nullptr) {
-            earliest = at;
+            earliest = *at;
           }
           return slot;
         },
