@@ -152,6 +152,12 @@ class AlsaClient {
     return inPort_;
   }
 
+  // Forgets what arrived while no input read the port (announcements of ports that came and went).
+  void DropInput() {
+    std::lock_guard lock(mutex_);
+    snd_seq_drop_input(seq_);
+  }
+
   // Subscribes `source` to the input port (true also when it already is), or ends that subscription.
   bool Subscribe(const snd_seq_addr_t& source, bool on) {
     std::lock_guard lock(mutex_);
@@ -202,6 +208,7 @@ class AlsaInput final : public MidiInput {
  public:
   AlsaInput(AlsaClient* client, std::string source, MidiInHandler handler)
       : client_(client), source_(std::move(source)), handler_(std::move(handler)) {
+    client_->DropInput();
     Connect();
     thread_ = std::thread([this] { Run(); });
   }

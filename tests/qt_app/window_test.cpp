@@ -441,6 +441,24 @@ TEST_F(WindowTest, TheStoredInputNameIsTrimmedAndAnythingUnusableIsNone) {
   }
 }
 
+// A chosen MIDI input that is not there is reported once per run (and tried again after the dialog).
+TEST_F(WindowTest, AChosenInputThatIsGoneIsReportedOnce) {
+  setenv("JACK_DEFAULT_SERVER", "tonvik-no-server-here", 1);
+  {
+    QSettings file(SettingsFile(), QSettings::IniFormat);
+    file.setValue("Device/InputDeviceName", "Keyboard:out (JACK)");
+  }
+  Start();
+  form_->ConfigCommand();
+  int reports = 0;
+  for (const Message& message : messages_) {
+    reports += message.text == QStringLiteral("指定したMIDI入力デバイスが見つかりませんでした") ? 1 : 0;
+  }
+  EXPECT_EQ(reports, 1);
+  EXPECT_EQ(settings::InputDeviceName, "Keyboard:out (JACK)") << "kept for when it is plugged in";
+  settings::InputDeviceName = settings::kNoInput;
+}
+
 TEST_F(WindowTest, SettingsAreWrittenAndReadBack) {
   Settings.DeviceType = 2;
   Settings.Channel = 9;
