@@ -23,8 +23,11 @@ namespace {
 constexpr const char* kJackSuffix = " (JACK)";
 constexpr const char* kInputPortName = "midi_in";
 constexpr size_t kRingBytes = 64 * 1024;
-// The frame-based stamps follow the millisecond clock; further apart than this, they start anew from it.
-constexpr int64_t kStampDriftMs = 20;
+// The stamps count the server's frames, which keep the player's rhythm to the frame even where the
+// cycles run late (a loaded machine, a dummy driver that falls behind the wall clock); only when the
+// two clocks are further apart than this (a server restarted, its frame counter jumped) do the stamps
+// start anew from the millisecond clock.
+constexpr int64_t kStampDriftMs = 1000;
 
 std::string PortOfSource(const std::string& source) {
   return source.ends_with(kJackSuffix) ? source.substr(0, source.size() - std::string(kJackSuffix).size())
