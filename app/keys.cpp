@@ -40,10 +40,9 @@ constexpr uint8_t kPc98RoKey = 0xDF;
 
 Keyboard::Keyboard(KeyboardHost* host) : host_(host) { InitKeyState(); }
 
-void Keyboard::CaptureNote(uint8_t note) {
+void Keyboard::CaptureNote(uint8_t note, uint32_t now) {
   if (!Capture.Recording) return;
-  if (record::CaptureEvent(Capture, note, platform::TimeGetTime()) == record::CaptureResult::kOverflow &&
-      host_) {
+  if (record::CaptureEvent(Capture, note, now) == record::CaptureResult::kOverflow && host_) {
     host_->CaptureOverflow();
   }
 }
@@ -55,7 +54,7 @@ void Keyboard::NoteOn(int32_t m) {
   Pressed[m] = 1;
   midi::NoteOn(Settings.Channel, m, Settings.Velocity);
   if (host_) host_->NoteDrawn(m);
-  CaptureNote(static_cast<uint8_t>(m));
+  CaptureNote(static_cast<uint8_t>(m), platform::TimeGetTime());
 }
 
 // Releases the struck note m.
@@ -74,6 +73,17 @@ void Keyboard::ValuesChanged() {
 
 std::span<const LayoutKey> StandardLayout() { return kStandard; }
 std::span<const LayoutKey> ModLayout() { return kMod; }
+
+void Keyboard::InputNote(int32_t note, bool on, uint32_t stamp) {
+  if (note < 0 || note > 127) return;
+  Pressed[note] = on ? 1 : 0;
+  if (host_) host_->NoteDrawn(note);
+  if (on) {
+    CaptureNote(static_cast<uint8_t>(note), stamp);
+  } else {
+    record::CaptureNoteRelease(Capture, stamp);
+  }
+}
 
 void Keyboard::InitKeyState() {
   Capture.Recording = false;
@@ -122,7 +132,7 @@ void Keyboard::FormKeyDown(uint32_t key, bool shift, bool ctrl) {
   DigitEntryRestart = true;
   if (HeldNote[i] != kNotHeld) return;  // auto-repeat of a sounding key
   if (KeyOffsets[i] == kRestOffset) {
-    CaptureNote(record::kRestCode);
+    CaptureNote(record::kRestCode, platform::TimeGetTime());
     return;
   }
   int32_t n = Settings.Octave * 12 + KeyOffsets[i];

@@ -98,6 +98,10 @@ class Keyboard {
   // reach another of the program's windows.
   bool ReleaseHeldKey(uint32_t key);
 
+  // A note that a MIDI input has already sounded (`on`) or ended, at `stamp` on the millisecond clock:
+  // marked and drawn, and captured with that time as a key's note would be.
+  void InputNote(int32_t note, bool on, uint32_t stamp);
+
   // A command key (no note key of the layout).
   void KeyCommand(uint32_t key, bool shift, bool ctrl);
   // F1..F10 as digits 1..9, 0.
@@ -125,7 +129,7 @@ class Keyboard {
   record::Capture Capture;
 
  private:
-  void CaptureNote(uint8_t note);
+  void CaptureNote(uint8_t note, uint32_t now);
   void NoteOn(int32_t m);
   void NoteOff(int32_t m);
   void ValuesChanged();

@@ -17,8 +17,10 @@
 #include "dialogs/palette.h"
 #include "dialogs/program_names.h"
 #include "dialogs/rec_form.h"
+#include "midi/device_list.h"
 #include "midi/port.h"
 #include "platform/clock.h"
+#include "platform/midi_in.h"
 #include "platform/midi_out.h"
 #include "platform/qt/key_position.h"
 #include "platform/qt/settings_store.h"
@@ -168,7 +170,10 @@ KeyboardWindow::KeyboardWindow()
   }
 }
 
-KeyboardWindow::~KeyboardWindow() { qApp->removeEventFilter(this); }
+KeyboardWindow::~KeyboardWindow() {
+  input_.reset();  // no input thread calls the window after this
+  qApp->removeEventFilter(this);
+}
 
 void KeyboardWindow::AttachDialogs(dialogs::TFormRec* formRec, dialogs::TFormProg* formProg,
                                    dialogs::TFormConfig* formConfig, dialogs::TFormAbout* formAbout) {
@@ -268,6 +273,7 @@ void KeyboardWindow::LoadSettings() {
     const platform::SettingsStore store;
     ReadSettings(store, Settings, deviceName, convert_);
     linksRead_ = store.ReadText("Device", kLinksKey, "");
+    settings::InputDeviceName = settings::ReadInputDeviceName(store);
   }
   const bool deviceFound = dialogs::FindDeviceByName(deviceName);
   if (const std::shared_ptr<platform::MidiOutDevice> device = deviceFound ? midi::ChosenDevice() : nullptr) {
@@ -279,6 +285,7 @@ void KeyboardWindow::LoadSettings() {
   ValuesChanged();
   // Every value is in place before a message box can let anything else run.
   if (!deviceFound) showMessage(QMessageBox::Warning, dialogs::DeviceNotFoundText());
+  OpenInput();
 }
 
 void KeyboardWindow::SaveSettings() {
@@ -286,6 +293,7 @@ void KeyboardWindow::SaveSettings() {
   if (FormRec) convert_ = FormRec->ConvertValuesNow();
   platform::SettingsStore store;
   WriteSettings(store, Settings, dialogs::CurrentDeviceName(), convert_);
+  settings::WriteInputDeviceName(store, settings::InputDeviceName);
   const std::shared_ptr<platform::MidiOutDevice> device = midi::ChosenDevice();
   const std::string links = JoinLinks(device ? device->Links() : std::vector<std::string>{});
   if (!links.empty() || !linksRead_.empty()) store.WriteText("Device", kLinksKey, links);
@@ -512,10 +520,56 @@ void KeyboardWindow::DrawAllKeys() {
   KeyStrip->update();
 }
 
+// ---- MIDI input
+
+void KeyboardWindow::OpenInput() {
+  SyncInput();
+  const std::string& name = settings::InputDeviceName;
+  if (name == inputOpened_ && (input_ || name == settings::kNoInput)) return;
+  input_.reset();
+  inputOpened_ = name;
+  if (name == settings::kNoInput) return;
+  if (!midi::FindInputNumberByName(platform::MidiInGetPorts(), name) && !inputMissingShown_) {
+    inputMissingShown_ = true;
+    showMessage(QMessageBox::Warning, tr("指定したMIDI入力デバイスが見つかりませんでした"));
+  }
+  input_ = platform::MidiInOpen(name, [this](uint32_t stamp, std::span<const uint8_t> message) {
+    inputPlayer_.Receive(stamp, message);
+  });
+}
+
+void KeyboardWindow::SyncInput() {
+  inputPlayer_.SetChannel(Settings.Channel);
+  inputPlayer_.SetTranspose(Settings.Transpose);
+  inputPlayer_.SetDeviceType(Settings.DeviceType);
+}
+
+// The sound has left from the input thread; the strip and the capture, with the arrival time, follow
+// here.
+void KeyboardWindow::NotePlayed(int32_t note, bool on, uint32_t stamp) {
+  QMetaObject::invokeMethod(
+      this, [this, note, on, stamp] { keyboard_.InputNote(note, on, stamp); }, Qt::QueuedConnection);
+}
+
+void KeyboardWindow::ProgramReceived(int32_t program) {
+  QMetaObject::invokeMethod(
+      this, [this, program] { keyboard_.SelectProgram(program, Settings.Bank); }, Qt::QueuedConnection);
+}
+
+void KeyboardWindow::BankReceived(int32_t bank) {
+  QMetaObject::invokeMethod(
+      this,
+      [this, bank] {
+        if (midi::SelectsBanks(Settings.DeviceType)) keyboard_.SelectProgram(Settings.Program, bank);
+      },
+      Qt::QueuedConnection);
+}
+
 void KeyboardWindow::ValuesChanged() {
   LabelOctave->setText(Text(FormatNumber(Settings.Octave - 2, 1, true)));
   LabelVelocity->setText(Text(FormatNumber(Settings.Velocity, 3)));
   LabelTrans->setText(Text(FormatNumber(Settings.Transpose, 3, true)));
+  SyncInput();
 }
 
 void KeyboardWindow::VolumeChanged() { LabelVolume->setText(Text(FormatNumber(Settings.Volume, 3))); }
@@ -576,6 +630,7 @@ void KeyboardWindow::ConfigCommand() {
   midi::OpenPort(midi::DeviceId);
   PrepareOutput();
   keyboard_.SendState();
+  OpenInput();
 }
 
 void KeyboardWindow::CaptureOverflow() {

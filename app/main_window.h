@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/keys.h"
+#include "record/input_player.h"
 #include "settings/settings.h"
 
 class QDialog;
@@ -21,8 +22,9 @@ class QLabel;
 class QTimer;
 
 namespace platform {
+class MidiInput;
 class MidiOutDevice;
-}
+}  // namespace platform
 namespace dialogs {
 class TFormRec;
 class TFormProg;
@@ -41,7 +43,7 @@ std::string FormatNumber(int64_t value, int32_t width, bool withSign = false);
 // "Tonvik Ver1.70 [Prog.:<name of program>]"; the name's index is clamped into 1..128.
 QString WindowTitle(int32_t program);
 
-class KeyboardWindow : public QWidget, public KeyboardHost {
+class KeyboardWindow : public QWidget, public KeyboardHost, private record::InputHost {
   Q_OBJECT
 
  public:
@@ -88,6 +90,13 @@ class KeyboardWindow : public QWidget, public KeyboardHost {
   void EscapeCommand() override;
   void ConfigCommand() override;
   void CaptureOverflow() override;
+
+  // Opens the input that settings::InputDeviceName names (closing the one before), or none; a chosen
+  // input that is not listed now is reported once per run and still opened, so that it is connected
+  // when it is plugged in.
+  void OpenInput();
+  // The window's channel, transposition and device type, as the input plays them.
+  void SyncInput();
 
   // How modal dialogs and message boxes run, and how the shift state at close is read; tests replace them.
   std::function<int(QDialog*)> execDialog;
@@ -139,6 +148,11 @@ class KeyboardWindow : public QWidget, public KeyboardHost {
   // The reason the chosen output cannot sound, shown once per run.
   void ReportOutputFailure();
 
+  // record::InputHost: called on the input's thread; the window's part runs on the UI thread.
+  void NotePlayed(int32_t note, bool on, uint32_t stamp) override;
+  void ProgramReceived(int32_t program) override;
+  void BankReceived(int32_t bank) override;
+
   Keyboard keyboard_{this};
   std::map<QObject*, std::function<void()>> clickActions_;
   bool shown_ = false;
@@ -164,6 +178,11 @@ class KeyboardWindow : public QWidget, public KeyboardHost {
   QTimer* outputTimer_ = nullptr;
   bool failureShown_ = false;
   std::string linksRead_;  // the output's connections as the store held them
+  // The MIDI input: the player (what a message does) and the open port, which goes first.
+  record::InputPlayer inputPlayer_{*this};
+  std::unique_ptr<platform::MidiInput> input_;
+  std::string inputOpened_ = settings::kNoInput;
+  bool inputMissingShown_ = false;
 };
 
 }  // namespace app

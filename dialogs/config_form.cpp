@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "midi/port.h"
+#include "platform/midi_in.h"
 #include "settings/settings.h"
 
 namespace dialogs {
@@ -80,6 +81,25 @@ TFormConfig::TFormConfig(QWidget* parent) : QDialog(parent) {
   ListViewDevices->setMinimumWidth(std::accumulate(std::begin(kColumnWidths), std::end(kColumnWidths), 24));
   connect(ListViewDevices, &QTreeWidget::itemDoubleClicked, this, [this] { ListViewDevicesDblClick(); });
 
+  ListViewInputs = new QTreeWidget(this);
+  ListViewInputs->setObjectName("ListViewInputs");
+  ListViewInputs->setColumnCount(2);
+  ListViewInputs->setHeaderLabels({tr("DriverName"), tr("Type")});
+  ListViewInputs->setRootIsDecorated(false);
+  ListViewInputs->setItemsExpandable(false);
+  ListViewInputs->setUniformRowHeights(true);
+  ListViewInputs->setAllColumnsShowFocus(true);
+  ListViewInputs->setSelectionBehavior(QAbstractItemView::SelectRows);
+  ListViewInputs->setSelectionMode(QAbstractItemView::SingleSelection);
+  ListViewInputs->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  ListViewInputs->setStyleSheet(ListViewDevices->styleSheet());
+  ListViewInputs->setToolTip(tr("MIDI信号の入力元（MIDIキーボード）を指定します。"));
+  ListViewInputs->setColumnWidth(
+      0, kColumnWidths[kColName] + kColumnWidths[kColVoices] + kColumnWidths[kColNotes]);
+  ListViewInputs->setColumnWidth(1, kColumnWidths[kColType]);
+  ListViewInputs->header()->setStretchLastSection(true);
+  ListViewInputs->header()->setSectionsMovable(false);
+
   CheckBoxChannel = new QCheckBox(tr("&Drum"), this);
   CheckBoxChannel->setObjectName("CheckBoxChannel");
   CheckBoxChannel->setToolTip(tr("チェックするとドラムモードで発音します。"));
@@ -127,10 +147,12 @@ TFormConfig::TFormConfig(QWidget* parent) : QDialog(parent) {
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(ListViewDevices, 1);
+  layout->addWidget(ListViewInputs);
   layout->addLayout(options);
   layout->addLayout(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
   ListViewDevices->setFixedHeight(160);
+  ListViewInputs->setFixedHeight(96);
 }
 
 void TFormConfig::showEvent(QShowEvent* event) {
@@ -171,12 +193,37 @@ void TFormConfig::FormShow() {
   ListViewDevices->scrollToItem(item);
   ListViewDevices->setFocus();
 
+  FillInputList();
+
   const settings::SettingsRecord& s = settings::Settings;
   CheckBoxChannel->setChecked(s.Channel == 9);
   ComboBoxType->setCurrentIndex(s.DeviceType >= 0 && s.DeviceType < ComboBoxType->count() ? s.DeviceType : 0);
   CheckBoxTop->setChecked(s.StayOnTop);
   ComboBoxKey->setCurrentIndex(s.Mapping >= 0 && s.Mapping < ComboBoxKey->count() ? s.Mapping : 0);
   CheckBoxKey98->setChecked(s.ForcePC98x1);
+}
+
+void TFormConfig::FillInputList() {
+  ListViewInputs->clear();
+  const std::vector<platform::MidiInPort> inputs = platform::MidiInGetPorts();
+  auto addRow = [this](const std::string& name, const std::string& type) {
+    auto* item = new QTreeWidgetItem(ListViewInputs);
+    item->setText(0, QString::fromStdString(name));
+    item->setText(1, QString::fromStdString(type));
+    item->setTextAlignment(1, Qt::AlignHCenter | Qt::AlignVCenter);
+    return item;
+  };
+  QTreeWidgetItem* chosen = addRow(settings::kNoInput, "");
+  const std::string& name = settings::InputDeviceName;
+  const std::optional<int32_t> found =
+      name == settings::kNoInput ? std::nullopt : midi::FindInputNumberByName(inputs, name);
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    QTreeWidgetItem* item = addRow(inputs[i].name, inputs[i].type);
+    if (found && static_cast<size_t>(*found) == i) chosen = item;
+  }
+  if (name != settings::kNoInput && !found) chosen = addRow(name, "--");
+  ListViewInputs->setCurrentItem(chosen);
+  chosen->setSelected(true);
 }
 
 int TFormConfig::SelectedRow() const {
@@ -208,6 +255,9 @@ void TFormConfig::FormClose(int result) {
   s.ForcePC98x1 = CheckBoxKey98->isChecked();
   s.Mapping = ComboBoxKey->currentIndex();
   if (hooks_.rebuildKeys) hooks_.rebuildKeys();
+  const QList<QTreeWidgetItem*> input = ListViewInputs->selectedItems();
+  if (!input.isEmpty())
+    settings::InputDeviceName = settings::ValidInputName(input.first()->text(0).toStdString());
 }
 
 }  // namespace dialogs

@@ -1,6 +1,6 @@
-// The configuration dialog "環境設定": output device, reset type, drum mode, keyboard layout, PC-98 key
-// codes and stay-on-top. Nothing is applied before it closes with OK. Also the two routines with which
-// the settings store turns a stored device name into a device number and back.
+// The configuration dialog "環境設定": output device, MIDI input, reset type, drum mode, keyboard layout,
+// PC-98 key codes and stay-on-top. Nothing is applied before it closes with OK. Also the two routines with
+// which the settings store turns a stored device name into a device number and back.
 #pragma once
 
 #include <QDialog>
@@ -77,6 +77,9 @@ class TFormConfig : public QDialog {
  private:
   // The controls, named as their object names (tests find them by these).
   QTreeWidget* ListViewDevices;
+  // The MIDI inputs: "なし" (none) first, then the sources as listed now, and a chosen source that is
+  // not listed now (type "--"), so that OK keeps it.
+  QTreeWidget* ListViewInputs;
   QCheckBox* CheckBoxChannel;
   QComboBox* ComboBoxType;
   QCheckBox* CheckBoxTop;
@@ -86,6 +89,7 @@ class TFormConfig : public QDialog {
   QPushButton* ButtonCancel;
 
   int SelectedRow() const;
+  void FillInputList();
 
   ConfigHooks hooks_;
 };

@@ -95,6 +95,22 @@ std::string WithoutInstanceNumbers(std::string_view name) {
   return result;
 }
 
+std::optional<int32_t> FindNameInList(const std::vector<std::string>& names, std::string_view name) {
+  if (name.empty()) {
+    return std::nullopt;
+  }
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == name) return static_cast<int32_t>(i);
+  }
+  const std::string stable = WithoutInstanceNumbers(name);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (!names[i].empty() && WithoutInstanceNumbers(names[i]) == stable) {
+      return static_cast<int32_t>(i);
+    }
+  }
+  return std::nullopt;
+}
+
 std::optional<int32_t> FindDeviceNumberByName(std::string_view name) {
   if (name.empty()) {
     return std::nullopt;
@@ -105,17 +121,16 @@ std::optional<int32_t> FindDeviceNumberByName(std::string_view name) {
     platform::MidiOutCaps caps;
     names.push_back(platform::MidiOutGetDevCaps(id, &caps) ? TrimDeviceName(caps.name) : std::string());
   }
-  for (int id = 0; id < count; ++id) {
-    if (names[static_cast<size_t>(id)] == name) return id;
+  return FindNameInList(names, name);
+}
+
+std::optional<int32_t> FindInputNumberByName(const std::vector<platform::MidiInPort>& inputs,
+                                             std::string_view name) {
+  std::vector<std::string> names;
+  for (const platform::MidiInPort& input : inputs) {
+    names.push_back(TrimDeviceName(input.name));
   }
-  const std::string stable = WithoutInstanceNumbers(name);
-  for (int id = 0; id < count; ++id) {
-    if (!names[static_cast<size_t>(id)].empty() &&
-        WithoutInstanceNumbers(names[static_cast<size_t>(id)]) == stable) {
-      return id;
-    }
-  }
-  return std::nullopt;
+  return FindNameInList(names, name);
 }
 
 }  // namespace midi

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/midi_in.h"
 #include "platform/midi_out.h"
 
 namespace midi {
@@ -37,5 +38,11 @@ std::string WithoutInstanceNumbers(std::string_view name);
 // `name` exactly, else the first whose name equals it without instance numbers on both sides; none
 // when no device has it or the name is empty.
 std::optional<int32_t> FindDeviceNumberByName(std::string_view name);
+// The index in `names` of the first name equal to `name`, else of the first equal to it without instance
+// numbers on both sides; none when there is none or the name is empty.
+std::optional<int32_t> FindNameInList(const std::vector<std::string>& names, std::string_view name);
+// The same for a list of inputs (platform::MidiInGetPorts), names trimmed.
+std::optional<int32_t> FindInputNumberByName(const std::vector<platform::MidiInPort>& inputs,
+                                             std::string_view name);
 
 }  // namespace midi

@@ -1,7 +1,8 @@
 // State that the port and the sequencer share, and the rules for who may touch it.
 //
-// Two threads meet here: the UI thread (every public function of port.h and sequencer.h) and the
-// sequencer's timer thread (SequencerTick only). The rules:
+// Three threads meet here: the UI thread (every public function of port.h and sequencer.h), the
+// sequencer's timer thread (SequencerTick only) and the thread of a MIDI input (SendFromInput only).
+// The rules:
 //  - Busy is the only lock. Both sides take it with one compare-and-swap from 0 to 1 and release it by
 //    storing 0. The tick that cannot take it skips its period; the UI side sleeps 1 ms and tries again.
 //  - PendingQueue and PendingCount: only while holding Busy.
@@ -11,9 +12,11 @@
 //  - Out, SupportsVolumeFlag, the song buffer, SongTimeBase and the player state: written by the UI only
 //    while no tick can run (before the timer starts, or after StopPlayback has joined it); the tick
 //    reads them (and owns the player state) while it runs.
-//  - The device (Out) is called by the tick while kPlaying is set, by the UI otherwise. During playback
-//    the UI side calls it only while holding Busy: its short messages go into PendingQueue (or straight
-//    out after seeing kPlaying cleared), a long message goes out after the queue has been sent.
+//  - The device (Out) is called by the tick while kPlaying is set, by the UI or the input thread
+//    otherwise, and by either of these two only while holding Busy: during playback their short messages
+//    go into PendingQueue (or straight out after seeing kPlaying cleared), a long message goes out after
+//    the queue has been sent. Out is set and cleared under Busy; the input thread spins for Busy (yield),
+//    the UI side sleeps 1 ms.
 //  - Out, the song buffer and the player state change only after StopPlayback has ended the timer
 //    (killed and joined): never under a tick.
 #pragma once

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <thread>
 
 #include "midi/drive_state.h"
 #include "midi/sequencer.h"
@@ -59,39 +60,40 @@ uint32_t Cc(int32_t channel, int32_t controller, int32_t value) {
   return PackShort(Status(kControlChange, channel), Data(controller), Data(value));
 }
 
-// A short message of the UI side on the device, in order with everything else the UI side sends: at
-// once while no song plays; during a song queued for the tick, or, when the song ended while Busy was
-// awaited, sent under Busy.
-void SendInOrder(uint32_t msg) {
+// Holding Busy: a short message on the device at once while no song plays, queued for the tick during a
+// song (the song may have ended while Busy was awaited; then nobody would send the queue).
+void SendOrQueueHoldingBusy(uint32_t msg) {
   if (!Out) {
     return;
   }
-  if (!Playing()) {
-    Out->ShortMsg(msg);
-    return;
-  }
-  TakeBusy();
-  // The song may have ended while we waited; then nobody would send the queue.
   if (Playing()) {
     PendingQueue[PendingCount] = msg;
     PendingCount = (PendingCount + 1) & (kPendingQueueSize - 1);
   } else {
     Out->ShortMsg(msg);
   }
+}
+
+// A short message of the UI side on the device, in order with everything else the UI side sends,
+// under Busy: the input thread sends too.
+void SendInOrder(uint32_t msg) {
+  if (!Out) {
+    return;
+  }
+  TakeBusy();
+  SendOrQueueHoldingBusy(msg);
   ReleaseBusy();
 }
 
-// A long message of the UI side: during a song sent under Busy, after what is queued for the tick.
+// A long message of the UI side, under Busy: during a song after what is queued for the tick.
 void SendLongInOrder(std::span<const uint8_t> message) {
   if (!Out) {
     return;
   }
-  if (!Playing()) {
-    Out->LongMsg(message);
-    return;
-  }
   TakeBusy();
-  SendPendingQueue();
+  if (Playing()) {
+    SendPendingQueue();
+  }
   Out->LongMsg(message);
   ReleaseBusy();
 }
@@ -151,9 +153,11 @@ void OpenPortOn(std::shared_ptr<platform::MidiOutDevice> device) {
     return;
   }
   MidiOut = std::move(device);
+  SupportsVolumeFlag = (MidiOut->Caps().support & platform::kMidiCapsVolume) != 0;
+  TakeBusy();
   Out = MidiOut.get();
-  SupportsVolumeFlag = (Out->Caps().support & platform::kMidiCapsVolume) != 0;
   ResetPort();
+  ReleaseBusy();
   PortOpenFlag = true;
 }
 
@@ -163,8 +167,10 @@ void ClosePort() {
   }
   StopPlayback();
   SetMasterVolume(127);
+  TakeBusy();
   Out->Close();
   Out = nullptr;
+  ReleaseBusy();
   MidiOut.reset();
   PortOpenFlag = false;
 }
@@ -203,10 +209,6 @@ void SetMasterVolume(int32_t volume) {
     return;
   }
   MasterVolume.store(std::clamp(volume, 0, 127), std::memory_order_release);
-  if (!Playing()) {
-    ApplyMasterVolume();
-    return;
-  }
   TakeBusy();
   if (Playing()) {
     PlayFlags.fetch_or(kVolumeChanged, std::memory_order_acq_rel);
@@ -228,6 +230,15 @@ void ApplyMasterVolume() {
   }
   const uint8_t message[8] = {0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x00, static_cast<uint8_t>(volume), 0xF7};
   Out->LongMsg(message);
+}
+
+void SendFromInput(uint32_t msg) {
+  // The holder of Busy is the UI side or the tick, each for a few messages: spin, never sleep.
+  while (!TryTakeBusy()) {
+    std::this_thread::yield();
+  }
+  SendOrQueueHoldingBusy(msg);
+  ReleaseBusy();
 }
 
 void FinalizeMidiDrive() {

@@ -2,9 +2,10 @@
 // known silent state, short and system-exclusive messages and the master volume. The sequencer
 // (midi/sequencer.h) plays songs through it.
 //
-// Threads: every function here is for the UI thread. The sequencer's tick runs on the timer thread and
-// reaches the port only between StartPlayback and the end of the song; while a song plays, SendShort
-// and SetMasterVolume hand their work to the tick instead of touching the device (see drive_state.h).
+// Threads: every function here is for the UI thread, but SendFromInput, for the thread of a MIDI input.
+// The sequencer's tick runs on the timer thread and reaches the port only between StartPlayback and the
+// end of the song; while a song plays, SendShort and SetMasterVolume hand their work to the tick instead
+// of touching the device (see drive_state.h).
 #pragma once
 
 #include <atomic>
@@ -61,6 +62,12 @@ void SetMasterVolume(int32_t volume);
 // Master Volume message. While a song plays only the tick calls it (at the end of its period); the UI
 // side goes through SetMasterVolume.
 void ApplyMasterVolume();
+
+// A packed short message from the input thread (a MIDI keyboard's note, played at once): on the device
+// while no song plays, else queued for the next tick; nothing while the port is closed. It takes Busy
+// as the UI side and the tick do, so the device is never called by two threads at once. Any thread but
+// the UI thread and the tick.
+void SendFromInput(uint32_t msg);
 
 // Program end: closes the port, frees the song buffer and ends the timer thread.
 void FinalizeMidiDrive();

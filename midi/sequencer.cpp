@@ -236,12 +236,14 @@ void StartPlayback() {
   Loops.store(0, std::memory_order_relaxed);
   P.usPerTick = 500000 / TimeBase();
   SetMasterVolume(MasterVolume.load(std::memory_order_acquire));
+  // The input thread may be sending: the queue and the flag change under Busy.
+  TakeBusy();
   PendingCount = 0;
   PlayFlags.fetch_or(kPlaying, std::memory_order_acq_rel);
+  ReleaseBusy();
 
   const platform::TimerCaps caps = platform::TimeGetDevCaps();
   const uint32_t resolution = std::min(std::max<uint32_t>(caps.periodMin, 1), caps.periodMax);
-  Busy.store(0, std::memory_order_release);
   P.startTime = platform::TimeGetTime() + 1;
   P.nextEventTime = kFirstEventMs;
   if (!Timer().Start(kTimerPeriodMs, resolution, SequencerTick)) {

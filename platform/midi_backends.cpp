@@ -1,7 +1,9 @@
-// The table of MIDI output backends: adding a backend is one row. The device list is the built-in
-// synthesizer (-1), then every backend's devices in table order.
+// The tables of MIDI output and input backends: adding a backend is one row. The device list is the
+// built-in synthesizer (-1), then every backend's devices in table order; the input list is every input
+// backend's sources in table order.
 #include <vector>
 
+#include "platform/midi_in.h"
 #include "platform/midi_out.h"
 
 #ifdef TONVIK_HAVE_FLUIDSYNTH
@@ -26,9 +28,19 @@ const std::vector<MidiBackend> kBackends = {
 #endif
 };
 
+const std::vector<MidiInBackend> kInBackends = {
+#ifdef TONVIK_HAVE_ALSA
+    {"alsa", &AlsaMidiInPorts, &AlsaClaimsInput, &OpenAlsaMidiInput},
+#endif
+#ifdef TONVIK_HAVE_JACK
+    {"jack", &JackMidiInPorts, &JackClaimsInput, &OpenJackMidiInput},
+#endif
+};
+
 }  // namespace
 
 std::span<const MidiBackend> MidiBackends() { return kBackends; }
+std::span<const MidiInBackend> MidiInBackends() { return kInBackends; }
 
 // Created at the first enumeration and kept for the run; nothing loads before it is prepared or opened.
 std::shared_ptr<MidiOutDevice> DefaultMidiOutDevice() {

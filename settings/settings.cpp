@@ -2,12 +2,14 @@
 
 #include <algorithm>
 
+#include "midi/device_list.h"
 #include "midi/port.h"
 #include "platform/qt/settings_store.h"
 
 namespace settings {
 
 SettingsRecord Settings;
+std::string InputDeviceName = kNoInput;
 
 namespace {
 
@@ -59,6 +61,19 @@ void ReadStartValues(const platform::SettingsStore& store, SettingsRecord& setti
   settings.StayOnTop = store.ReadFlag("View", "Top", false);
   settings.ForcePC98x1 = store.ReadFlag("Keyboard", "ForcePC98x1", false) || pc98Keyboard;
   settings.Mapping = ListIndex(store.ReadInt("Keyboard", "Mapping", 0), 2);
+}
+
+std::string ValidInputName(const std::string& stored) {
+  const std::string name = midi::TrimDeviceName(stored);
+  return name.empty() || name.size() > kMaxInputNameBytes ? std::string(kNoInput) : name;
+}
+
+std::string ReadInputDeviceName(const platform::SettingsStore& store) {
+  return ValidInputName(store.ReadText("Device", "InputDeviceName", kNoInput));
+}
+
+void WriteInputDeviceName(platform::SettingsStore& store, const std::string& name) {
+  store.WriteText("Device", "InputDeviceName", ValidInputName(name));
 }
 
 void WriteSettings(platform::SettingsStore& store, const SettingsRecord& settings,

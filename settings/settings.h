@@ -1,6 +1,7 @@
 // The keyboard window's persisted state and its load and save through the settings store.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -59,6 +60,17 @@ void ReadSettings(const platform::SettingsStore& store, SettingsRecord& settings
 // StayOnTop (`View`/`Top`), ForcePC98x1 and Mapping (an unknown layout is the standard one), as read at
 // window creation. ForcePC98x1 is also set when `pc98Keyboard` reports a PC-98 series keyboard.
 void ReadStartValues(const platform::SettingsStore& store, SettingsRecord& settings, bool pc98Keyboard);
+
+// The chosen MIDI input (`Device`/`InputDeviceName`): a source's name as listed, or kNoInput, the
+// default, with which no input is opened. UI thread.
+inline constexpr const char* kNoInput = "なし";
+extern std::string InputDeviceName;
+// A stored input name as it is used: trimmed as device names are; kNoInput for an empty name and for
+// one longer than kMaxInputNameBytes.
+inline constexpr size_t kMaxInputNameBytes = 256;
+std::string ValidInputName(const std::string& stored);
+std::string ReadInputDeviceName(const platform::SettingsStore& store);
+void WriteInputDeviceName(platform::SettingsStore& store, const std::string& name);
 
 // Writes all twenty values in their order; missing sections are created.
 void WriteSettings(platform::SettingsStore& store, const SettingsRecord& settings,

@@ -4,9 +4,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "record/capture.h"
+#include "record/convert.h"
+#include "record/dialect.h"
+
+namespace platform {
+class MidiOutDevice;
+}
 
 namespace tools {
 
@@ -23,6 +32,42 @@ int RunFromMidi(const Args& args);
 // --from-midi FILE.mid [--dialect N]: the whole file as MML; with --as-take, RunFromMidi without it
 // (tools/midi_command.cpp)
 int RunMidiToMml(const Args& args);
+
+// --record [--input N|NAME] [--device N|NAME|none] [--duration SECONDS] [--take FILE]: a take played
+// on a MIDI keyboard (tools/live_record_command.cpp)
+int RunRecord(const Args& args);
+
+// The conversion options of --record-to-mml and --record, as the recording dialog's fields.
+struct ConversionOptions {
+  int Mode = record::kModeFromTempo;
+  int Dialect = record::kOwnDialect;
+  record::ConvertFields Fields{"120", "", "8", "4", "8"};  // CP932
+};
+// Takes args[i] and its value when it is a conversion option (--mode, --dialect, --tempo, --length,
+// --min, --default, --first): true, or UsageError (tools/take_file.h) when the value is bad; false for
+// any other argument. (tools/record_command.cpp)
+bool ParseConversionOption(const Args& args, size_t& i, ConversionOptions& options);
+// Recalculates `capture` as the recording dialog does and prints the MML on one line, then
+// "tempo=<tempo> length=<total length>"; 1 (nothing printed) when there is nothing to convert.
+int ConvertAndPrint(const record::Capture& capture, ConversionOptions& options);
+
+// The output device named on the command line (N or NAME); nullptr for "none" and, with `error` set,
+// when there is no such device. (tools/play_command.cpp)
+std::shared_ptr<platform::MidiOutDevice> ChooseDevice(const std::string& choice, std::string& error);
+
+// While it lives, Ctrl+C, SIGTERM and SIGHUP raise a flag instead of ending the program, so that a
+// command stops the normal way (the port reset, the take kept). One at a time. (tools/play_command.cpp)
+class StopSignals {
+ public:
+  StopSignals();
+  ~StopSignals();
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+  bool Raised() const;
+
+ private:
+  void (*previous_[3])(int);
+};
 
 // The bytes of a file, or of standard input for "-". Throws platform::FileError when it cannot be read.
 // (tools/record_command.cpp)
@@ -69,6 +114,7 @@ bool FlushOut();
 extern const char* const kCompileHelp;
 extern const char* const kPlayHelp;
 extern const char* const kRecordHelp;
+extern const char* const kLiveRecordHelp;
 extern const char* const kMidiHelp;
 extern const char* const kRenderHelp;
 

@@ -17,12 +17,13 @@ int OutError = 0;  // the reason of the first failed write to standard output
 
 void PrintHelp() {
   tools::PrintOut(
-      "usage: tonvik-mml FILE -o OUT | FILE --events | --play FILE | --list-devices |\n"
+      "usage: tonvik-mml FILE -o OUT | FILE --events | --play FILE | --list-devices | --record |\n"
       "                  --record-to-mml TAKE | --from-midi FILE.mid   (FILE \"-\" = standard input)\n\n");
   tools::PrintOut(tools::kCompileHelp);
   tools::PrintOut(tools::kRenderHelp);
   tools::PrintOut(tools::kPlayHelp);
   tools::PrintOut(tools::kRecordHelp);
+  tools::PrintOut(tools::kLiveRecordHelp);
   tools::PrintOut(tools::kMidiHelp);
 }
 
@@ -35,9 +36,9 @@ int RunCommand(const tools::Args& args) {
   // The first mode option decides the command; everything else is the compiler. Values of options
   // are skipped, so a take named "--play" or a field text "-h" is taken as the value it is.
   static const std::set<std::string> kTakesValue = {
-      "-o",          "--dialect",   "--device",  "--trace", "--mode",  "--tempo",
-      "--length",    "--min",       "--default", "--first", "--play",  "--record-to-mml",
-      "--from-midi", "--soundfont", "--rate",    "--gain",  "--loops", "--tail"};
+      "-o",     "--dialect", "--device", "--trace", "--mode",          "--tempo",     "--length",
+      "--min",  "--default", "--first",  "--play",  "--record-to-mml", "--from-midi", "--soundfont",
+      "--rate", "--gain",    "--loops",  "--tail",  "--input",         "--duration",  "--take"};
   std::string mode;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -45,8 +46,8 @@ int RunCommand(const tools::Args& args) {
       PrintHelp();
       return 0;
     }
-    if (mode.empty() &&
-        (a == "--list-devices" || a == "--play" || a == "--record-to-mml" || a == "--from-midi")) {
+    if (mode.empty() && (a == "--list-devices" || a == "--play" || a == "--record-to-mml" ||
+                         a == "--from-midi" || a == "--record")) {
       mode = a;
     }
     if (kTakesValue.count(a) != 0) ++i;
@@ -54,6 +55,7 @@ int RunCommand(const tools::Args& args) {
   if (mode == "--list-devices") return tools::RunListDevices(args);
   if (mode == "--play") return tools::RunPlay(args);
   if (mode == "--record-to-mml") return tools::RunRecordToMml(args);
+  if (mode == "--record") return tools::RunRecord(args);
   if (mode == "--from-midi") return tools::RunMidiToMml(args);
   return tools::RunCompile(args);
 }

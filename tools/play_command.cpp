@@ -21,6 +21,7 @@
 #include "mml/events.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/midi_in.h"
 #include "platform/midi_out.h"
 #include "platform/midi_recording.h"
 #include "platform/text.h"
@@ -32,7 +33,8 @@ namespace tools {
 const char* const kPlayHelp =
     "tonvik-mml --list-devices     the MIDI output devices, -1 (the default output) first, one line each:\n"
     "                              number, name, type, voices, notes, volume support, output latency\n"
-    "                              (tab-separated; the latency of a synthesizer's audio, else --)\n"
+    "                              (tab-separated; the latency of a synthesizer's audio, else --); then\n"
+    "                              the MIDI inputs: in<number>, name, type (ALSA or JACK)\n"
     "tonvik-mml --play FILE        compile FILE as test play does and play it; a song with a loop point\n"
     "                              plays until Ctrl+C\n"
     "  --device N|NAME|none        the output device by number or trimmed name (default -1); none plays\n"
@@ -100,24 +102,6 @@ std::optional<int32_t> ParseDeviceNumber(const std::string& text) {
   return std::nullopt;
 }
 
-// The device named on the command line; nullptr for "none". Sets `error` when there is no such device.
-std::shared_ptr<platform::MidiOutDevice> ChooseDevice(const std::string& choice, std::string& error) {
-  if (choice == "none") {
-    return nullptr;
-  }
-  const int count = platform::MidiOutGetNumDevs();
-  std::optional<int32_t> id = ParseDeviceNumber(choice);
-  if (!id) id = midi::FindDeviceNumberByName(choice);
-  if (!id || *id >= count) {
-    error = "no MIDI output device " + choice + " (see --list-devices)";
-    return nullptr;
-  }
-  midi::DeviceId = *id;
-  auto device = platform::MidiOutGetDevice(*id);
-  if (!device) error = "no MIDI output device " + choice + " (see --list-devices)";
-  return device;
-}
-
 std::string TraceText(const std::vector<platform::MidiCall>& calls, uint32_t start) {
   std::string text;
   char hex[4];
@@ -141,23 +125,17 @@ std::optional<uint32_t> PlayToEnd(std::shared_ptr<platform::MidiOutDevice> devic
   platform::WaitUntilSettled(*device);
   midi::OpenPortOn(std::move(device));
   if (!midi::PortIsOpen()) return std::nullopt;
-  Interrupted.store(false);
   // Ctrl+C, and the end of a session or a kill: the song stops the normal way, with the port's reset.
-  auto previous = std::signal(SIGINT, OnInterrupt);
-  auto previousTerm = std::signal(SIGTERM, OnInterrupt);
-  auto previousHup = std::signal(SIGHUP, OnInterrupt);
+  const StopSignals signals;
   midi::StartPlayback();
   // The moment of StartPlayback: the song's events are due 101 ms after it plus their own times.
   const uint32_t start = midi::PlaybackStartTime() - 1;
-  while (midi::IsPlaying() && !Interrupted.load() && poll(start)) {
+  while (midi::IsPlaying() && !signals.Raised() && poll(start)) {
     platform::SleepMilliseconds(kPollMs);
   }
   // StopPlayback lets the tick stop the timer and reset the port; closing applies full master volume.
   midi::StopPlayback();
   midi::ClosePort();
-  std::signal(SIGINT, previous);
-  std::signal(SIGTERM, previousTerm);
-  std::signal(SIGHUP, previousHup);
   return start;
 }
 
@@ -223,11 +201,47 @@ class SongClock {
 
 }  // namespace
 
+std::shared_ptr<platform::MidiOutDevice> ChooseDevice(const std::string& choice, std::string& error) {
+  if (choice == "none") {
+    return nullptr;
+  }
+  const int count = platform::MidiOutGetNumDevs();
+  std::optional<int32_t> id = ParseDeviceNumber(choice);
+  if (!id) id = midi::FindDeviceNumberByName(choice);
+  if (!id || *id >= count) {
+    error = "no MIDI output device " + choice + " (see --list-devices)";
+    return nullptr;
+  }
+  midi::DeviceId = *id;
+  auto device = platform::MidiOutGetDevice(*id);
+  if (!device) error = "no MIDI output device " + choice + " (see --list-devices)";
+  return device;
+}
+
+StopSignals::StopSignals() {
+  Interrupted.store(false);
+  previous_[0] = std::signal(SIGINT, OnInterrupt);
+  previous_[1] = std::signal(SIGTERM, OnInterrupt);
+  previous_[2] = std::signal(SIGHUP, OnInterrupt);
+}
+
+StopSignals::~StopSignals() {
+  std::signal(SIGINT, previous_[0]);
+  std::signal(SIGTERM, previous_[1]);
+  std::signal(SIGHUP, previous_[2]);
+}
+
+bool StopSignals::Raised() const { return Interrupted.load(); }
+
 int RunListDevices(const Args& args) {
   if (args.size() != 1) return Fail("--list-devices takes no other arguments");
   for (const midi::DeviceRow& row : midi::ListDeviceRows()) {
     PrintOut(std::to_string(row.Number) + "\t" + row.Name + "\t" + row.Type + "\t" + row.Voices + "\t" +
              row.Notes + "\t" + row.VC + "\t" + row.Latency + "\n");
+  }
+  const std::vector<platform::MidiInPort> inputs = platform::MidiInGetPorts();
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    PrintOut("in" + std::to_string(i) + "\t" + inputs[i].name + "\t" + inputs[i].type + "\n");
   }
   return kExitOk;
 }

@@ -36,9 +36,7 @@ namespace {
 
 struct RecordOptions {
   std::string Source;  // TAKE or FILE.mid; "-" is standard input
-  int Mode = record::kModeFromTempo;
-  int Dialect = record::kOwnDialect;
-  record::ConvertFields Fields{"120", "", "8", "4", "8"};  // CP932
+  ConversionOptions Conversion;
 };
 
 int ParseIndex(const std::string& option, const std::string& text, int count) {
@@ -56,33 +54,40 @@ RecordOptions ParseOptions(const Args& args, const std::string& command) {
   bool haveSource = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a != command && a != "--mode" && a != "--dialect" && a != "--tempo" && a != "--length" &&
-        a != "--min" && a != "--default" && a != "--first") {
-      throw UsageError{"unknown argument \"" + a + "\" (see --help)"};
-    }
+    if (ParseConversionOption(args, i, options.Conversion)) continue;
+    if (a != command) throw UsageError{"unknown argument \"" + a + "\" (see --help)"};
     if (i + 1 >= args.size()) throw UsageError{a + " needs a value"};
-    const std::string& v = args[++i];
-    if (a == command) {
-      if (haveSource) throw UsageError{command + " given twice"};
-      options.Source = v;
-      haveSource = true;
-    } else if (a == "--mode") {
-      options.Mode = ParseIndex(a, v, record::kModeCount);
-    } else if (a == "--dialect") {
-      options.Dialect = ParseIndex(a, v, record::kDialectCount);
-    } else {
-      std::string& field = a == "--tempo"     ? options.Fields.Tempo
-                           : a == "--length"  ? options.Fields.Length
-                           : a == "--min"     ? options.Fields.MinLength
-                           : a == "--default" ? options.Fields.DefLength
-                                              : options.Fields.First;
-      field = platform::Utf8ToCp932(v);
-    }
+    if (haveSource) throw UsageError{command + " given twice"};
+    options.Source = args[++i];
+    haveSource = true;
   }
   return options;
 }
 
 }  // namespace
+
+bool ParseConversionOption(const Args& args, size_t& i, ConversionOptions& options) {
+  const std::string& a = args[i];
+  if (a != "--mode" && a != "--dialect" && a != "--tempo" && a != "--length" && a != "--min" &&
+      a != "--default" && a != "--first") {
+    return false;
+  }
+  if (i + 1 >= args.size()) throw UsageError{a + " needs a value"};
+  const std::string& v = args[++i];
+  if (a == "--mode") {
+    options.Mode = ParseIndex(a, v, record::kModeCount);
+  } else if (a == "--dialect") {
+    options.Dialect = ParseIndex(a, v, record::kDialectCount);
+  } else {
+    std::string& field = a == "--tempo"     ? options.Fields.Tempo
+                         : a == "--length"  ? options.Fields.Length
+                         : a == "--min"     ? options.Fields.MinLength
+                         : a == "--default" ? options.Fields.DefLength
+                                            : options.Fields.First;
+    field = platform::Utf8ToCp932(v);
+  }
+  return true;
+}
 
 std::string ReadSource(const std::string& path) {
   // A take or a MIDI file is far smaller than this; one byte beyond it ends reading an endless source
@@ -119,18 +124,6 @@ record::Capture CaptureOfMidiFile(const std::string& bytes, const std::string& n
   return capture;
 }
 
-// Recalculates and prints; exit 1 when there is nothing to print.
-int ConvertAndPrint(const record::Capture& capture, RecordOptions& options) {
-  if (capture.CaptureCount == 0) return 1;  // like a recording stopped with nothing captured
-  record::ConvertState state;
-  if (!record::Recalculate(capture, options.Mode, options.Fields, state)) return 1;
-  std::string out = platform::Cp932ToUtf8(record::BuildMML(capture, state, options.Dialect)) +
-                    "\ntempo=" + platform::Cp932ToUtf8(options.Fields.Tempo) +
-                    " length=" + platform::Cp932ToUtf8(options.Fields.Length) + "\n";
-  PrintOut(out);
-  return 0;
-}
-
 template <typename MakeCapture>
 int RunConversion(const Args& args, const std::string& command, MakeCapture makeCapture) {
   try {
@@ -138,7 +131,7 @@ int RunConversion(const Args& args, const std::string& command, MakeCapture make
     if (options.Source.empty()) throw UsageError{command + " needs a file"};
     std::string name = options.Source == "-" ? "<stdin>" : options.Source;
     record::Capture capture = makeCapture(ReadSource(options.Source), name);
-    return ConvertAndPrint(capture, options);
+    return ConvertAndPrint(capture, options.Conversion);
   } catch (const UsageError& e) {
     std::fprintf(stderr, "tonvik-mml: %s\n", e.Message.c_str());
   } catch (const platform::FileError& e) {
@@ -150,6 +143,17 @@ int RunConversion(const Args& args, const std::string& command, MakeCapture make
 }
 
 }  // namespace
+
+int ConvertAndPrint(const record::Capture& capture, ConversionOptions& options) {
+  if (capture.CaptureCount == 0) return 1;  // like a recording stopped with nothing captured
+  record::ConvertState state;
+  if (!record::Recalculate(capture, options.Mode, options.Fields, state)) return 1;
+  std::string out = platform::Cp932ToUtf8(record::BuildMML(capture, state, options.Dialect)) +
+                    "\ntempo=" + platform::Cp932ToUtf8(options.Fields.Tempo) +
+                    " length=" + platform::Cp932ToUtf8(options.Fields.Length) + "\n";
+  PrintOut(out);
+  return 0;
+}
 
 int RunRecordToMml(const Args& args) { return RunConversion(args, "--record-to-mml", ParseTake); }
 

@@ -60,4 +60,16 @@ record::Capture ParseTake(const std::string& text, const std::string& name) {
   return capture;
 }
 
+std::string TakeText(const record::Capture& capture) {
+  const uint32_t first = capture.CaptureCount > 0 ? capture.CaptureTimes[0] : capture.CaptureEnd;
+  std::string text;
+  for (int32_t i = 0; i < capture.CaptureCount; ++i) {
+    const uint8_t note = capture.CaptureNotes[static_cast<size_t>(i)];
+    text += std::to_string(capture.CaptureTimes[static_cast<size_t>(i)] - first) + " " +
+            (note == record::kRestCode ? std::string("r") : std::to_string(note)) + "\n";
+  }
+  return text + std::to_string(capture.CaptureTimes[static_cast<size_t>(capture.CaptureCount)] - first) +
+         " stop\n";
+}
+
 }  // namespace tools

@@ -15,4 +15,8 @@ struct UsageError {
 // The capture a take file describes; throws UsageError naming the take and the line.
 record::Capture ParseTake(const std::string& text, const std::string& name);
 
+// The take file of a stopped capture, its times counted from the first event (the clock's wrap never
+// falls inside a take file); ParseTake reads it back into the same events, lengths and stop.
+std::string TakeText(const record::Capture& capture);
+
 }  // namespace tools

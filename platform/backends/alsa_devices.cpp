@@ -1,6 +1,7 @@
 #include "platform/backends/alsa_devices.h"
 
 #include <alsa/asoundlib.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,14 +10,20 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
+#include "platform/backends/alsa_events.h"
 #include "platform/backends/midi_bytes.h"
+#include "platform/clock.h"
 
 namespace platform {
 namespace {
 
 constexpr const char* kClientName = "Tonvik";
 constexpr const char* kVirtualPortName = "MIDI out";
+constexpr const char* kInputPortName = "in";
+constexpr unsigned int kWritable = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+constexpr unsigned int kReadable = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
 
 struct AlsaPort {
   std::string name;  // "client name:port name", made unique by a " (n)" suffix
@@ -24,9 +31,10 @@ struct AlsaPort {
   MidiOutCaps caps;
 };
 
-// Tonvik's own sequencer client with its one port: the source of everything sent, and the virtual
-// output port that others subscribe to. Created once per run. The mutex serialises every use of the
-// sequencer handle: the UI thread enumerates and sends, the sequencer's timer thread sends.
+// Tonvik's own sequencer client with its ports: the virtual output port, the source of everything sent
+// and the port others subscribe to, and the input port `in` (made when an input is first opened). Created
+// once per run. The mutex serialises every use of the sequencer handle: the UI thread enumerates and
+// sends, the sequencer's timer thread and the input thread send, the input thread reads.
 class AlsaClient {
  public:
   // The client, opened at the first call that finds a sequencer; nullptr while there is none. It is
@@ -40,7 +48,7 @@ class AlsaClient {
       snd_seq_t* seq = nullptr;
       // Without the device file the open fails anyway, and alsa-lib would print why.
       if (access("/dev/snd/seq", R_OK | W_OK) != 0 ||
-          snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0) {
+          snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0) {
         return nullptr;
       }
       snd_seq_set_client_name(seq, kClientName);
@@ -57,7 +65,12 @@ class AlsaClient {
   }
 
   // The writable ports of other clients, in ALSA's order.
-  std::vector<AlsaPort> WritablePorts() {
+  std::vector<AlsaPort> WritablePorts() { return Ports(kWritable); }
+  // The readable ports of other clients, in ALSA's order: the sources of input.
+  std::vector<AlsaPort> ReadablePorts() { return Ports(kReadable); }
+
+  // The ports of other clients that have every capability of `wanted`, in ALSA's order.
+  std::vector<AlsaPort> Ports(unsigned int wanted) {
     std::lock_guard lock(mutex_);
     std::vector<AlsaPort> ports;
     std::map<std::string, int> seen;
@@ -76,8 +89,7 @@ class AlsaClient {
       snd_seq_port_info_set_port(portInfo, -1);
       while (snd_seq_query_next_port(seq_, portInfo) >= 0) {
         const unsigned int capability = snd_seq_port_info_get_capability(portInfo);
-        constexpr unsigned int kWritable = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
-        if ((capability & kWritable) != kWritable || (capability & SND_SEQ_PORT_CAP_NO_EXPORT) != 0) {
+        if ((capability & wanted) != wanted || (capability & SND_SEQ_PORT_CAP_NO_EXPORT) != 0) {
           continue;
         }
         AlsaPort port;
@@ -103,8 +115,8 @@ class AlsaClient {
     return ports;
   }
 
-  std::optional<snd_seq_addr_t> FindPort(const std::string& name) {
-    for (const AlsaPort& port : WritablePorts()) {
+  std::optional<snd_seq_addr_t> FindPort(const std::string& name, unsigned int wanted = kWritable) {
+    for (const AlsaPort& port : Ports(wanted)) {
       if (port.name == name) {
         return port.address;
       }
@@ -126,12 +138,131 @@ class AlsaClient {
     return snd_seq_event_output_direct(seq_, &event);
   }
 
+  // The input port, made at the first call and subscribed to the system's announcements (ports that
+  // come and go); negative when it cannot be made.
+  int InputPort() {
+    std::lock_guard lock(mutex_);
+    if (inPort_ < 0) {
+      inPort_ = snd_seq_create_simple_port(seq_, kInputPortName, kWritable,
+                                           SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+      if (inPort_ >= 0) {
+        snd_seq_connect_from(seq_, inPort_, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+      }
+    }
+    return inPort_;
+  }
+
+  // Forgets what arrived while no input read the port (announcements of ports that came and went).
+  void DropInput() {
+    std::lock_guard lock(mutex_);
+    snd_seq_drop_input(seq_);
+  }
+
+  // Subscribes `source` to the input port (true also when it already is), or ends that subscription.
+  bool Subscribe(const snd_seq_addr_t& source, bool on) {
+    std::lock_guard lock(mutex_);
+    if (!on) return snd_seq_disconnect_from(seq_, inPort_, source.client, source.port) >= 0;
+    const int result = snd_seq_connect_from(seq_, inPort_, source.client, source.port);
+    return result >= 0 || result == -EBUSY;
+  }
+
+  // Waits up to `timeoutMs` for input, then hands every event that is there to `take`, in order.
+  template <typename Take>
+  void ReadInput(int timeoutMs, Take&& take) {
+    std::vector<pollfd> fds;
+    {
+      std::lock_guard lock(mutex_);
+      fds.resize(static_cast<size_t>(snd_seq_poll_descriptors_count(seq_, POLLIN)));
+      snd_seq_poll_descriptors(seq_, fds.data(), static_cast<unsigned int>(fds.size()), POLLIN);
+    }
+    if (poll(fds.data(), fds.size(), timeoutMs) <= 0) {
+      return;
+    }
+    const uint32_t stamp = TimeGetTime();
+    for (;;) {
+      snd_seq_event_t copy;
+      {
+        std::lock_guard lock(mutex_);
+        if (snd_seq_event_input_pending(seq_, 1) <= 0) return;
+        snd_seq_event_t* event = nullptr;
+        if (snd_seq_event_input(seq_, &event) < 0 || event == nullptr) return;
+        copy = *event;
+      }
+      take(stamp, copy);
+    }
+  }
+
  private:
   AlsaClient(snd_seq_t* seq, int port) : seq_(seq), port_(port) {}
 
   std::mutex mutex_;
   snd_seq_t* const seq_;
   const int port_;
+  int inPort_ = -1;
+};
+
+// Tonvik's input port with its source: the source is subscribed at open and again whenever the system
+// announces a port of its name (it was unplugged and plugged back in). The thread reads the port and
+// calls the handler; it ends with the object. One input at a time.
+class AlsaInput final : public MidiInput {
+ public:
+  AlsaInput(AlsaClient* client, std::string source, MidiInHandler handler)
+      : client_(client), source_(std::move(source)), handler_(std::move(handler)) {
+    client_->DropInput();
+    Connect();
+    thread_ = std::thread([this] { Run(); });
+  }
+
+  ~AlsaInput() override {
+    stop_ = true;
+    thread_.join();
+    if (address_) client_->Subscribe(*address_, false);
+  }
+
+  bool Connected() const override { return connected_; }
+
+ private:
+  // Called at open and on the input thread only.
+  void Connect() {
+    address_ = client_->FindPort(source_, kReadable);
+    connected_ = address_ && client_->Subscribe(*address_, true);
+  }
+
+  void Run() {
+    while (!stop_) {
+      client_->ReadInput(50, [this](uint32_t stamp, const snd_seq_event_t& event) { Handle(stamp, event); });
+    }
+  }
+
+  void Handle(uint32_t stamp, const snd_seq_event_t& event) {
+    switch (event.type) {
+      case SND_SEQ_EVENT_PORT_START:
+      case SND_SEQ_EVENT_PORT_CHANGE:  // a port's name is set after it starts
+        if (!connected_) Connect();
+        return;
+      case SND_SEQ_EVENT_PORT_EXIT:
+      case SND_SEQ_EVENT_CLIENT_EXIT:
+        if (address_ && event.data.addr.client == address_->client &&
+            (event.type == SND_SEQ_EVENT_CLIENT_EXIT || event.data.addr.port == address_->port)) {
+          connected_ = false;
+          address_.reset();
+        }
+        return;
+      default:
+        break;
+    }
+    std::array<uint8_t, 3> bytes;
+    const int length = DecodeAlsaEvent(event, bytes);
+    if (length > 0) handler_(stamp, std::span<const uint8_t>(bytes.data(), static_cast<size_t>(length)));
+  }
+
+  AlsaClient* const client_;
+  const std::string source_;
+  const MidiInHandler handler_;
+  std::optional<snd_seq_addr_t> address_;  // the input thread's after construction
+  std::atomic<bool> connected_ = false;
+  std::atomic<bool> stop_ = false;
+  std::thread thread_;
 };
 
 // A device of Tonvik's client: a port of another client, or Tonvik's own virtual port.
@@ -237,6 +368,24 @@ std::vector<std::shared_ptr<MidiOutDevice>> AlsaMidiDevices() {
   }
   devices.push_back(virtualDevice);
   return devices;
+}
+
+std::vector<MidiInPort> AlsaMidiInPorts() {
+  AlsaClient* client = AlsaClient::Get();
+  std::vector<MidiInPort> ports;
+  if (client == nullptr) return ports;
+  for (const AlsaPort& port : client->ReadablePorts()) {
+    ports.push_back({port.name, "ALSA"});
+  }
+  return ports;
+}
+
+bool AlsaClaimsInput(const std::string& source) { return !source.ends_with(" (JACK)"); }
+
+std::unique_ptr<MidiInput> OpenAlsaMidiInput(const std::string& source, MidiInHandler handler) {
+  AlsaClient* client = AlsaClient::Get();
+  if (client == nullptr || client->InputPort() < 0) return nullptr;
+  return std::make_unique<AlsaInput>(client, source, std::move(handler));
 }
 
 bool EncodeAlsaMessage(std::span<const uint8_t> message, snd_seq_event* event) {

@@ -18,7 +18,8 @@ endif()
 
 pkg_check_modules(TONVIK_ALSA IMPORTED_TARGET GLOBAL alsa)
 if(TONVIK_ALSA_FOUND)
-  target_sources(tonvik_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/alsa_devices.cpp)
+  target_sources(tonvik_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/alsa_devices.cpp
+                                         ${CMAKE_CURRENT_LIST_DIR}/alsa_events.cpp)
   target_compile_definitions(tonvik_platform PUBLIC TONVIK_HAVE_ALSA)
   target_link_libraries(tonvik_platform PRIVATE PkgConfig::TONVIK_ALSA)
 endif()
@@ -26,7 +27,8 @@ endif()
 pkg_check_modules(TONVIK_JACK IMPORTED_TARGET GLOBAL jack)
 if(TONVIK_JACK_FOUND)
   target_sources(tonvik_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/jack_device.cpp
-                                         ${CMAKE_CURRENT_LIST_DIR}/jack_ring.cpp)
+                                         ${CMAKE_CURRENT_LIST_DIR}/jack_ring.cpp
+                                         ${CMAKE_CURRENT_LIST_DIR}/jack_input.cpp)
   target_compile_definitions(tonvik_platform PUBLIC TONVIK_HAVE_JACK)
   target_link_libraries(tonvik_platform PRIVATE PkgConfig::TONVIK_JACK)
 endif()

@@ -33,9 +33,9 @@ void QuietJackLog() {
   });
 }
 
-// A client of the options' server (the default one when it has no name), never starting a server;
-// nullptr when none runs.
-jack_client_t* OpenClient(const JackDeviceOptions& options) {
+}  // namespace
+
+jack_client_t* OpenJackClient(const JackDeviceOptions& options) {
   QuietJackLog();
   jack_status_t status;
   return options.serverName.empty()
@@ -44,6 +44,8 @@ jack_client_t* OpenClient(const JackDeviceOptions& options) {
                                 static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status,
                                 options.serverName.c_str());
 }
+
+namespace {
 
 // What a JACK MIDI port tells about itself: its name, as a MIDI port.
 MidiOutCaps PortCaps(const std::string& name) {
@@ -59,7 +61,7 @@ MidiOutCaps PortCaps(const std::string& name) {
 class JackDevice final : public JackMidiDevice {
  public:
   static std::shared_ptr<JackDevice> Create(const JackDeviceOptions& options) {
-    jack_client_t* client = OpenClient(options);
+    jack_client_t* client = OpenJackClient(options);
     if (client == nullptr) {
       return nullptr;
     }
@@ -192,15 +194,13 @@ class JackDevice final : public JackMidiDevice {
     jack_nframes_t earliest = 0;
     self->ring_.DrainStamped(
         [&](size_t length, uint32_t stamp) -> uint8_t* {
-          const int64_t offset = static_cast<int32_t>(stamp - previousStart);
-          if (offset >= frames && offset < 2 * static_cast<int64_t>(frames)) {
+          const std::optional<uint32_t> at = PeriodOffset(stamp, previousStart, frames, earliest);
+          if (!at) {
             return nullptr;  // sent during this period (its callback ran late): the next one takes it
           }
-          const auto at = static_cast<jack_nframes_t>(
-              std::clamp<int64_t>(offset, earliest, static_cast<int64_t>(frames) - 1));
-          uint8_t* slot = jack_midi_event_reserve(buffer, at, length);
+          uint8_t* slot = jack_midi_event_reserve(buffer, *at, length);
           if (slot != nullptr) {
-            earliest = at;
+            earliest = *at;
           }
           return slot;
         },
@@ -311,7 +311,7 @@ class JackRow final : public JackMidiDevice {
 
 // Whether a server runs: a client opened and closed at once (never starting a server).
 bool ServerRuns(const JackDeviceOptions& options) {
-  jack_client_t* client = OpenClient(options);
+  jack_client_t* client = OpenJackClient(options);
   if (client == nullptr) {
     return false;
   }

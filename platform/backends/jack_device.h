@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "platform/backends/midi_bytes.h"
+#include "platform/midi_in.h"
+
+typedef struct _jack_client jack_client_t;
 
 namespace platform {
 
@@ -31,6 +34,10 @@ class JackMidiDevice : public WholeMessageDevice {
   virtual std::vector<std::string> Connections() const = 0;
 };
 
+// A client of the options' server (the default one when it has no name), never starting a server;
+// nullptr when none runs. libjack's messages are kept quiet.
+jack_client_t* OpenJackClient(const JackDeviceOptions& options);
+
 // Opens a client of a running server (never starts one) with one MIDI output port; nullptr when no
 // server runs or the client cannot be created.
 std::shared_ptr<JackMidiDevice> CreateJackMidiDevice(const JackDeviceOptions& options);
@@ -40,5 +47,17 @@ std::shared_ptr<JackMidiDevice> CreateJackMidiDevice(const JackDeviceOptions& op
 // connections are remembered when it closes and made again when it opens. The same row object while
 // the server lives.
 std::vector<std::shared_ptr<MidiOutDevice>> JackMidiDevices();
+
+// The MIDI output ports of other clients of the default server, named "client:port (JACK)": the
+// sources of input. Empty while no server runs.
+std::vector<MidiInPort> JackMidiInPorts();
+// Names of the JACK form ("... (JACK)").
+bool JackClaimsInput(const std::string& source);
+// Tonvik's JACK input port `midi_in` on a client of its own, with `source` connected to it now and
+// whenever a port of that name is registered again; nullptr while no server runs.
+std::unique_ptr<MidiInput> OpenJackMidiInput(const std::string& source, MidiInHandler handler);
+// The same on the options' server, with the port name `midi_in`.
+std::unique_ptr<MidiInput> OpenJackMidiInputOn(const JackDeviceOptions& options, const std::string& source,
+                                               MidiInHandler handler);
 
 }  // namespace platform

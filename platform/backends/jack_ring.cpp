@@ -96,4 +96,17 @@ bool JackRingWriter::Send(uint32_t stamp, std::span<const uint8_t> message,
   return false;
 }
 
+std::optional<uint32_t> PeriodOffset(uint32_t stamp, uint32_t previousStart, uint32_t frames,
+                                     uint32_t earliest) {
+  const int64_t offset = static_cast<int32_t>(stamp - previousStart);
+  if (offset >= frames && offset < 2 * static_cast<int64_t>(frames)) {
+    return std::nullopt;
+  }
+  // Beyond this period no message can have been sent: the frame clock ran ahead of the cycles.
+  if (offset >= 2 * static_cast<int64_t>(frames)) {
+    return earliest;
+  }
+  return static_cast<uint32_t>(std::clamp<int64_t>(offset, earliest, static_cast<int64_t>(frames) - 1));
+}
+
 }  // namespace platform

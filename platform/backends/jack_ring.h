@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
 namespace platform {
@@ -77,6 +78,16 @@ class JackMidiRing {
   jack_ringbuffer_t* const ring_;
   const size_t capacity_;
 };
+
+// Where the process callback puts a message stamped `stamp` (the frame time when it was sent) in a
+// period of `frames` frames whose previous period started at `previousStart`, not before `earliest`
+// (the offset of the message ahead of it): at its offset one period later, so that one period of latency
+// keeps the spacing of the messages; none (the next period takes it) for one stamped within this period,
+// whose callback ran late; the earliest offset for one stamped before the previous period or beyond
+// this one (the frame clock's estimate ran ahead of the cycles, as a dummy driver's does when its cycles
+// fall behind: the message is due now, not at the period's last frame).
+std::optional<uint32_t> PeriodOffset(uint32_t stamp, uint32_t previousStart, uint32_t frames,
+                                     uint32_t earliest);
 
 // The writer's side of a ring whose reader may fall behind: a message that does not fit waits for
 // room, but a batch of messages sent in a row (an open sends about 160) shares one deadline. The first

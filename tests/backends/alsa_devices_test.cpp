@@ -5,8 +5,16 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "platform/backends/alsa_events.h"
 
 namespace platform {
 namespace {
@@ -56,6 +64,44 @@ TEST(EncodeAlsaMessage, RefusesWhatIsNoWholeShortMessage) {
   EXPECT_FALSE(EncodeAlsaMessage(Bytes{0x90, 0x3C}, &event));
 }
 
+// What the input port receives: every message that the output side encodes comes back as its bytes
+// (a note-off's release velocity included); events that are no MIDI message give nothing.
+TEST(DecodeAlsaEvent, ChannelAndRealTimeMessagesComeBackAsTheirBytes) {
+  const Bytes messages[] = {
+      {0x90, 0x3C, 0x64},
+      {0x9F, 0x3C, 0x00},
+      {0x82, 0x40, 0x10},
+      {0xA1, 0x30, 0x20},
+      {0xB3, 0x40, 0x7F},
+      {0xB0, 0x00, 0x05},
+      {0xC4, 0x05},
+      {0xD6, 0x33},
+      {0xE5, 0x00, 0x40},
+      {0xE5, 0x7F, 0x7F},
+      {0xE0, 0x00, 0x00},
+      {0xF8},
+      {0xFA},
+      {0xFC},
+      {0xFE},
+  };
+  for (const Bytes& message : messages) {
+    snd_seq_event_t event;
+    ASSERT_TRUE(EncodeAlsaMessage(message, &event)) << int(message[0]);
+    std::array<uint8_t, 3> bytes{};
+    const int length = DecodeAlsaEvent(event, bytes);
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + std::max(length, 0)), message) << int(message[0]);
+  }
+  const snd_seq_event_type_t others[] = {SND_SEQ_EVENT_SYSEX, SND_SEQ_EVENT_PORT_START,
+                                         SND_SEQ_EVENT_CLIENT_EXIT, SND_SEQ_EVENT_NONE};
+  for (snd_seq_event_type_t type : others) {
+    snd_seq_event_t event;
+    snd_seq_ev_clear(&event);
+    event.type = type;
+    std::array<uint8_t, 3> bytes{};
+    EXPECT_EQ(DecodeAlsaEvent(event, bytes), 0) << int(type);
+  }
+}
+
 TEST(AlsaPortTechnology, SynthesizersBySoftwareOrHardwareOtherwisePorts) {
   EXPECT_EQ(AlsaPortTechnology(SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_HARDWARE), kModMidiPort);
   EXPECT_EQ(AlsaPortTechnology(SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_SOFTWARE |
@@ -74,6 +120,8 @@ TEST(AlsaMidiDevices, NoRowsWithoutASequencer) {
     GTEST_SKIP() << "this system has /dev/snd/seq";
   }
   EXPECT_TRUE(AlsaMidiDevices().empty());
+  EXPECT_TRUE(AlsaMidiInPorts().empty());
+  EXPECT_EQ(OpenAlsaMidiInput("Keyboard:out", [](uint32_t, std::span<const uint8_t>) {}), nullptr);
 }
 
 // A second sequencer client of the test: one writable port that also subscribes to Tonvik's
@@ -151,6 +199,75 @@ TEST(AlsaMidiDevices, PortsThenTheVirtualPortWhichDeliversToSubscribers) {
   devices.back()->ShortMsg(0x000007C0);
   EXPECT_EQ(listener.Receive(1), std::vector<snd_seq_event_type_t>{SND_SEQ_EVENT_PGMCHANGE});
   devices.back()->Close();
+}
+
+// A keyboard of the test: a sequencer client with one readable port that sends to its subscribers.
+class Source {
+ public:
+  Source() {
+    snd_seq_open(&seq_, "default", SND_SEQ_OPEN_OUTPUT, 0);
+    snd_seq_set_client_name(seq_, "TonvikTestKeyboard");
+    port_ = snd_seq_create_simple_port(seq_, "out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+                                       SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+  }
+  ~Source() { snd_seq_close(seq_); }
+  void Send(const Bytes& message) {
+    snd_seq_event_t event;
+    ASSERT_TRUE(EncodeAlsaMessage(message, &event));
+    snd_seq_ev_set_source(&event, static_cast<unsigned char>(port_));
+    snd_seq_ev_set_subs(&event);
+    snd_seq_ev_set_direct(&event);
+    snd_seq_event_output_direct(seq_, &event);
+  }
+
+ private:
+  snd_seq_t* seq_ = nullptr;
+  int port_ = -1;
+};
+
+bool WaitFor(const std::function<bool()>& ready) {
+  for (int i = 0; i < 250 && !ready(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return ready();
+}
+
+// The chosen keyboard is subscribed to Tonvik's input port, its messages arrive as bytes, and a
+// keyboard that goes and comes back (a new client) is subscribed again.
+TEST(AlsaMidiInput, TheChosenSourceIsConnectedAgainWhenItComesBack) {
+  if (!HaveSequencer()) {
+    GTEST_SKIP() << "no ALSA sequencer here (/dev/snd/seq is missing; the snd-seq module is not loaded)";
+  }
+  std::mutex mutex;
+  std::vector<Bytes> received;
+  auto handler = [&](uint32_t, std::span<const uint8_t> message) {
+    std::lock_guard lock(mutex);
+    received.emplace_back(message.begin(), message.end());
+  };
+  auto count = [&] {
+    std::lock_guard lock(mutex);
+    return received.size();
+  };
+  auto source = std::make_unique<Source>();
+  bool listed = false;
+  for (const MidiInPort& port : AlsaMidiInPorts()) {
+    listed = listed || (port.name == "TonvikTestKeyboard:out" && port.type == "ALSA");
+  }
+  EXPECT_TRUE(listed);
+  auto input = OpenAlsaMidiInput("TonvikTestKeyboard:out", handler);
+  ASSERT_NE(input, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return input->Connected(); }));
+  source->Send({0x90, 0x3C, 0x64});
+  ASSERT_TRUE(WaitFor([&] { return count() == 1; }));
+
+  source.reset();
+  ASSERT_TRUE(WaitFor([&] { return !input->Connected(); }));
+  source = std::make_unique<Source>();
+  ASSERT_TRUE(WaitFor([&] { return input->Connected(); })) << "plugged back in: subscribed again";
+  source->Send({0x80, 0x3C, 0x00});
+  ASSERT_TRUE(WaitFor([&] { return count() == 2; }));
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(received, (std::vector<Bytes>{{0x90, 0x3C, 0x64}, {0x80, 0x3C, 0x00}}));
 }
 
 }  // namespace

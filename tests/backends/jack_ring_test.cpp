@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
 namespace platform {
@@ -104,6 +105,32 @@ TEST(JackMidiRing, StampedRecordsCarryTheirStamp) {
 
 // A reader that has stopped (a stalled server): a whole batch waits once, for the batch's deadline,
 // then what does not fit is dropped and counted; a message that fits at once starts afresh.
+// Periods of 64 frames; the previous one started at frame 1000.
+TEST(PeriodOffset, OnePeriodLaterAtTheSameOffsetElseAsSoonAsPossible) {
+  struct Case {
+    const char* what;
+    uint32_t stamp;
+    uint32_t earliest;
+    std::optional<uint32_t> offset;
+  };
+  const Case cases[] = {
+      {"sent in the previous period: the same offset", 1010, 0, 10},
+      {"not before the message ahead of it", 1010, 20, 20},
+      {"at the previous period's last frame", 1063, 0, 63},
+      {"sent in this period: the next one takes it", 1064, 0, std::nullopt},
+      {"at this period's last frame: the next one takes it", 1127, 0, std::nullopt},
+      {"older than the previous period: as soon as possible", 900, 5, 5},
+      {"across the wrap of the frame counter", 0xFFFFFFF0u, 0, 0},
+      // A frame clock that runs ahead of the cycles (a dummy driver's that falls behind) stamps messages
+      // beyond this period: they are due now, not at the period's end.
+      {"beyond this period: as soon as possible", 1128, 0, 0},
+      {"far beyond this period: as soon as possible", 1900, 7, 7},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PeriodOffset(c.stamp, 1000, 64, c.earliest), c.offset) << c.what;
+  }
+}
+
 TEST(JackRingWriter, ABatchSharesOneDeadlineThenDropsAndCounts) {
   using namespace std::chrono;
   JackMidiRing ring(64);

@@ -6,7 +6,10 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
+#include "record/input_player.h"
 #include "tests/support/midi_test_util.h"
 
 namespace {
@@ -282,6 +285,81 @@ TEST_F(SingleWriterPlayback, StopPlaybackEndsTheTimerOfATickStalledInTheDevice) 
   EXPECT_EQ(calls.back().kind, platform::MidiCall::Kind::kReset);
   midi::FreeSongBuffer();
   EXPECT_EQ(midi::SongSize(), -1);
+}
+
+// A MIDI keyboard's thread plays while the window (the UI side: its own notes, test play started and
+// stopped, the port closed and opened by an activation) and the sequencer's tick run: the device sees
+// one writer at a time, and the window takes the input's notes from a queue as its event loop would.
+class InputQueue final : public record::InputHost {
+ public:
+  void NotePlayed(int32_t note, bool on, uint32_t) override { Post(note * 2 + (on ? 1 : 0)); }
+  void ProgramReceived(int32_t program) override { Post(1000 + program); }
+  void BankReceived(int32_t bank) override { Post(2000 + bank); }
+  std::vector<int32_t> Take() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(posted_, {});
+  }
+
+ private:
+  void Post(int32_t what) {
+    std::lock_guard lock(mutex_);
+    posted_.push_back(what);
+  }
+  std::mutex mutex_;
+  std::vector<int32_t> posted_;
+};
+
+TEST_F(SingleWriterPlayback, AnInputThreadTheWindowAndTheTickShareTheDeviceOneAtATime) {
+  midi::OpenPort(-1);
+  ASSERT_TRUE(midi::PortIsOpen());
+  InputQueue queue;
+  record::InputPlayer player(queue);
+  player.SetChannel(9);
+  std::atomic<bool> stop{false};
+  std::thread input([&] {
+    for (uint32_t i = 0; !stop.load(); ++i) {
+      const auto note = static_cast<uint8_t>(40 + i % 40);
+      player.Receive(i, Bytes{0x93, note, 100});
+      player.Receive(i, Bytes{0xB3, 64, static_cast<uint8_t>(i % 2 == 0 ? 127 : 0)});
+      player.Receive(i, Bytes{0x83, note, 0});
+      if (i % 64 == 0) player.Receive(i, Bytes{0xC3, static_cast<uint8_t>(i % 128)});
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    player.ReleaseAll(0);
+  });
+  size_t handled = 0;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(600);
+  for (int i = 0; std::chrono::steady_clock::now() < until; ++i) {
+    midi::NoteOn(15, i & 0x7F, 1);
+    midi::NoteOff(15, i & 0x7F);
+    handled += queue.Take().size();
+    if (i % 100 == 0) {
+      if (midi::IsPlaying()) {
+        midi::StopPlayback();
+      } else {
+        midi::LoadSong(LoopingSong(), 96);
+        midi::StartPlayback();
+      }
+    }
+    if (i == 250) {
+      midi::ClosePort();
+      midi::OpenPort(-1);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  stop = true;
+  input.join();
+  midi::StopPlayback();
+  handled += queue.Take().size();
+  EXPECT_EQ(writer_->Overlaps(), 0);
+  EXPECT_GT(handled, 100u);
+  size_t fromInput = 0;
+  for (const platform::MidiCall& call : device_->Calls()) {
+    if (call.kind == platform::MidiCall::Kind::kShort && (call.bytes[0] == 0x99 || call.bytes[0] == 0xB9)) {
+      ++fromInput;
+    }
+  }
+  EXPECT_GT(fromInput, 100u) << "the keyboard's notes and pedal on the window's channel";
 }
 
 }  // namespace

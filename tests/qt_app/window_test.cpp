@@ -418,6 +418,47 @@ TEST_F(WindowTest, AnActivationBeforeTheSettingsAreLoadedIsNotLost) {
   EXPECT_TRUE(form_->PortActive());
 }
 
+// The MIDI input's name: none unless a usable name is stored.
+TEST_F(WindowTest, TheStoredInputNameIsTrimmedAndAnythingUnusableIsNone) {
+  const std::pair<QString, std::string> cases[] = {
+      {QString(), "なし"},
+      {QStringLiteral("なし"), "なし"},
+      {QStringLiteral("  Keyboard:out (JACK) \t"), "Keyboard:out (JACK)"},
+      {QStringLiteral("   "), "なし"},
+      {QString(300, QLatin1Char('k')), "なし"},
+  };
+  for (const auto& [stored, used] : cases) {
+    {
+      QSettings file(SettingsFile(), QSettings::IniFormat);
+      if (stored.isNull()) {
+        file.remove("Device/InputDeviceName");
+      } else {
+        file.setValue("Device/InputDeviceName", stored);
+      }
+    }
+    const platform::SettingsStore store;
+    EXPECT_EQ(settings::ReadInputDeviceName(store), used) << stored.toStdString();
+  }
+}
+
+// A chosen MIDI input that is not there is reported once per run (and tried again after the dialog).
+TEST_F(WindowTest, AChosenInputThatIsGoneIsReportedOnce) {
+  setenv("JACK_DEFAULT_SERVER", "tonvik-no-server-here", 1);
+  {
+    QSettings file(SettingsFile(), QSettings::IniFormat);
+    file.setValue("Device/InputDeviceName", "Keyboard:out (JACK)");
+  }
+  Start();
+  form_->ConfigCommand();
+  int reports = 0;
+  for (const Message& message : messages_) {
+    reports += message.text == QStringLiteral("指定したMIDI入力デバイスが見つかりませんでした") ? 1 : 0;
+  }
+  EXPECT_EQ(reports, 1);
+  EXPECT_EQ(settings::InputDeviceName, "Keyboard:out (JACK)") << "kept for when it is plugged in";
+  settings::InputDeviceName = settings::kNoInput;
+}
+
 TEST_F(WindowTest, SettingsAreWrittenAndReadBack) {
   Settings.DeviceType = 2;
   Settings.Channel = 9;
@@ -433,13 +474,14 @@ TEST_F(WindowTest, SettingsAreWrittenAndReadBack) {
   form_->SaveSettings();
   {
     QSettings file(SettingsFile(), QSettings::IniFormat);
-    const char* keys[] = {
-        "Device/DeviceName", "Device/DeviceType", "Device/Channel",       "Controls/Volume",
-        "Controls/Voice",    "Controls/Bank",     "Controls/Octave",      "Controls/Transpose",
-        "Controls/Velocity", "Convert/Mode",      "Convert/Tempo",        "Convert/AllLength",
-        "Convert/MinLength", "Convert/DefLength", "Convert/FirstLength",  "Convert/FileName",
-        "Convert/MMLType",   "View/Top",          "Keyboard/ForcePC98x1", "Keyboard/Mapping"};
-    EXPECT_EQ(file.allKeys().size(), 20);
+    const char* keys[] = {"Device/DeviceName",    "Device/DeviceType",  "Device/Channel",
+                          "Controls/Volume",      "Controls/Voice",     "Controls/Bank",
+                          "Controls/Octave",      "Controls/Transpose", "Controls/Velocity",
+                          "Convert/Mode",         "Convert/Tempo",      "Convert/AllLength",
+                          "Convert/MinLength",    "Convert/DefLength",  "Convert/FirstLength",
+                          "Convert/FileName",     "Convert/MMLType",    "View/Top",
+                          "Keyboard/ForcePC98x1", "Keyboard/Mapping",   "Device/InputDeviceName"};
+    EXPECT_EQ(file.allKeys().size(), 21);
     for (const char* key : keys) EXPECT_TRUE(file.contains(QString::fromLatin1(key))) << key;
     EXPECT_EQ(file.value("Controls/Voice").toInt(), 41);
   }

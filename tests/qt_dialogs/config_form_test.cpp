@@ -164,6 +164,44 @@ TEST_F(ConfigFormTest, ListsTheMapperThenEveryDevice) {
   form_.done(QDialog::Rejected);
 }
 
+// The input list: "なし" first; a chosen input that is not there now keeps its row, so that OK keeps
+// the choice; the row selected at OK becomes the choice, Cancel changes nothing.
+TEST_F(ConfigFormTest, TheInputListKeepsAChosenInputThatIsGoneAndOkStoresTheSelectedRow) {
+  setenv("JACK_DEFAULT_SERVER", "tonvik-no-server-here", 1);  // no JACK sources in the list
+  auto* inputs = Widget<QTreeWidget>(&form_, "ListViewInputs");
+  struct Case {
+    std::string chosen;
+    int selectRow;  // -1: as shown
+    int result;
+    std::string after;
+  };
+  const Case cases[] = {
+      {"なし", -1, QDialog::Accepted, "なし"},
+      {"Keyboard:out (JACK)", -1, QDialog::Accepted, "Keyboard:out (JACK)"},
+      {"Keyboard:out (JACK)", 0, QDialog::Accepted, "なし"},
+      {"Keyboard:out (JACK)", 0, QDialog::Rejected, "Keyboard:out (JACK)"},
+  };
+  for (const Case& c : cases) {
+    settings::InputDeviceName = c.chosen;
+    form_.FormShow();
+    ASSERT_GE(inputs->topLevelItemCount(), 1);
+    EXPECT_EQ(inputs->topLevelItem(0)->text(0).toStdString(), "なし");
+    QTreeWidgetItem* last = inputs->topLevelItem(inputs->topLevelItemCount() - 1);
+    EXPECT_EQ(last->text(0).toStdString(), c.chosen);
+    EXPECT_TRUE(last->isSelected());
+    if (c.chosen != "なし") {
+      EXPECT_EQ(last->text(1).toStdString(), "--");
+    }
+    if (c.selectRow >= 0) {
+      inputs->clearSelection();
+      inputs->topLevelItem(c.selectRow)->setSelected(true);
+    }
+    form_.done(c.result);
+    EXPECT_EQ(settings::InputDeviceName, c.after) << c.chosen;
+  }
+  settings::InputDeviceName = settings::kNoInput;
+}
+
 TEST_F(ConfigFormTest, NoDeviceListsOnlyTheMapper) {
   platform::SetMidiOutDevicesForTesting(mapper_, {});
   form_.FormShow();
