@@ -206,14 +206,18 @@ void TFormConfig::FormShow() {
 void TFormConfig::FillInputList() {
   ListViewInputs->clear();
   const std::vector<platform::MidiInPort> inputs = platform::MidiInGetPorts();
+  // A row shows the source's name and keeps it as its data, which is what OK stores; the row for no
+  // input shows the word in the window's language but stores the setting's own value.
   auto addRow = [this](const std::string& name, const std::string& type) {
     auto* item = new QTreeWidgetItem(ListViewInputs);
     item->setText(0, QString::fromStdString(name));
+    item->setData(0, Qt::UserRole, QString::fromStdString(name));
     item->setText(1, QString::fromStdString(type));
     item->setTextAlignment(1, Qt::AlignHCenter | Qt::AlignVCenter);
     return item;
   };
   QTreeWidgetItem* chosen = addRow(settings::kNoInput, "");
+  chosen->setText(0, tr("なし"));
   const std::string& name = settings::InputDeviceName;
   const std::optional<int32_t> found =
       name == settings::kNoInput ? std::nullopt : midi::FindInputNumberByName(inputs, name);
@@ -257,7 +261,8 @@ void TFormConfig::FormClose(int result) {
   if (hooks_.rebuildKeys) hooks_.rebuildKeys();
   const QList<QTreeWidgetItem*> input = ListViewInputs->selectedItems();
   if (!input.isEmpty())
-    settings::InputDeviceName = settings::ValidInputName(input.first()->text(0).toStdString());
+    settings::InputDeviceName =
+        settings::ValidInputName(input.first()->data(0, Qt::UserRole).toString().toStdString());
 }
 
 }  // namespace dialogs

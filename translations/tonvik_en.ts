@@ -111,6 +111,10 @@ Reports on how it works for you are very welcome.</translation>
         <source>バッファオーバー</source>
         <translation>The take is full (buffer overflow).</translation>
     </message>
+    <message>
+        <source>指定したMIDI入力デバイスが見つかりませんでした</source>
+        <translation>The chosen MIDI input device was not found</translation>
+    </message>
 </context>
 <context>
     <name>dialogs::TFormAbout</name>
@@ -228,6 +232,14 @@ Reports on how it works for you are very welcome.</translation>
     <message>
         <source>&amp;Cancel</source>
         <translation>&amp;Cancel</translation>
+    </message>
+    <message>
+        <source>MIDI信号の入力元（MIDIキーボード）を指定します。</source>
+        <translation>Chooses where MIDI comes in from (a MIDI keyboard).</translation>
+    </message>
+    <message>
+        <source>なし</source>
+        <translation>None</translation>
     </message>
 </context>
 <context>
