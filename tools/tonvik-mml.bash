@@ -22,18 +22,20 @@ _tonvik_mml_unquote() {
   printf '%s' "$out"
 }
 
-# The numbers and names of the output devices, one a line, then "none". $1 is the program as typed.
+# The numbers and names of the devices, one a line: with $2 "output" the output devices then "none",
+# with "input" the inputs (numbered in<N>). $1 is the program as typed.
 _tonvik_mml_devices() {
-  local number name rest
+  local number name rest pattern='^-?[0-9]+$'
+  [[ $2 == input ]] && pattern='^in[0-9]+$'
   while IFS=$'\t' read -r number name rest; do
-    [[ $number =~ ^-?[0-9]+$ ]] || continue
+    [[ $number =~ $pattern ]] || continue
     printf '%s\n' "$number"
-    # The name as --device takes it: without leading and trailing blanks.
+    # The name as --device and --input take it: without leading and trailing blanks.
     name=${name#"${name%%[![:space:]]*}"}
     name=${name%"${name##*[![:space:]]}"}
     [[ -n $name ]] && printf '%s\n' "$name"
   done < <("$1" --list-devices 2>/dev/null)
-  printf '%s\n' none
+  [[ $2 == output ]] && printf '%s\n' none
 }
 
 _tonvik_mml() {
@@ -49,7 +51,7 @@ _tonvik_mml() {
       _filedir 'mml|txt'
       return
       ;;
-    --record-to-mml)
+    --record-to-mml | --take)
       _filedir 'txt'
       return
       ;;
@@ -73,21 +75,22 @@ _tonvik_mml() {
       mapfile -t COMPREPLY < <(compgen -W '0 1 2 3' -- "$cur")
       return
       ;;
-    --device)
+    --device | --input)
       # Names hold blanks and colons: matched against the word as typed and handed back unquoted for
       # readline to quote. A colon outside quotes ends a word for readline: the part before it stays
       # on the line and is left out of the names.
-      local typed device
+      local typed device kind=output
+      [[ $prev == --input ]] && kind=input
       typed=$(_tonvik_mml_unquote "$cur")
       COMPREPLY=()
       while IFS= read -r device; do
         [[ $device == "$typed"* ]] && COMPREPLY+=("$device")
-      done < <(_tonvik_mml_devices "${words[0]}")
+      done < <(_tonvik_mml_devices "${words[0]}" "$kind")
       compopt -o filenames 2>/dev/null
       [[ $cur == *[\"\']* ]] || __ltrim_colon_completions "$typed"
       return
       ;;
-    --rate | --gain | --loops | --tail | --tempo | --length | --min | --default | --first)
+    --rate | --gain | --loops | --tail | --duration | --tempo | --length | --min | --default | --first)
       return
       ;;
   esac
@@ -95,7 +98,7 @@ _tonvik_mml() {
   if [[ $cur == -* ]]; then
     # The options of the command the first mode option chose.
     local options='-o --events --dialect --soundfont --rate --gain --loops --tail --quiet --play
-      --list-devices --record-to-mml --from-midi --help'
+      --list-devices --record --record-to-mml --from-midi --help'
     local conversion='--mode --tempo --length --min --default --first --dialect'
     local word
     for word in "${words[@]:1:cword-1}"; do
@@ -104,7 +107,7 @@ _tonvik_mml() {
         --list-devices) options='' ;;
         --record-to-mml) options=$conversion ;;
         --from-midi) options="--as-take $conversion" ;;
-        # MIDI input: the recording command's options go here.
+        --record) options="--input --device --duration --take $conversion" ;;
         *) continue ;;
       esac
       break

@@ -19,7 +19,8 @@ touch song.mml take.txt in.mid out.MID render.wav sound.sf2 notes.doc
 printf '%s\n' '#!/bin/sh' \
   'printf -- "-1\tBuilt-in synthesizer (FluidSynth)\tSW  \t256\t256\t--\t10.7 ms\n"' \
   'printf -- "0\tMidi Through:Midi Through Port-0 \tPORT\t--\t--\t--\t--\n"' \
-  'printf -- "1\tTonvik:out\tPORT\t--\t--\t--\t--\n"' >list-devices
+  'printf -- "1\tTonvik:out\tPORT\t--\t--\t--\t--\n"' \
+  'printf -- "in0\tKeyboard:out\tJACK\n"' >list-devices
 chmod +x list-devices
 
 # complete EXPECTED WORD...: the words after the program, the last one being completed (COMP_WORDS as
@@ -59,6 +60,7 @@ complete "--device" --play song.mml --dev
 complete "--as-take" --from-midi in.mid --as
 complete "" --list-devices --
 complete "-o" song.mml -o
+complete "--default|--device|--dialect|--duration" --record --d
 # Devices: numbers and trimmed names from --list-devices, "none"; a name with blanks typed escaped or
 # in quotes; the part before a colon already on the line.
 complete "-1|0|1|Built-in synthesizer (FluidSynth)|Midi Through:Midi Through Port-0|Tonvik:out|none" \
@@ -69,6 +71,8 @@ complete "Midi Through Port-0" --play song.mml --device 'Midi\ Through' : Mi
 complete "Midi Through:Midi Through Port-0" --play song.mml --device '"Midi Through:Mi'
 complete "out" --play song.mml --device Tonvik : ''
 complete "-1" --play song.mml --device -
+complete "Keyboard:out|in0" --record --input ''
+complete "songs|take.txt" --record --take ''
 # Files by extension (any case), folders too.
 complete "song.mml|songs|take.txt" ''
 complete "in.mid|out.MID|render.wav|songs" song.mml -o ''
