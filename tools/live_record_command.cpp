@@ -156,6 +156,9 @@ record::Capture FromFirstEvent(record::Capture capture) {
 }
 
 int Record(const LiveOptions& options) {
+  // A take file that cannot be written fails now, before anyone plays into it.
+  std::optional<platform::OutputFile> takeFile;
+  if (options.Take) takeFile.emplace(*options.Take, false);
   const std::string source = ChooseInput(options.Input);
   std::string error;
   std::shared_ptr<platform::MidiOutDevice> device = ChooseDevice(options.Device, error);
@@ -204,13 +207,14 @@ int Record(const LiveOptions& options) {
   record::Capture capture = take.Stop(stop);
   if (capture.CaptureCount == 0) return 1;
   capture = FromFirstEvent(capture);
-  if (options.Take) {
-    platform::OutputFile file(*options.Take, false);
-    file.Write(TakeText(capture));
-    file.Commit();
-  }
+  // The MML is printed before the take file is put in place, so a failing disk loses neither.
   ConversionOptions conversion = options.Conversion;
-  return ConvertAndPrint(capture, conversion);
+  const int result = ConvertAndPrint(capture, conversion);
+  if (takeFile) {
+    takeFile->Write(TakeText(capture));
+    takeFile->Commit();
+  }
+  return result;
 }
 
 }  // namespace

@@ -307,6 +307,13 @@ TEST_F(CompileCommand, UsageErrorsExitTwoWithAMessage) {
   }
 }
 
+// A take file that cannot be written is refused before anything is recorded, not after the playing.
+TEST_F(CompileCommand, RecordRefusesATakeFileItCannotWriteBeforeItRecords) {
+  Result r = Run({"--record", "--take", "missing-folder/take.txt", "--duration", "1"});
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_EQ(r.Err, "tonvik-mml: cannot create \"missing-folder/take.txt\": No such file or directory\n");
+}
+
 TEST_F(CompileCommand, HelpDescribesTheCompileCommand) {
   Result r = Run({"--help"});
   EXPECT_EQ(r.Exit, 0);
