@@ -180,6 +180,9 @@ const CommandTable& Commands() {
   return table;
 }
 
+// The work an abandoned command counts for (see MainLoop).
+constexpr int64_t kAbandonedCommandSteps = 256;
+
 // Counts one unit of work; beyond MaxWorkSteps the compilation ends.
 inline void CountStep() {
   if (++WorkSteps > MaxWorkSteps) WorkLimitError("処理が多すぎます");
@@ -209,6 +212,9 @@ uint8_t MainLoop() {
       if (TooManyErrors || WorkLimitReached) throw;
     } catch (const ECommandAborted&) {
       AutoParamInError = -1;
+      // Unwinding an abandoned command costs a few microseconds, some hundred steps: a loop that
+      // abandons one on every pass reaches the limit in the time the limit stands for.
+      CountWork(kAbandonedCommandSteps);
     } catch (const std::bad_alloc&) {
       WorkLimitError("メモリが足りません");
     } catch (const std::length_error&) {

@@ -178,6 +178,16 @@ TEST(WorkLimits, RunawayInputsOnManyTracksEndWithTooMuchWork) {
   }
 }
 
+// A command abandoned without a message, in a loop of millions of passes (an input the fuzzer found): its
+// unwinding costs far more than a step, and it once ran 10 s with a tenth of the limit spent.
+TEST(WorkLimits, CommandsAbandonedInALoopCountAsWork) {
+  const std::string text = ":1 [[\xDBTv0,10,5 c\\]1 [[\xDBTv0,10,5 c\\]622]2622]2";
+  mml::MaxWorkSteps = kSanitized ? mml::kMaxWorkSteps / 20 : mml::kMaxWorkSteps;
+  Compiled r = CompileRaw(text);
+  mml::MaxWorkSteps = mml::kMaxWorkSteps;
+  EXPECT_EQ(r.Raised, "処理が多すぎます");
+}
+
 TEST(WorkLimits, TooManyEvents) {
   Compiled r = Compile(":1[[c0]2000]1001");
   EXPECT_EQ(r.Raised, "イベント数が多すぎます");
