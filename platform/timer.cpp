@@ -13,20 +13,13 @@ namespace platform {
 
 TimerCaps TimeGetDevCaps() { return TimerCaps{}; }
 
-namespace {
-
-// Asks for a low real-time priority for the calling timer thread, as multimedia timers run at, so that
-// busy desktops do not delay the ticks. Where the system does not allow it the thread simply keeps its
-// normal priority.
-void RaiseTimerThreadPriority() {
+void RaiseThreadPriority() {
 #if defined(__unix__)
   sched_param param{};
   param.sched_priority = std::min(10, sched_get_priority_max(SCHED_FIFO));
   pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 #endif
 }
-
-}  // namespace
 
 bool ThreadTimer::Start(uint32_t periodMs, uint32_t /*resolutionMs*/, std::function<void()> tick) {
   Join();
@@ -65,7 +58,7 @@ void ThreadTimer::Join() {
 }
 
 void ThreadTimer::Run(uint32_t periodMs, std::function<void()> tick) {
-  RaiseTimerThreadPriority();
+  RaiseThreadPriority();
   using Clock = std::chrono::steady_clock;
   const auto period = std::chrono::milliseconds(periodMs);
   auto deadline = Clock::now() + period;

@@ -18,6 +18,11 @@ struct TimerCaps {
 };
 TimerCaps TimeGetDevCaps();
 
+// Asks for a low real-time priority for the calling thread, as multimedia timers run at, so that busy
+// desktops do not delay it: the timer's ticks and the threads that carry a MIDI keyboard's messages to
+// the device. Where the system does not allow it the thread simply keeps its normal priority.
+void RaiseThreadPriority();
+
 // A periodic timer. Start, Join and the destructor belong to one owning thread (the UI thread);
 // Kill may be called from any thread, the tick itself included.
 class PeriodicTimer {

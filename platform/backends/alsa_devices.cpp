@@ -15,6 +15,7 @@
 #include "platform/backends/alsa_events.h"
 #include "platform/backends/midi_bytes.h"
 #include "platform/clock.h"
+#include "platform/timer.h"
 
 namespace platform {
 namespace {
@@ -210,7 +211,10 @@ class AlsaInput final : public MidiInput {
       : client_(client), source_(std::move(source)), handler_(std::move(handler)) {
     client_->DropInput();
     Connect();
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] {
+      RaiseThreadPriority();  // a keyboard's note goes to the device from this thread
+      Run();
+    });
   }
 
   ~AlsaInput() override {

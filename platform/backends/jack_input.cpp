@@ -16,6 +16,7 @@
 #include "platform/backends/jack_device.h"
 #include "platform/backends/jack_ring.h"
 #include "platform/clock.h"
+#include "platform/timer.h"
 
 namespace platform {
 namespace {
@@ -74,7 +75,10 @@ class JackInput final : public MidiInput {
     jack_set_port_registration_callback(client_, &JackInput::Registered, this);
     if (jack_activate(client_) != 0) return false;
     Connect();
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] {
+      RaiseThreadPriority();  // a keyboard's note goes to the device from this thread
+      Run();
+    });
     return true;
   }
 
