@@ -50,10 +50,6 @@ std::shared_ptr<platform::MidiOutDevice> Chosen;
 int32_t ChosenId = -1;
 bool SupportsVolumeFlag = false;
 
-constexpr uint8_t kControlChange = 0xB0;
-constexpr uint8_t kProgramChange = 0xC0;
-constexpr uint8_t kNoteOn = 0x90;
-
 uint8_t Data(int32_t value) { return static_cast<uint8_t>(value & 0x7F); }
 uint8_t Status(uint8_t kind, int32_t channel) { return static_cast<uint8_t>(kind | (channel & 0x0F)); }
 uint32_t Cc(int32_t channel, int32_t controller, int32_t value) {
@@ -267,13 +263,13 @@ std::vector<uint32_t> SelectProgramMessages(int32_t deviceType, int32_t channel,
   switch (deviceType) {
     case kDeviceNone:
     case kDeviceGM:
-      msgs = {Cc(channel, 32, 0), Cc(channel, 0, 0)};
+      msgs = {Cc(channel, kBankLsb, 0), Cc(channel, kBankMsb, 0)};
       break;
     case kDeviceXG:  // the drum kit is MSB 127
-      msgs = {Cc(channel, 32, bank), Cc(channel, 0, (channel & 0x0F) == 9 ? 127 : 0)};
+      msgs = {Cc(channel, kBankLsb, bank), Cc(channel, kBankMsb, (channel & 0x0F) == 9 ? 127 : 0)};
       break;
     case kDeviceGS:
-      msgs = {Cc(channel, 0, bank), Cc(channel, 32, 0)};
+      msgs = {Cc(channel, kBankMsb, bank), Cc(channel, kBankLsb, 0)};
       break;
     default:
       break;

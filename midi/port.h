@@ -79,6 +79,18 @@ void FinalizeMidiDrive();
 // to 7 bits and every channel to 4, so a hand-edited setting cannot produce a status byte.
 
 uint32_t PackShort(uint8_t status, uint8_t data1 = 0, uint8_t data2 = 0);
+// Message kinds (a status byte's high nibble) and the controllers that the window sends and a MIDI
+// keyboard's messages are read for.
+inline constexpr uint8_t kNoteOff = 0x80;
+inline constexpr uint8_t kNoteOn = 0x90;
+inline constexpr uint8_t kControlChange = 0xB0;
+inline constexpr uint8_t kProgramChange = 0xC0;
+inline constexpr uint8_t kChannelPressure = 0xD0;
+inline constexpr uint8_t kPitchBend = 0xE0;
+inline constexpr uint8_t kBankMsb = 0;
+inline constexpr uint8_t kModulation = 1;
+inline constexpr uint8_t kBankLsb = 32;
+inline constexpr uint8_t kSustain = 64;
 // The sound module the window sends for; the settings store and the configuration dialog's list number
 // it so. The message builders below take the stored number, which may be any value.
 enum DeviceType : int32_t {
@@ -90,6 +102,11 @@ enum DeviceType : int32_t {
 inline constexpr int32_t kDeviceTypeCount = 4;
 // XG and GS modules have banks (Left/Right select them, the window shows the bank); the others do not.
 constexpr bool SelectsBanks(int32_t deviceType) { return deviceType == kDeviceXG || deviceType == kDeviceGS; }
+// The controller that carries the bank number: the LSB on XG (its MSB picks the drum kit), the MSB on
+// GS; -1 on modules without banks.
+constexpr int32_t BankController(int32_t deviceType) {
+  return deviceType == kDeviceXG ? kBankLsb : deviceType == kDeviceGS ? kBankMsb : -1;
+}
 
 uint32_t NoteOnMessage(int32_t channel, int32_t note, int32_t velocity);
 // A Note On with velocity 0.

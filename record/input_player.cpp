@@ -3,21 +3,6 @@
 #include "midi/port.h"
 
 namespace record {
-namespace {
-
-constexpr uint8_t kNoteOff = 0x80;
-constexpr uint8_t kNoteOn = 0x90;
-constexpr uint8_t kControlChange = 0xB0;
-constexpr uint8_t kProgramChange = 0xC0;
-constexpr uint8_t kChannelPressure = 0xD0;
-constexpr uint8_t kPitchBend = 0xE0;
-constexpr uint8_t kBankMsb = 0;
-constexpr uint8_t kModulation = 1;
-constexpr uint8_t kBankLsb = 32;
-constexpr uint8_t kSustain = 64;
-
-}  // namespace
-
 void InputPlayer::Receive(uint32_t stamp, std::span<const uint8_t> message) {
   if (message.empty() || message[0] < 0x80 || message[0] >= 0xF0) return;
   const uint8_t kind = message[0] & 0xF0;
@@ -25,28 +10,27 @@ void InputPlayer::Receive(uint32_t stamp, std::span<const uint8_t> message) {
   const uint8_t data2 = message.size() > 2 ? message[2] & 0x7F : 0;
   const auto status = static_cast<uint8_t>(kind | channel_.load());
   switch (kind) {
-    case kNoteOn:
+    case midi::kNoteOn:
       if (data2 > 0) {
         NoteOn(data1, data2, stamp);
         return;
       }
       [[fallthrough]];
-    case kNoteOff:
+    case midi::kNoteOff:
       NoteOff(data1, stamp);
       return;
-    case kControlChange:
-      if (data1 == kSustain || data1 == kModulation) {
+    case midi::kControlChange:
+      if (data1 == midi::kSustain || data1 == midi::kModulation) {
         midi::SendFromInput(midi::PackShort(status, data1, data2));
-      } else if ((data1 == kBankLsb && deviceType_ == midi::kDeviceXG) ||
-                 (data1 == kBankMsb && deviceType_ == midi::kDeviceGS)) {
+      } else if (data1 == midi::BankController(deviceType_)) {
         host_.BankReceived(data2);
       }
       return;
-    case kProgramChange:
+    case midi::kProgramChange:
       host_.ProgramReceived(data1 + 1);
       return;
-    case kChannelPressure:
-    case kPitchBend:
+    case midi::kChannelPressure:
+    case midi::kPitchBend:
       midi::SendFromInput(midi::PackShort(status, data1, data2));
       return;
     default:
